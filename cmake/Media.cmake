@@ -1,0 +1,20 @@
+# MP3 media made at build time from tones: sox renders the tone, lame encodes it.
+find_program(SOX sox REQUIRED)
+find_program(LAME lame REQUIRED)
+
+set(KELPLAYERX_MEDIA_DIR ${CMAKE_BINARY_DIR}/media)
+file(MAKE_DIRECTORY ${KELPLAYERX_MEDIA_DIR})
+
+# kel_mp3(<name> FORMAT <sox output options...> EFFECTS <sox effects...> LAME <lame options...>)
+# makes ${KELPLAYERX_MEDIA_DIR}/<name>.mp3 as part of the default build.
+function(kel_mp3 name)
+  cmake_parse_arguments(ARG "" "" "FORMAT;EFFECTS;LAME" ${ARGN})
+  set(wav ${KELPLAYERX_MEDIA_DIR}/${name}.wav)
+  set(mp3 ${KELPLAYERX_MEDIA_DIR}/${name}.mp3)
+  add_custom_command(OUTPUT ${mp3}
+    COMMAND ${SOX} -n ${ARG_FORMAT} ${wav} ${ARG_EFFECTS}
+    COMMAND ${LAME} --quiet ${ARG_LAME} ${wav} ${mp3}
+    COMMAND ${CMAKE_COMMAND} -E remove ${wav}
+    VERBATIM)
+  add_custom_target(media_${name} ALL DEPENDS ${mp3})
+endfunction()

@@ -1,0 +1,516 @@
+// ICY stream reader: connects, follows redirects, parses the header and strips in-band titles.
+#include "HttpStream.h"
+
+#include <cstdio>
+#include <cstring>
+#include <process.h>
+#include <vector>
+
+#include "HttpUrl.h"
+#include "PlayerMessages.h"
+#include "RingBuffer.h"
+#include "SocketClient.h"
+#include "StatusText.h"
+
+namespace
+{
+const int CONNECT_BUDGET = 20;
+const int CONNECT_WAIT_US = 100000;
+const int RECEIVE_WAIT_US = 20000;
+const DWORD POLL_MS = 100;
+const unsigned CHUNK = 4096;
+
+char* CopyText(const char* text, size_t len)
+{
+    char* copy = new char[len + 1];
+    memcpy(copy, text, len);
+    copy[len] = '\0';
+    return copy;
+}
+
+// Returns the position of needle in the first len bytes of data, or -1. Unlike strstr it
+// is not stopped by a zero byte in audio that arrived together with the header.
+int FindBytes(const char* data, int len, const char* needle)
+{
+    int n = static_cast<int>(strlen(needle));
+    for (int i = 0; i + n <= len; ++i)
+        if (memcmp(data + i, needle, n) == 0)
+            return i;
+    return -1;
+}
+
+// Length of the header block including its blank line, or -1 while it is incomplete.
+int FindHeaderEnd(const char* data, int len)
+{
+    int at = FindBytes(data, len, "\r\n\r\n");
+    if (at >= 0)
+        return at + 4;
+    at = FindBytes(data, len, "\n\n");
+    return at >= 0 ? at + 2 : -1;
+}
+
+void PostText(HWND window, char* text)
+{
+    if (!PostPlayerMessage(window, WM_PLAYER_METADATA, reinterpret_cast<WPARAM>(text), 0))
+        delete[] text;
+}
+} // namespace
+
+// The working storage and the stages of one run of the reader thread. Every stage that ends
+// the run has already released the socket and, where the stream did not end by the owner's
+// Close, marked it ended.
+class CStreamReader
+{
+public:
+    explicit CStreamReader(CHttpStream* stream) : m_stream(stream), m_socket(NULL), m_budget(CONNECT_BUDGET), m_count(0), m_pendingPos(0), m_sinceMeta(0)
+    {
+    }
+    ~CStreamReader() { Release(); }
+
+    void Run();
+
+private:
+    bool Ended() const { return m_stream->m_bEnded != 0; }
+    HWND Window() const { return m_stream->m_hNotifyWnd; }
+    void Release()
+    {
+        delete m_socket;
+        m_socket = NULL;
+    }
+    void ErrorExit(const char* text, int level);
+    void ReceiveErrorExit(int result);
+    bool Connect();
+    void SendRequest();
+    bool ReceiveStatusLine();
+    bool ReceiveHeaderBlock(int* headerLength);
+    bool FollowRedirect(int headerLength, bool* redirected);
+    void ReadHeaderValues(int headerLength);
+    int Pull(char* dst, int max);
+    void WriteAudio(const char* data, unsigned n);
+    int ReadMetadataBlock();
+    void Stream();
+
+    CHttpStream* m_stream;
+    CSocketClient* m_socket;
+    CHttpUrl m_url;
+    int m_budget;
+    char m_buffer[HTTP_HEADER_MAX + 1];
+    int m_count;
+    // Stream bytes that came in with the header, handed out before the socket is read again
+    // so that they pass through the same metadata cutting as everything after them.
+    std::vector<char> m_pending;
+    size_t m_pendingPos;
+    unsigned m_sinceMeta;
+};
+
+void CStreamReader::ErrorExit(const char* text, int level)
+{
+    Release();
+    m_stream->MarkEnded();
+    SendStatusText(Window(), text, level);
+}
+
+void CStreamReader::ReceiveErrorExit(int result)
+{
+    if (result == 0)
+        ErrorExit(TEXT_CONNECTION_ENDED, 1);
+    else
+        ErrorExit(TEXT_RECEIVE_FAILED, 0);
+}
+
+// Connects within the run's budget of 100 ms waits. A failed attempt is retried after a
+// pause, so an address that keeps failing at once is not a busy loop.
+bool CStreamReader::Connect()
+{
+    for (;;) {
+        if (Ended()) {
+            Release();
+            return false;
+        }
+        int inProgress = 0;
+        if (m_socket->Connect(m_url.host, m_url.port, &inProgress))
+            return true;
+        while (inProgress) {
+            if (Ended()) {
+                Release();
+                return false;
+            }
+            if (--m_budget <= 0) {
+                // Giving up is silent: the owner sees the stream end.
+                m_stream->MarkEnded();
+                Release();
+                return false;
+            }
+            int timedOut = 0;
+            if (m_socket->WaitWritable(CONNECT_WAIT_US, &timedOut))
+                return true;
+            if (!timedOut)
+                break;
+        }
+        Sleep(POLL_MS);
+    }
+}
+
+void CStreamReader::SendRequest()
+{
+    static const char format[] =
+        "GET %s HTTP/1.0\r\nHost: %s\r\nUser-Agent: kelplayer\r\nAccept: */*\r\nIcy-MetaData:1\r\n\r\n";
+    std::vector<char> request(sizeof(format) + strlen(m_url.path) + strlen(m_url.host));
+    int len = snprintf(request.data(), request.size(), format, m_url.path, m_url.host);
+    m_socket->Send(request.data(), len);
+}
+
+bool CStreamReader::ReceiveStatusLine()
+{
+    for (;;) {
+        if (Ended()) {
+            Release();
+            return false;
+        }
+        if (!m_socket->WaitReadable(RECEIVE_WAIT_US))
+            continue;
+        int got = m_socket->Receive(m_buffer + m_count, HTTP_HEADER_MAX - m_count);
+        if (got <= 0) {
+            ReceiveErrorExit(got);
+            return false;
+        }
+        m_count += got;
+        if (memchr(m_buffer, '\n', m_count) != NULL)
+            return true;
+        if (m_count >= HTTP_HEADER_MAX) {
+            ErrorExit(TEXT_BAD_RESPONSE, 3);
+            return false;
+        }
+    }
+}
+
+bool CStreamReader::ReceiveHeaderBlock(int* headerLength)
+{
+    for (;;) {
+        if (Ended()) {
+            Release();
+            return false;
+        }
+        *headerLength = FindHeaderEnd(m_buffer, m_count);
+        if (*headerLength >= 0)
+            return true;
+        if (m_count >= HTTP_HEADER_MAX) {
+            ErrorExit(TEXT_BAD_RESPONSE, 3);
+            return false;
+        }
+        if (!m_socket->WaitReadable(RECEIVE_WAIT_US))
+            continue;
+        int got = m_socket->Receive(m_buffer + m_count, HTTP_HEADER_MAX - m_count);
+        if (got <= 0) {
+            ReceiveErrorExit(got);
+            return false;
+        }
+        m_count += got;
+    }
+}
+
+// A 302 with a "Location: " line restarts the run at its target. The match is exact, as
+// servers write it; a 302 without one is streamed like a 200.
+bool CStreamReader::FollowRedirect(int headerLength, bool* redirected)
+{
+    *redirected = false;
+    int at = FindBytes(m_buffer, headerLength, "Location: ");
+    if (at < 0)
+        return true;
+    char target[256];
+    if (sscanf(m_buffer + at, "Location: %255[^\r\n]", target) != 1)
+        return true;
+    delete[] m_stream->m_pszUrl;
+    m_stream->m_pszUrl = CopyText(target, strlen(target));
+    Release();
+    *redirected = true;
+    return !Ended();
+}
+
+void CStreamReader::ReadHeaderValues(int headerLength)
+{
+    int at = FindBytes(m_buffer, headerLength, "icy-name:");
+    if (at >= 0) {
+        const char* value = m_buffer + at + 9;
+        const char* lineEnd = static_cast<const char*>(memchr(value, '\n', m_buffer + headerLength - value));
+        size_t len = lineEnd != NULL ? static_cast<size_t>(lineEnd - value) : strlen(value);
+        if (len > 0 && value[len - 1] == '\r')
+            --len;
+        PostText(Window(), CopyText(value, len));
+    }
+
+    at = FindBytes(m_buffer, headerLength, "icy-metaint:");
+    if (at >= 0) {
+        const char* digits = m_buffer + at + 12;
+        while (*digits == ' ' || *digits == '\t')
+            ++digits;
+        unsigned interval = 0;
+        for (; *digits >= '0' && *digits <= '9' && interval < 100000000u; ++digits)
+            interval = interval * 10 + static_cast<unsigned>(*digits - '0');
+        m_stream->m_nMetaInterval = interval;
+    }
+
+    m_pending.assign(m_buffer + headerLength, m_buffer + m_count);
+    m_pendingPos = 0;
+}
+
+// Up to max stream bytes: first those that came with the header, then from the socket.
+// 0 when nothing is readable yet; -1 when the run has ended on a receive error.
+int CStreamReader::Pull(char* dst, int max)
+{
+    if (m_pendingPos < m_pending.size()) {
+        size_t n = m_pending.size() - m_pendingPos;
+        if (n > static_cast<size_t>(max))
+            n = max;
+        memcpy(dst, m_pending.data() + m_pendingPos, n);
+        m_pendingPos += n;
+        return static_cast<int>(n);
+    }
+    if (!m_socket->WaitReadable(RECEIVE_WAIT_US))
+        return 0;
+    int got = m_socket->Receive(dst, max);
+    if (got <= 0) {
+        ReceiveErrorExit(got);
+        return -1;
+    }
+    return got;
+}
+
+void CStreamReader::WriteAudio(const char* data, unsigned n)
+{
+    CRingBuffer* ring = m_stream->m_pRing;
+    ring->Write(data, n);
+    m_sinceMeta += n;
+    PostPlayerMessage(Window(), WM_PLAYER_BUFFERSTATE, ring->GetFilled() * 100 / ring->GetCapacity(), 0);
+}
+
+// Reads one metadata block: 1 when it was handled, 0 when it has not started to arrive,
+// -1 when the run has ended.
+int CStreamReader::ReadMetadataBlock()
+{
+    unsigned char length = 0;
+    int got = Pull(reinterpret_cast<char*>(&length), 1);
+    if (got <= 0)
+        return got;
+
+    // The length byte is unsigned: blocks run up to 255 * 16 bytes.
+    int size = 16 * length;
+    if (size > 0) {
+        std::vector<char> block(size + 1);
+        int have = 0;
+        while (have < size) {
+            if (Ended()) {
+                Release();
+                m_stream->MarkEnded();
+                return -1;
+            }
+            got = Pull(block.data() + have, size - have);
+            if (got < 0)
+                return -1;
+            have += got;
+        }
+        block[size] = '\0';
+        const char* match = strstr(block.data(), "StreamTitle=");
+        if (match != NULL && match[12] != '\0') {
+            const char* title = match + 13;
+            const char* close = strchr(title, '\'');
+            if (close != NULL)
+                PostText(Window(), CopyText(title, close - title));
+        }
+    }
+    m_sinceMeta = 0;
+    return 1;
+}
+
+void CStreamReader::Stream()
+{
+    CRingBuffer* ring = m_stream->m_pRing;
+    const unsigned interval = m_stream->m_nMetaInterval;
+    m_sinceMeta = 0;
+    while (!Ended()) {
+        if (ring->GetFree() < CHUNK) {
+            Sleep(POLL_MS);
+            continue;
+        }
+        unsigned chunk = CHUNK;
+        if (interval != 0) {
+            if (m_sinceMeta == interval) {
+                int handled = ReadMetadataBlock();
+                if (handled < 0)
+                    return;
+                if (handled == 0)
+                    continue;
+            }
+            // Never receive past the next block, whatever the interval.
+            if (interval - m_sinceMeta < chunk)
+                chunk = interval - m_sinceMeta;
+        }
+        if (Ended())
+            break;
+        int got = Pull(m_buffer, static_cast<int>(chunk));
+        if (got < 0)
+            return;
+        if (got > 0)
+            WriteAudio(m_buffer, static_cast<unsigned>(got));
+    }
+    Release();
+    m_stream->MarkEnded();
+}
+
+void CStreamReader::Run()
+{
+    for (;;) {
+        if (!ParseHttpUrl(m_stream->m_pszUrl, &m_url)) {
+            ErrorExit(TEXT_BAD_ADDRESS, 3);
+            return;
+        }
+        m_socket = new CSocketClient(Window());
+        memset(m_buffer, 0, sizeof(m_buffer));
+        m_count = 0;
+
+        if (!Connect())
+            return;
+        if (Ended()) {
+            Release();
+            return;
+        }
+        SendRequest();
+        if (!ReceiveStatusLine())
+            return;
+        if (Ended()) {
+            Release();
+            return;
+        }
+
+        int status = 0;
+        char reason[256] = "";
+        if (sscanf(m_buffer, " %*s %d %255[^\r\n]", &status, reason) < 1) {
+            ErrorExit(TEXT_BAD_RESPONSE, 3);
+            return;
+        }
+        if (status != 200 && status != 302) {
+            Release();
+            m_stream->MarkEnded();
+            char text[300];
+            snprintf(text, sizeof(text), TEXT_CANNOT_LISTEN, reason);
+            SendStatusText(Window(), text, 3);
+            return;
+        }
+
+        // The whole header block is read before a 302 is judged: its Location line may
+        // arrive after the status line.
+        int headerLength = 0;
+        if (!ReceiveHeaderBlock(&headerLength))
+            return;
+        if (status == 302) {
+            bool redirected = false;
+            bool goOn = FollowRedirect(headerLength, &redirected);
+            if (redirected) {
+                if (!goOn)
+                    return;
+                continue;
+            }
+        }
+        ReadHeaderValues(headerLength);
+        Stream();
+        return;
+    }
+}
+
+unsigned __stdcall ReaderThreadProc(void* stream)
+{
+    CStreamReader reader(static_cast<CHttpStream*>(stream));
+    reader.Run();
+    return 0;
+}
+
+bool IsStopCommandWaiting()
+{
+    MSG msg;
+    return PeekMessageA(&msg, NULL, WM_PLAYER_STOP, WM_PLAYER_STOP, PM_NOREMOVE) ||
+           PeekMessageA(&msg, NULL, WM_PLAYER_QUIT, WM_PLAYER_QUIT, PM_NOREMOVE);
+}
+
+CHttpStream::CHttpStream() : m_pRing(NULL), m_nMetaInterval(0), m_bEnded(0), m_hReaderThread(NULL) {}
+
+CHttpStream::~CHttpStream()
+{
+    Close();
+}
+
+int CHttpStream::Open(HWND notifyWnd, const char* url)
+{
+    Close();
+    m_hNotifyWnd = notifyWnd;
+    m_pszUrl = CopyText(url, strlen(url));
+    m_bEnded = 0;
+    m_pRing = new CRingBuffer(HTTP_RING_CAPACITY);
+    m_hReaderThread = reinterpret_cast<HANDLE>(_beginthreadex(NULL, 0, ReaderThreadProc, this, 0, NULL));
+    if (m_hReaderThread == NULL) {
+        MarkEnded();
+        return 1;
+    }
+
+    // Pre-buffer, unless the worker has been told to stop meanwhile.
+    while (!m_bEnded && m_pRing->GetFilled() < HTTP_PREBUFFER) {
+        Sleep(POLL_MS);
+        if (IsStopCommandWaiting())
+            break;
+    }
+    return 1;
+}
+
+void CHttpStream::Close()
+{
+    m_bEnded = 1;
+    if (m_hReaderThread != NULL) {
+        WaitForSingleObject(m_hReaderThread, INFINITE);
+        CloseHandle(m_hReaderThread);
+        m_hReaderThread = NULL;
+    }
+    m_nMetaInterval = 0;
+    delete m_pRing;
+    m_pRing = NULL;
+    delete[] m_pszUrl;
+    m_pszUrl = NULL;
+}
+
+unsigned CHttpStream::Read(void* buf, unsigned size, unsigned count)
+{
+    unsigned need = size * count;
+    if (m_pRing == NULL || need > m_pRing->GetCapacity())
+        return 0;
+    // A stalled server must not hold the worker's stop or quit: give up when one waits.
+    while (!m_bEnded && m_pRing->GetFilled() < need) {
+        if (IsStopCommandWaiting())
+            return 0;
+        Sleep(POLL_MS);
+    }
+    if (m_bEnded)
+        return 0;
+    m_pRing->Read(static_cast<char*>(buf), need);
+    return count;
+}
+
+int CHttpStream::Seek(int offset, int origin)
+{
+    (void)offset;
+    (void)origin;
+    return -1;
+}
+
+int CHttpStream::Tell()
+{
+    return 0;
+}
+
+int CHttpStream::GetLength()
+{
+    return -1;
+}
+
+void CHttpStream::MarkEnded()
+{
+    m_bEnded = 1;
+    PostPlayerMessage(m_hNotifyWnd, WM_PLAYER_BUFFERSTATE, 0, 0);
+}

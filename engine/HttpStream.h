@@ -1,0 +1,44 @@
+// The network byte source: a reader thread fetches an ICY stream into a ring buffer.
+#pragma once
+
+#include "InputStream.h"
+
+class CRingBuffer;
+
+#define HTTP_RING_CAPACITY 0x40000
+#define HTTP_PREBUFFER 0x8000
+#define HTTP_HEADER_MAX 4096
+
+class CHttpStream : public CInputStream
+{
+public:
+    CHttpStream();
+    ~CHttpStream() override;
+
+    // Starts the reader and waits for the pre-buffer; 1 in every case.
+    int Open(HWND notifyWnd, const char* url) override;
+    void Close() override;
+    // Blocks until size * count bytes are buffered; count, or 0 once the stream has ended
+    // or a stop or quit command waits for the calling thread.
+    unsigned Read(void* buf, unsigned size, unsigned count) override;
+    int Seek(int offset, int origin) override;
+    int Tell() override;
+    int GetLength() override;
+
+    void MarkEnded();
+    int IsEnded() const { return m_bEnded; }
+
+private:
+    friend unsigned __stdcall ReaderThreadProc(void* stream);
+    friend class CStreamReader;
+
+    CRingBuffer* m_pRing;
+    unsigned m_nMetaInterval;
+    volatile LONG m_bEnded;
+    HANDLE m_hReaderThread;
+};
+
+unsigned __stdcall ReaderThreadProc(void* stream);
+
+// True when a stop or quit command is waiting in the calling thread's queue.
+bool IsStopCommandWaiting();

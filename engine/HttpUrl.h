@@ -1,0 +1,14 @@
+// Splits an "http://host[:port][/path]" address the way the reader and the one-shot fetch need it.
+#pragma once
+
+#define HTTP_HOST_MAX 259
+
+struct CHttpUrl
+{
+    char host[HTTP_HOST_MAX + 1];
+    int port;
+    const char* path; // points into the parsed text, or at "/"
+};
+
+// 1 when the address parses; 0 for another scheme, no host, or a host longer than HTTP_HOST_MAX.
+int ParseHttpUrl(const char* url, CHttpUrl* parsed);

@@ -1,0 +1,43 @@
+// The byte source that the decoder pump reads.
+#pragma once
+
+#include <windows.h>
+
+class CInputStream
+{
+public:
+    CInputStream() : m_pszUrl(NULL), m_hNotifyWnd(NULL) {}
+    virtual ~CInputStream() {}
+
+    CInputStream(const CInputStream&) = delete;
+    CInputStream& operator=(const CInputStream&) = delete;
+
+    // Non-zero on success.
+    virtual int Open(HWND notifyWnd, const char* url)
+    {
+        m_hNotifyWnd = notifyWnd;
+        m_pszUrl = const_cast<char*>(url);
+        return 1;
+    }
+    virtual void Close() {}
+    // Number of items of size bytes read.
+    virtual unsigned Read(void* buf, unsigned size, unsigned count)
+    {
+        (void)buf;
+        (void)size;
+        (void)count;
+        return 0;
+    }
+    virtual int Seek(int offset, int origin)
+    {
+        (void)offset;
+        (void)origin;
+        return 0;
+    }
+    virtual int Tell() { return 0; }
+    virtual int GetLength() { return 0; }
+
+protected:
+    char* m_pszUrl;
+    HWND m_hNotifyWnd;
+};

@@ -1,0 +1,26 @@
+// The messages that pass between the control, its player worker and the stream reader.
+#pragma once
+
+#include <windows.h>
+
+// Commands, posted as thread messages to the player worker.
+#define WM_PLAYER_QUIT (WM_APP + 0x01)
+#define WM_PLAYER_PLAY (WM_APP + 0x02) // wParam: heap URL copy (new char[]), freed by the worker
+#define WM_PLAYER_STOP (WM_APP + 0x03) // also posted by the worker to the control's window
+
+// Reports, posted to the control's window.
+#define WM_PLAYER_STARTED (WM_APP + 0x11)
+#define WM_PLAYER_CLOSED (WM_APP + 0x12)
+#define WM_PLAYER_ENDED (WM_APP + 0x13)
+#define WM_PLAYER_BUFFERSTATE (WM_APP + 0x21) // wParam: ring fill in percent
+#define WM_PLAYER_METADATA (WM_APP + 0x22)    // wParam: heap text (new char[]), freed by the receiver
+
+// Status text, sent synchronously: wParam the text, lParam its level (0 to 3).
+#define WM_PLAYER_MESSAGE (WM_APP + 0x31)
+
+// Posts a report to a window. A null window would post to the calling thread's own queue,
+// where the worker would take it for a command, so it is refused instead.
+inline BOOL PostPlayerMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return window != NULL && PostMessageA(window, message, wParam, lParam);
+}

@@ -1,0 +1,141 @@
+// Socket client: non-blocking connect, select-based waits with microsecond time-outs.
+#include "SocketClient.h"
+
+#include "StatusText.h"
+
+namespace
+{
+timeval MakeTimeout(int timeoutMicroseconds)
+{
+    timeval tv;
+    tv.tv_sec = timeoutMicroseconds / 1000000;
+    tv.tv_usec = timeoutMicroseconds % 1000000;
+    return tv;
+}
+} // namespace
+
+CSocketClient::CSocketClient(HWND owner) : m_hOwner(owner), m_socket(INVALID_SOCKET) {}
+
+CSocketClient::~CSocketClient()
+{
+    CloseSocket();
+}
+
+void CSocketClient::CloseSocket()
+{
+    if (m_socket != INVALID_SOCKET) {
+        closesocket(m_socket);
+        m_socket = INVALID_SOCKET;
+    }
+}
+
+int CSocketClient::Connect(const char* host, int port, int* inProgress)
+{
+    CloseSocket();
+    *inProgress = 0;
+
+    hostent* entry = gethostbyname(host);
+    if (entry == NULL || entry->h_addrtype != AF_INET || entry->h_addr_list[0] == NULL) {
+        SendStatusText(m_hOwner, TEXT_BAD_STATION, 2);
+        return 0;
+    }
+
+    sockaddr_in address;
+    ZeroMemory(&address, sizeof(address));
+    address.sin_family = AF_INET;
+    CopyMemory(&address.sin_addr, entry->h_addr_list[0], sizeof(address.sin_addr));
+    address.sin_port = htons(static_cast<u_short>(port));
+
+    m_socket = socket(AF_INET, SOCK_STREAM, 0);
+    if (m_socket == INVALID_SOCKET) {
+        SendStatusText(m_hOwner, TEXT_SOCKET_FAILED, 1);
+        return 0;
+    }
+
+    // Non-blocking for the socket's whole life: every receive is preceded by WaitReadable.
+    u_long nonBlocking = 1;
+    ioctlsocket(m_socket, FIONBIO, &nonBlocking);
+
+    if (connect(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0)
+        return 1;
+
+    int error = WSAGetLastError();
+    if (error == WSAEWOULDBLOCK || error == WSAEINPROGRESS) {
+        *inProgress = 1;
+        return 0;
+    }
+    SendStatusText(m_hOwner, TEXT_CONNECT_FAILED, 1);
+    CloseSocket();
+    return 0;
+}
+
+int CSocketClient::Send(const char* data, int len)
+{
+    if (data == NULL)
+        return -1;
+    if (len <= 0)
+        return 0;
+    return send(m_socket, data, len, 0);
+}
+
+int CSocketClient::Receive(char* buf, int size)
+{
+    if (buf == NULL || size <= 0)
+        return 0;
+    return recv(m_socket, buf, size, 0);
+}
+
+int CSocketClient::WaitWritable(int timeoutMicroseconds, int* timedOut)
+{
+    *timedOut = 0;
+    if (m_socket == INVALID_SOCKET)
+        return 0;
+
+    // A refused non-blocking connect shows only in the exception set, never as writable:
+    // watching the write set alone would turn every refusal into a silent time-out.
+    fd_set writable, failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(m_socket, &writable);
+    FD_SET(m_socket, &failed);
+    timeval tv = MakeTimeout(timeoutMicroseconds);
+    int result = select(0, NULL, &writable, &failed, &tv);
+    if (result == 0) {
+        *timedOut = 1;
+        return 0;
+    }
+    if (result < 0) {
+        CloseSocket();
+        return 0;
+    }
+    if (FD_ISSET(m_socket, &failed)) {
+        SendStatusText(m_hOwner, TEXT_CONNECT_FAILED, 1);
+        CloseSocket();
+        return 0;
+    }
+    return 1;
+}
+
+int CSocketClient::WaitReadable(int timeoutMicroseconds)
+{
+    if (m_socket == INVALID_SOCKET)
+        return 0;
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(m_socket, &readable);
+    timeval tv = MakeTimeout(timeoutMicroseconds);
+    return select(0, &readable, NULL, NULL, &tv) > 0 ? 1 : 0;
+}
+
+int StartWinsock(HWND window)
+{
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 0), &data) != 0)
+        return 0;
+    if (LOBYTE(data.wVersion) != 2) {
+        SendStatusText(window, TEXT_NEED_WINSOCK2, 2);
+        WSACleanup();
+        return 0;
+    }
+    return 1;
+}

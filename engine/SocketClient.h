@@ -1,0 +1,33 @@
+// One non-blocking IPv4 TCP client socket that reports its own failures to a window.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+class CSocketClient
+{
+public:
+    explicit CSocketClient(HWND owner);
+    virtual ~CSocketClient();
+
+    CSocketClient(const CSocketClient&) = delete;
+    CSocketClient& operator=(const CSocketClient&) = delete;
+
+    // 1 when connected at once; otherwise 0 with *inProgress 1 while the connection is being
+    // made, or 0 when it failed (the failure has been reported).
+    int Connect(const char* host, int port, int* inProgress);
+    int Send(const char* data, int len);
+    int Receive(char* buf, int size);
+    // 1 when the pending connection stands; a refused one is reported and closes the socket.
+    int WaitWritable(int timeoutMicroseconds, int* timedOut);
+    int WaitReadable(int timeoutMicroseconds);
+
+private:
+    void CloseSocket();
+
+    HWND m_hOwner;
+    SOCKET m_socket;
+};
+
+// Starts Winsock 2.0; 1 when it is ready. A missing Winsock 2 is reported to the window.
+int StartWinsock(HWND window);

@@ -1,0 +1,23 @@
+// The engine's status texts (code page 949 bytes) and the one way they reach the control's window.
+#pragma once
+
+#include <windows.h>
+
+#include "PlayerMessages.h"
+
+#define TEXT_BAD_STATION "올바른 방송 주소가 아닙니다."
+#define TEXT_SOCKET_FAILED "소켓 생성 실패."
+#define TEXT_CONNECT_FAILED "연결 실패."
+#define TEXT_NEED_WINSOCK2 "Winsock2의 설치가 필요합니다."
+#define TEXT_BAD_ADDRESS "올바른 주소 형식이 아닙니다. 바른 형식: http://<host name>:[port][/path]."
+#define TEXT_BAD_RESPONSE "서버가 올바르지 못한 응답을 해왔습니다. 주소를 확인해 보십시오."
+#define TEXT_CANNOT_LISTEN "청취 불가: %s"
+#define TEXT_CONNECTION_ENDED "연결이 종료되었습니다."
+#define TEXT_RECEIVE_FAILED "음악방송 데이타를 받는데 실패하였습니다."
+
+// Sends a status text synchronously; a null window (none yet, or already gone) drops it.
+inline void SendStatusText(HWND window, const char* text, int level)
+{
+    if (window != NULL)
+        SendMessageA(window, WM_PLAYER_MESSAGE, reinterpret_cast<WPARAM>(text), level);
+}

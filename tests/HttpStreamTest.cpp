@@ -1,0 +1,397 @@
+// ICY stream reader against loopback servers that speak the protocol byte by byte.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "ExpectedTexts.h"
+#include "HttpStream.h"
+#include "LoopbackServer.h"
+#include "PlayerMessages.h"
+#include "TestWindow.h"
+
+namespace
+{
+const char ICY_OK[] = "ICY 200 OK\r\n";
+
+std::string Pattern(size_t n, unsigned seed = 0)
+{
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i)
+        s[i] = static_cast<char>((i + seed) * 131 % 251);
+    return s;
+}
+
+std::string MetaBlock(const std::string& text, int length)
+{
+    std::string block(1, static_cast<char>(length));
+    std::string body = text;
+    body.resize(16 * length, '\0');
+    return block + body;
+}
+
+// Opens url on a worker-like thread, reads `want` bytes (as far as the stream gives them),
+// closes, and returns what was read.
+std::string OpenAndRead(CTestWindow& window, const std::string& url, size_t want, unsigned* lastRead = nullptr)
+{
+    std::string got;
+    window.RunServing([&] {
+        CHttpStream stream;
+        stream.Open(window.Handle(), url.c_str());
+        char chunk[1000];
+        unsigned n = 1;
+        while (got.size() < want) {
+            unsigned ask = static_cast<unsigned>(std::min(sizeof(chunk), want - got.size()));
+            n = stream.Read(chunk, 1, ask);
+            if (n == 0)
+                break;
+            got.append(chunk, ask);
+        }
+        if (lastRead)
+            *lastRead = n;
+        stream.Close();
+    });
+    return got;
+}
+
+std::string RequestFor(const std::string& path, const std::string& host)
+{
+    return "GET " + path + " HTTP/1.0\r\nHost: " + host +
+           "\r\nUser-Agent: kelplayer\r\nAccept: */*\r\nIcy-MetaData:1\r\n\r\n";
+}
+} // namespace
+
+TEST(HttpStreamRequest, PortAndPathGiveTheExactRequest)
+{
+    CLoopbackServer server([](CLoopbackServer& s, SOCKET c, const std::string&) {
+        s.SendAll(c, std::string(ICY_OK) + "\r\n" + Pattern(100));
+    });
+    CTestWindow window;
+    OpenAndRead(window, server.Url("/live/stream.mp3?x=1"), 100);
+    ASSERT_EQ(1u, server.Requests().size());
+    EXPECT_EQ(RequestFor("/live/stream.mp3?x=1", "127.0.0.1"), server.Requests()[0]);
+}
+
+TEST(HttpStreamRequest, RedirectWithoutPortGoesToPortEighty)
+{
+    CLoopbackServer port80([](CLoopbackServer& s, SOCKET c, const std::string&) {
+        s.SendAll(c, std::string(ICY_OK) + "\r\n" + Pattern(50000));
+        s.WaitPeerClosed(c, 10000);
+    }, 80);
+    if (!port80.Listening())
+        GTEST_SKIP() << "port 80 is taken on this machine";
+    CLoopbackServer first([](CLoopbackServer& s, SOCKET c, const std::string&) {
+        s.SendAll(c, "HTTP/1.0 302 Found\r\nLocation: http://localhost\r\n\r\n");
+    });
+    CTestWindow window;
+    std::string got = OpenAndRead(window, first.Url("/old"), 50000);
+    EXPECT_TRUE(Pattern(50000) == got);
+    ASSERT_EQ(1u, port80.Requests().size());
+    // Neither port nor path: "/" and the bare host name.
+    EXPECT_EQ(RequestFor("/", "localhost"), port80.Requests()[0]);
+}
+
+TEST(HttpStreamRequest, RedirectToAPortAndPathIsFollowed)
+{
+    CLoopbackServer target([](CLoopbackServer& s, SOCKET c, const std::string&) {
+        s.SendAll(c, std::string(ICY_OK) + "icy-name:Target\r\n\r\n" + Pattern(40000, 5));
+        s.WaitPeerClosed(c, 10000);
+    });
+    std::string location = target.Url("/next");
+    CLoopbackServer first([&](CLoopbackServer& s, SOCKET c, const std::string&) {
+        // The Location line arrives after the status line, in a second packet.
+        s.SendAll(c, "ICY 302 Moved\r\n");
+        Sleep(100);
+        s.SendAll(c, "Location: " + location + "\r\n\r\n");
+    });
+    CTestWindow window;
+    EXPECT_TRUE(Pattern(40000, 5) == OpenAndRead(window, first.Url("/"), 40000));
+    ASSERT_EQ(1u, target.Requests().size());
+    EXPECT_EQ(RequestFor("/next", "127.0.0.1"), target.Requests()[0]);
+    EXPECT_EQ(std::vector<std::string>{"Target"}, window.Texts(WM_PLAYER_METADATA));
+}
+
+TEST(HttpStreamRequest, LowerCaseLocationStreamsTheBody)
+{
+    CLoopbackServer server([](CLoopbackServer& s, SOCKET c, const std::string&) {
+        s.SendAll(c, "HTTP/1.0 302 Found\r\nlocation: http://127.0.0.1:1/\r\n\r\n" + Pattern(40000, 9));
+        s.WaitPeerClosed(c, 5000);
+    });
+    CTestWindow window;
+    EXPECT_TRUE(Pattern(40000, 9) == OpenAndRead(window, server.Url("/"), 40000));
+    EXPECT_EQ(1, server.Connections());
+}
+
+TEST(HttpStreamAddress, OtherSchemesAndCapitalsAreRefusedWithoutConnecting)
+{
+    CLoopbackServer server(nullptr);
+    std::string port = std::to_string(server.Port());
+    const std::string bad[] = {"HTTP://127.0.0.1:" + port + "/", "Http://127.0.0.1:" + port + "/",
+                               "ftp://127.0.0.1:" + port + "/", "127.0.0.1:" + port, "http://:" + port + "/", ""};
+    for (const std::string& url : bad) {
+        CTestWindow window;
+        unsigned last = 1;
+        OpenAndRead(window, url, 10, &last);
+        EXPECT_EQ(0u, last) << url;
+        EXPECT_EQ(1, window.CountMessages(EXPECT_BAD_ADDRESS, 3)) << url;
+    }
+    Sleep(100);
+    EXPECT_EQ(0, server.Connections());
+}
+
+TEST(HttpStreamAddress, OverlongHostNameIsRefused)
+{
+    CTestWindow window;
+    std::string url = "http://" + std::string(300, 'a') + ".example:80/";
+    unsigned last = 1;
+    OpenAndRead(window, url, 10, &last);
+    EXPECT_EQ(0u, last);
+    EXPECT_EQ(1, window.CountMessages(EXPECT_BAD_ADDRESS, 3));
+
+    // 259 characters still fit, and go on to name resolution.
+    CTestWindow fits;
+    std::string longest = "http://" + std::string(251, 'b') + ".invalid/";
+    fits.RunServing([&] {
+        CHttpStream stream;
+        PostThreadMessageA(GetCurrentThreadId(), WM_PLAYER_STOP, 0, 0);
+        stream.Open(fits.Handle(), longest.c_str());
+        Sleep(300);
+        stream.Close();
+    });
+    EXPECT_EQ(0, fits.CountMessages(EXPECT_BAD_ADDRESS, 3));
+}
+
+TEST(HttpStreamStatus, NotFoundGivesItsReasonAtLevelThree)
+{
+    CLoopbackServer server([](CLoopbackServer& s, SOCKET c, const std::string&) {
+        s.SendAll(c, "HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n<html>nope</html>");
+    });
+    CTestWindow window;
+    unsigned last = 1;
+    OpenAndRead(window, server.Url("/missing"), 10, &last);
+    EXPECT_EQ(0u, last);
+    EXPECT_EQ(1, window.CountMessages(EXPECT_CANNOT_LISTEN_PREFIX "Not Found", 3));
+}
+
+TEST(HttpStreamStatus, BadAnswersGiveTheBadResponseText)
+{
+    const std::string answers[] = {
+        "garbage without a status code\r\n\r\n",                        // no status code
+        std::string(5000, 'x'),                                          // no end of the status line
+        std::string(ICY_OK) + "icy-notice: " + std::string(5000, 'y'), // no end of the header
+    };
+    for (const std::string& answer : answers) {
+        CLoopbackServer server([&](CLoopbackServer& s, SOCKET c, const std::string&) {
+            s.SendAll(c, answer);
+            s.WaitPeerClosed(c, 5000);
+        });
+        CTestWindow window;
+        unsigned last = 1;
+        OpenAndRead(window, server.Url("/"), 10, &last);
+        EXPECT_EQ(0u, last);
+        EXPECT_EQ(1, window.CountMessages(EXPECT_BAD_RESPONSE, 3)) << answer.substr(0, 20);
+    }
+}
+
+TEST(HttpStreamAudio, WithoutMetaintEveryByteAfterTheHeaderReachesTheRing)
+{
+    const std::string audio = Pattern(100000, 3);
+    CLoopbackServer server([&](CLoopbackServer& s, SOCKET c, const std::string&) {
+        s.SendAll(c, std::string(ICY_OK) + "icy-name: Blank Station\r\n\r\n" + audio);
+        s.WaitPeerClosed(c, 10000);
+    });
+    CTestWindow window;
+    EXPECT_EQ(audio, OpenAndRead(window, server.Url("/"), audio.size()));
+    // The blank after the colon stays; the '\r' does not.
+    EXPECT_EQ(std::vector<std::string>{" Blank Station"}, window.Texts(WM_PLAYER_METADATA));
+    std::vector<CReport> fills = window.Of(WM_PLAYER_BUFFERSTATE);
+    ASSERT_FALSE(fills.empty());
+    for (const CReport& r : fills)
+        EXPECT_LE(r.wParam, 100u);
+}
+
+// Interval, bytes of stream that come in the same packet as the header.
+class HttpStreamMetadata : public ::testing::TestWithParam<std::pair<unsigned, unsigned>>
+{
+};
+
+TEST_P(HttpStreamMetadata, NoMetadataByteReachesTheRingAndTitlesArrive)
+{
+    const unsigned interval = GetParam().first;
+    const unsigned withHeader = GetParam().second;
+    // Enough for the pre-buffer; the server keeps the connection open until it has been read.
+    const std::string audio = Pattern(std::max(interval * 12 + interval / 2, 60000u), 11);
+    const std::string titles[] = {"Artist - Song", "Guns N' Roses - Patience", "\xc6\xe7\xb7\xce\xb6\xf3"};
+    // The stream as the server sends it: audio cut into intervals, each followed by a block.
+    std::string wire;
+    for (size_t pos = 0, n = 0; pos < audio.size(); pos += interval, ++n) {
+        wire += audio.substr(pos, interval);
+        if (pos + interval > audio.size())
+            break;
+        switch (n % 5) {
+        case 0: wire += MetaBlock("StreamTitle='" + titles[n / 5 % 3] + "';StreamUrl='';", 3); break;
+        case 1: wire += std::string(1, '\0'); break;   // no block: the interval restarts at once
+        case 2: wire += MetaBlock("StreamTitle='x", 1); break; // no closing apostrophe: no title
+        case 3: wire += MetaBlock("StreamTitle='Long block';", 200); break; // length byte above 127
+        default: wire += MetaBlock("nothing here", 2); break;
+        }
+    }
+    const std::string header = std::string(ICY_OK) + "icy-metaint:" + std::to_string(interval) + "\r\n\r\n";
+    CLoopbackServer server([&](CLoopbackServer& s, SOCKET c, const std::string&) {
+        s.SendAll(c, header + wire.substr(0, withHeader));
+        Sleep(50);
+        // The rest in odd pieces, so blocks straddle receives.
+        for (size_t pos = withHeader; pos < wire.size(); pos += 777) {
+            if (!s.SendAll(c, wire.substr(pos, 777)))
+                return;
+        }
+        s.WaitPeerClosed(c, 10000);
+    });
+    CTestWindow window;
+    std::string got = OpenAndRead(window, server.Url("/"), audio.size());
+    ASSERT_EQ(audio.size(), got.size());
+    EXPECT_TRUE(audio == got) << "first difference at " << std::mismatch(audio.begin(), audio.end(), got.begin()).first - audio.begin();
+    std::vector<std::string> expected;
+    for (size_t n = 0; (n + 1) * interval <= audio.size(); ++n) {
+        // A title ends at its first inner apostrophe.
+        if (n % 5 == 0)
+            expected.push_back(titles[n / 5 % 3].substr(0, titles[n / 5 % 3].find('\'')));
+        if (n % 5 == 3)
+            expected.push_back("Long block");
+    }
+    window.Pump(100);
+    EXPECT_EQ(expected, window.Texts(WM_PLAYER_METADATA));
+}
+
+INSTANTIATE_TEST_SUITE_P(Intervals, HttpStreamMetadata,
+                         ::testing::Values(std::make_pair(8192u, 0u), std::make_pair(8192u, 3000u),
+                                           std::make_pair(16000u, 9000u),
+                                           // shorter than the stream that came with the header
+                                           std::make_pair(100u, 2500u), std::make_pair(4096u, 3500u)));
+
+TEST(HttpStreamEnd, ServerCloseGivesLevelOneAndReadReturnsZeroAtOnce)
+{
+    CLoopbackServer server([](CLoopbackServer& s, SOCKET c, const std::string&) {
+        s.SendAll(c, std::string(ICY_OK) + "\r\n" + Pattern(40000));
+        Sleep(500);
+    });
+    CTestWindow window;
+    unsigned afterClose = 1;
+    DWORD readTook = 0;
+    window.RunServing([&] {
+        CHttpStream stream;
+        stream.Open(window.Handle(), server.Url("/").c_str());
+        char buf[100];
+        ASSERT_EQ(100u, stream.Read(buf, 1, 100));
+        for (int i = 0; i < 100 && !stream.IsEnded(); ++i)
+            Sleep(20);
+        // Bytes are left in the ring, but the stream has ended.
+        DWORD start = GetTickCount();
+        afterClose = stream.Read(buf, 1, 100);
+        readTook = GetTickCount() - start;
+        stream.Close();
+    });
+    EXPECT_EQ(0u, afterClose);
+    EXPECT_LT(readTook, 50u);
+    EXPECT_EQ(1, window.CountMessages(EXPECT_CONNECTION_ENDED, 1));
+    ASSERT_FALSE(window.Of(WM_PLAYER_BUFFERSTATE).empty());
+    EXPECT_EQ(0u, window.Of(WM_PLAYER_BUFFERSTATE).back().wParam);
+}
+
+TEST(HttpStreamEnd, CloseDuringStreamingIsPrompt)
+{
+    CLoopbackServer server([](CLoopbackServer& s, SOCKET c, const std::string&) {
+        s.SendAll(c, std::string(ICY_OK) + "\r\n" + Pattern(40000));
+        s.Stall(c);
+    });
+    CTestWindow window;
+    DWORD closeTook = 0;
+    unsigned stalledRead = 1;
+    window.RunServing([&] {
+        CHttpStream stream;
+        stream.Open(window.Handle(), server.Url("/").c_str());
+        static char all[40000];
+        ASSERT_EQ(1u, stream.Read(all, sizeof(all), 1));
+        // The server stalls: a stop waiting for this thread ends the read.
+        PostThreadMessageA(GetCurrentThreadId(), WM_PLAYER_STOP, 0, 0);
+        static char big[HTTP_RING_CAPACITY];
+        stalledRead = stream.Read(big, 1, sizeof(big));
+        DWORD start = GetTickCount();
+        stream.Close();
+        closeTook = GetTickCount() - start;
+    });
+    EXPECT_EQ(0u, stalledRead);
+    EXPECT_LT(closeTook, 500u);
+}
+
+TEST(HttpStreamEnd, CloseDuringAPendingConnectionIsPrompt)
+{
+    CLoopbackServer server(nullptr, 0, 10000, true);
+    std::vector<SOCKET> fillers;
+    for (int i = 0; i < 8; ++i) {
+        SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+        u_long nb = 1;
+        ioctlsocket(s, FIONBIO, &nb);
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<u_short>(server.Port()));
+        connect(s, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+        fillers.push_back(s);
+    }
+    Sleep(200);
+    CTestWindow window;
+    DWORD closeTook = 0;
+    window.RunServing([&] {
+        CHttpStream stream;
+        // A waiting stop ends the pre-buffer wait, as the worker's would.
+        PostThreadMessageA(GetCurrentThreadId(), WM_PLAYER_STOP, 0, 0);
+        stream.Open(window.Handle(), server.Url("/").c_str());
+        Sleep(300);
+        DWORD start = GetTickCount();
+        stream.Close();
+        closeTook = GetTickCount() - start;
+    });
+    EXPECT_LT(closeTook, 500u);
+    EXPECT_TRUE(window.Of(WM_PLAYER_MESSAGE).empty());
+    for (SOCKET s : fillers)
+        closesocket(s);
+}
+
+TEST(HttpStreamConnect, RefusedAttemptsAreReportedAndPaced)
+{
+    int port;
+    {
+        CLoopbackServer probe(nullptr);
+        port = probe.Port();
+    }
+    CTestWindow window;
+    window.RunServing([&] {
+        CHttpStream stream;
+        PostThreadMessageA(GetCurrentThreadId(), WM_PLAYER_STOP, 0, 0);
+        stream.Open(window.Handle(), ("http://127.0.0.1:" + std::to_string(port) + "/").c_str());
+        Sleep(1000);
+        stream.Close();
+    });
+    window.Pump(50);
+    int refused = window.CountMessages(EXPECT_CONNECT_FAILED, 1);
+    // Every attempt is reported, with a pause between attempts rather than a busy loop.
+    EXPECT_GE(refused, 3);
+    EXPECT_LE(refused, 13);
+    EXPECT_EQ(static_cast<size_t>(refused), window.Of(WM_PLAYER_MESSAGE).size());
+}
+
+TEST(HttpStreamConnect, UnresolvableNameIsRetriedWithItsText)
+{
+    CTestWindow window;
+    window.RunServing([&] {
+        CHttpStream stream;
+        PostThreadMessageA(GetCurrentThreadId(), WM_PLAYER_STOP, 0, 0);
+        stream.Open(window.Handle(), "http://no-such-station.invalid:8000/");
+        Sleep(800);
+        stream.Close();
+    });
+    int failures = window.CountMessages(EXPECT_BAD_STATION, 2);
+    EXPECT_GE(failures, 1);
+    EXPECT_LE(failures, 12);
+}

@@ -1,0 +1,109 @@
+// Report-recording window for engine tests.
+#include "TestWindow.h"
+
+#include <thread>
+
+#include "PlayerMessages.h"
+
+CTestWindow::CTestWindow()
+{
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = WndProc;
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.lpszClassName = "KelTestWindow";
+    RegisterClassA(&wc);
+    m_hwnd = CreateWindowA("KelTestWindow", "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, wc.hInstance, NULL);
+    SetWindowLongPtrA(m_hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+CTestWindow::~CTestWindow()
+{
+    DestroyWindow(m_hwnd);
+    // Texts posted after the last pump still belong to us.
+    MSG msg;
+    while (PeekMessageA(&msg, NULL, WM_PLAYER_METADATA, WM_PLAYER_METADATA, PM_REMOVE))
+        delete[] reinterpret_cast<char*>(msg.wParam);
+}
+
+LRESULT CALLBACK CTestWindow::WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    CTestWindow* self = reinterpret_cast<CTestWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (self != NULL && msg >= WM_APP && msg < 0xC000) {
+        CReport report = {msg, wParam, lParam, std::string(), GetTickCount()};
+        if (msg == WM_PLAYER_METADATA) {
+            report.text = reinterpret_cast<char*>(wParam);
+            delete[] reinterpret_cast<char*>(wParam);
+        } else if (msg == WM_PLAYER_MESSAGE) {
+            report.text = reinterpret_cast<const char*>(wParam);
+        }
+        self->reports.push_back(report);
+        return 0;
+    }
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+void CTestWindow::Pump(DWORD ms)
+{
+    PumpUntil([] { return false; }, ms);
+}
+
+bool CTestWindow::PumpUntil(const std::function<bool()>& pred, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+        if (pred())
+            return true;
+        DWORD spent = GetTickCount() - start;
+        if (spent >= timeoutMs)
+            return false;
+        MsgWaitForMultipleObjects(0, NULL, FALSE, std::min<DWORD>(20, timeoutMs - spent), QS_ALLINPUT);
+    }
+}
+
+DWORD CTestWindow::RunServing(const std::function<void()>& fn)
+{
+    DWORD start = GetTickCount();
+    HANDLE done = CreateEventA(NULL, TRUE, FALSE, NULL);
+    std::thread worker([&] {
+        fn();
+        SetEvent(done);
+    });
+    while (MsgWaitForMultipleObjects(1, &done, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+    }
+    worker.join();
+    CloseHandle(done);
+    DWORD spent = GetTickCount() - start;
+    Pump(0);
+    return spent;
+}
+
+std::vector<CReport> CTestWindow::Of(UINT message) const
+{
+    std::vector<CReport> out;
+    for (const CReport& r : reports)
+        if (r.message == message)
+            out.push_back(r);
+    return out;
+}
+
+std::vector<std::string> CTestWindow::Texts(UINT message) const
+{
+    std::vector<std::string> out;
+    for (const CReport& r : Of(message))
+        out.push_back(r.text);
+    return out;
+}
+
+int CTestWindow::CountMessages(const char* text, int level) const
+{
+    int n = 0;
+    for (const CReport& r : Of(WM_PLAYER_MESSAGE))
+        n += r.text == text && r.lParam == level;
+    return n;
+}

@@ -1,0 +1,68 @@
+"""Shared pieces of the host-side tests: the bundled station and Windows programs under Wine."""
+import os
+import subprocess
+import sys
+import time
+
+SOURCE_DIR = os.environ["SOURCE_DIR"]
+BUILD_DIR = os.environ["BUILD_DIR"]
+WINE_RUN = os.environ["WINE_RUN"]
+STATION_MP3 = os.path.join(BUILD_DIR, "media", "station.mp3")
+
+
+class Station:
+    """The bundled station on a free loopback port; it stops by itself after its lifetime."""
+
+    def __init__(self, *args, lifetime=60):
+        self.proc = subprocess.Popen(
+            [sys.executable, os.path.join(SOURCE_DIR, "tools", "station.py"), "--mp3", STATION_MP3,
+             "--port", "0", "--lifetime", str(lifetime), *args],
+            stdout=subprocess.PIPE, text=True)
+        line = self.proc.stdout.readline()
+        assert line.startswith("PORT "), line
+        self.port = int(line.split()[1])
+        self.url = "http://127.0.0.1:%d/" % self.port
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.proc.terminate()
+        self.proc.wait(timeout=10)
+
+
+def run_windows(exe, *args, timeout=60):
+    """Runs a built Windows program under Wine; returns (exit code, stdout lines)."""
+    path = os.path.join(BUILD_DIR, exe)
+    done = subprocess.run([WINE_RUN, path, *args], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                          timeout=timeout)
+    lines = done.stdout.decode("utf-8", "replace").replace("\r", "").splitlines()
+    return done.returncode, lines
+
+
+class Checks:
+    """Collects failed checks so that one run reports all of them."""
+
+    def __init__(self):
+        self.failures = []
+
+    def check(self, ok, what):
+        print(("ok   " if ok else "FAIL ") + what, flush=True)
+        if not ok:
+            self.failures.append(what)
+
+    def finish(self):
+        if self.failures:
+            print("%d check(s) failed" % len(self.failures))
+            return 1
+        print("all checks passed")
+        return 0
+
+
+def wait_for(predicate, seconds, step=0.1):
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        if predicate():
+            return True
+        time.sleep(step)
+    return predicate()

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Private test environment under the build tree: Wine prefix, PulseAudio null sink, X display.
+# Usage: testenv.sh up|down|run <command...>, or source it for the environment alone;
+# TESTENV_ROOT names the directory.
+set -u
+ROOT=${TESTENV_ROOT:?TESTENV_ROOT must name the test environment directory}
+DISPLAY_NUM=${TESTENV_DISPLAY:-97}
+WINE=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver64
+
+export WINEPREFIX="$ROOT/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export HOME="$ROOT/home"
+export XDG_RUNTIME_DIR="$ROOT/runtime"
+export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
+export DISPLAY=":$DISPLAY_NUM"
+{ export LC_ALL=ko_KR.UTF-8; } 2>/dev/null # not generated here; Wine takes code page 949 from the name
+export TESTENV_SINK=kelnull
+
+up() {
+  mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
+  chmod 700 "$XDG_RUNTIME_DIR"
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    "$WINE" wineboot -i </dev/null >/dev/null 2>&1
+    "$WINESERVER" -w
+  fi
+  if ! pulseaudio --check 2>/dev/null; then
+    pulseaudio -n --daemonize=yes --exit-idle-time=-1 --disallow-exit --enable-memfd=no \
+      -L "module-null-sink sink_name=$TESTENV_SINK rate=44100 channels=2" \
+      -L module-native-protocol-unix --log-target="file:$ROOT/pulse.log" </dev/null >/dev/null 2>&1
+  fi
+  if [ ! -e "/tmp/.X11-unix/X$DISPLAY_NUM" ]; then
+    Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+    echo $! > "$ROOT/xvfb.pid"
+  fi
+  # One reader on the monitor from the start, so that later captures do not lose their start.
+  if [ ! -f "$ROOT/monitor.pid" ] || ! kill -0 "$(cat "$ROOT/monitor.pid")" 2>/dev/null; then
+    parec -d "$TESTENV_SINK.monitor" --latency-msec=10 --raw </dev/null >/dev/null 2>&1 &
+    echo $! > "$ROOT/monitor.pid"
+  fi
+  return 0
+}
+
+down() {
+  for f in monitor xvfb; do
+    [ -f "$ROOT/$f.pid" ] && kill "$(cat "$ROOT/$f.pid")" 2>/dev/null
+    rm -f "$ROOT/$f.pid"
+  done
+  pulseaudio --kill 2>/dev/null
+  "$WINESERVER" -k 2>/dev/null
+  return 0
+}
+
+[ "${BASH_SOURCE[0]}" = "$0" ] || return 0
+case "${1:-}" in
+  up) up ;;
+  down) down ;;
+  run) shift; exec "$@" ;;
+  *) echo "usage: testenv.sh up|down|run <command...>" >&2; exit 2 ;;
+esac

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what the build needs, then configures and builds both Windows targets.
+# Usage: tools/build.sh [x86_64|i686|all]   (default: all)
+set -euo pipefail
+TOP=$(cd "$(dirname "$0")/.." && pwd)
+"$TOP/tools/setup-deps.sh" "$TOP/build/deps"
+
+build() {
+  local arch=$1 tests=$2
+  cmake -S "$TOP" -B "$TOP/build/$arch" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$TOP/cmake/toolchain-$arch.cmake" -DKELPLAYERX_TESTS="$tests" \
+    -DKELPLAYERX_DEPS_DIR="$TOP/build/deps" >/dev/null
+  cmake --build "$TOP/build/$arch"
+}
+
+case "${1:-all}" in
+  x86_64) build x86_64 ON ;;
+  i686) build i686 OFF ;;
+  all) build x86_64 ON; build i686 OFF ;;
+  *) echo "usage: tools/build.sh [x86_64|i686|all]" >&2; exit 2 ;;
+esac

@@ -1,0 +1,171 @@
+// icycat: opens a station address, saves its audio and prints the reader's reports, one a line.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <process.h>
+#include <string>
+
+#include "HttpStream.h"
+#include "PlayerMessages.h"
+#include "SocketClient.h"
+
+namespace
+{
+const UINT WM_ICYCAT_END = WM_APP + 0x100;
+const UINT_PTR TIMER_SECONDS = 1;
+
+struct CPullJob
+{
+    const char* url;
+    const char* outPath;
+    HWND window;
+    HANDLE ready;
+};
+
+// Station names and titles are the server's bytes; the terminal wants UTF-8.
+std::string ToUtf8(const char* ansi)
+{
+    int wide = MultiByteToWideChar(949, 0, ansi, -1, NULL, 0);
+    if (wide <= 0)
+        return ansi;
+    std::wstring w(wide, L'\0');
+    MultiByteToWideChar(949, 0, ansi, -1, &w[0], wide);
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, NULL, 0, NULL, NULL);
+    std::string out(bytes, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, &out[0], bytes, NULL, NULL);
+    out.resize(bytes > 0 ? bytes - 1 : 0);
+    return out;
+}
+
+void PrintLine(const std::string& line)
+{
+    fwrite(line.data(), 1, line.size(), stdout);
+    fputc('\n', stdout);
+    fflush(stdout);
+}
+
+LRESULT CALLBACK ReportWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg) {
+    case WM_PLAYER_BUFFERSTATE:
+        PrintLine("BUFFER " + std::to_string(static_cast<unsigned>(wParam)));
+        return 0;
+    case WM_PLAYER_METADATA: {
+        char* text = reinterpret_cast<char*>(wParam);
+        PrintLine("METADATA " + ToUtf8(text));
+        delete[] text;
+        return 0;
+    }
+    case WM_PLAYER_MESSAGE:
+        PrintLine("MESSAGE " + std::to_string(static_cast<int>(lParam)) + " " +
+                  ToUtf8(reinterpret_cast<const char*>(wParam)));
+        return 0;
+    case WM_ICYCAT_END:
+        PrintLine("END");
+        PostQuitMessage(0);
+        return 0;
+    case WM_TIMER:
+        KillTimer(hwnd, TIMER_SECONDS);
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+// Pulls the stream as the player worker would: Open and Read on a thread of its own, which
+// a posted WM_PLAYER_STOP ends.
+unsigned __stdcall PullThreadProc(void* arg)
+{
+    CPullJob* job = static_cast<CPullJob*>(arg);
+    MSG msg;
+    PeekMessageA(&msg, NULL, WM_USER, WM_USER, PM_NOREMOVE);
+    SetEvent(job->ready);
+
+    FILE* out = job->outPath != NULL ? fopen(job->outPath, "ab") : NULL;
+    CHttpStream stream;
+    stream.Open(job->window, job->url);
+    char chunk[4096];
+    while (stream.Read(chunk, 1, sizeof(chunk)) != 0) {
+        if (out != NULL)
+            fwrite(chunk, 1, sizeof(chunk), out);
+    }
+    if (stream.IsEnded())
+        PostPlayerMessage(job->window, WM_ICYCAT_END, 0, 0);
+    stream.Close();
+    if (out != NULL)
+        fclose(out);
+    return 0;
+}
+
+// Waits for a thread while serving the window, whose status texts the thread may be sending.
+void WaitServingMessages(HANDLE thread)
+{
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+    }
+}
+
+int Usage()
+{
+    fprintf(stderr, "usage: icycat <address> [--seconds N] [--out FILE]\n");
+    return 2;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const char* url = NULL;
+    const char* outPath = NULL;
+    int seconds = 0;
+    for (int i = 1; i < argc; ++i) {
+        if (strcmp(argv[i], "--seconds") == 0 && i + 1 < argc)
+            seconds = atoi(argv[++i]);
+        else if (strcmp(argv[i], "--out") == 0 && i + 1 < argc)
+            outPath = argv[++i];
+        else if (url == NULL && argv[i][0] != '-')
+            url = argv[i];
+        else
+            return Usage();
+    }
+    if (url == NULL)
+        return Usage();
+
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = ReportWndProc;
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.lpszClassName = "icycat";
+    RegisterClassA(&wc);
+    HWND window = CreateWindowA("icycat", "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, wc.hInstance, NULL);
+    if (window == NULL) {
+        fprintf(stderr, "icycat: no window\n");
+        return 1;
+    }
+    int winsock = StartWinsock(window);
+
+    CPullJob job = {url, outPath, window, CreateEventA(NULL, FALSE, FALSE, NULL)};
+    unsigned threadId = 0;
+    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(NULL, 0, PullThreadProc, &job, 0, &threadId));
+    WaitForSingleObject(job.ready, INFINITE);
+    CloseHandle(job.ready);
+    if (seconds > 0)
+        SetTimer(window, TIMER_SECONDS, static_cast<UINT>(seconds) * 1000, NULL);
+
+    MSG msg;
+    while (GetMessageA(&msg, NULL, 0, 0) > 0)
+        DispatchMessageA(&msg);
+
+    PostThreadMessageA(threadId, WM_PLAYER_STOP, 0, 0);
+    WaitServingMessages(thread);
+    CloseHandle(thread);
+    // Reports posted while the stream closed.
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
+        DispatchMessageA(&msg);
+    DestroyWindow(window);
+    if (winsock)
+        WSACleanup();
+    return 0;
+}
