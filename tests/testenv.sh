@@ -4,7 +4,8 @@
 # TESTENV_ROOT names the directory.
 set -u
 ROOT=${TESTENV_ROOT:?TESTENV_ROOT must name the test environment directory}
-DISPLAY_NUM=${TESTENV_DISPLAY:-97}
+# Each environment gets its own display number, so that several build trees can test at once.
+DISPLAY_NUM=${TESTENV_DISPLAY:-$(( $(printf '%s' "$ROOT" | cksum | cut -d' ' -f1) % 400 + 100 ))}
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver64
 
