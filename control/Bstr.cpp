@@ -1,0 +1,40 @@
+// Conversions between BSTRs and the ANSI text that the control holds inside.
+#include "Bstr.h"
+
+#include <objbase.h>
+
+std::string AnsiFromBstr(BSTR text)
+{
+    int length = static_cast<int>(SysStringLen(text));
+    if (length == 0)
+        return std::string();
+    int bytes = WideCharToMultiByte(CP_ACP, 0, text, length, NULL, 0, NULL, NULL);
+    std::string out(bytes > 0 ? bytes : 0, '\0');
+    if (bytes > 0)
+        WideCharToMultiByte(CP_ACP, 0, text, length, &out[0], bytes, NULL, NULL);
+    return out;
+}
+
+BSTR BstrFromAnsi(const char* text)
+{
+    if (text == NULL || *text == '\0')
+        return SysAllocStringLen(NULL, 0);
+    int chars = MultiByteToWideChar(CP_ACP, 0, text, -1, NULL, 0);
+    if (chars <= 0)
+        return SysAllocStringLen(NULL, 0);
+    BSTR out = SysAllocStringLen(NULL, chars - 1);
+    if (out != NULL)
+        MultiByteToWideChar(CP_ACP, 0, text, -1, out, chars);
+    return out;
+}
+
+LPOLESTR TaskStringFromAnsi(const char* text)
+{
+    int chars = MultiByteToWideChar(CP_ACP, 0, text, -1, NULL, 0);
+    if (chars <= 0)
+        return NULL;
+    LPOLESTR out = static_cast<LPOLESTR>(CoTaskMemAlloc(chars * sizeof(OLECHAR)));
+    if (out != NULL)
+        MultiByteToWideChar(CP_ACP, 0, text, -1, out, chars);
+    return out;
+}

@@ -1,0 +1,42 @@
+// Owner of one BSTR, and the conversions between BSTRs and ANSI text (code page CP_ACP).
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <string>
+
+class CBstr
+{
+public:
+    CBstr() : m_bstr(NULL) {}
+    explicit CBstr(const wchar_t* text) : m_bstr(SysAllocString(text)) {}
+    ~CBstr() { SysFreeString(m_bstr); }
+    CBstr(const CBstr&) = delete;
+    CBstr& operator=(const CBstr&) = delete;
+
+    BSTR Get() const { return m_bstr; }
+    BSTR* Out()
+    {
+        SysFreeString(m_bstr);
+        m_bstr = NULL;
+        return &m_bstr;
+    }
+    // Hands the string over to the caller.
+    BSTR Detach()
+    {
+        BSTR b = m_bstr;
+        m_bstr = NULL;
+        return b;
+    }
+
+private:
+    BSTR m_bstr;
+};
+
+// The text of a BSTR in the ANSI code page; a null BSTR is the empty text.
+std::string AnsiFromBstr(BSTR text);
+// A new BSTR holding ANSI text; a null text gives an empty string.
+BSTR BstrFromAnsi(const char* text);
+// A new CoTaskMem wide copy of ANSI text (for OLE out-parameters).
+LPOLESTR TaskStringFromAnsi(const char* text);

@@ -1,0 +1,285 @@
+// The kelplayerx control: URL list, play and stop commands to its worker, and the engine's reports as events.
+#include "KelplayerCtrl.h"
+
+#include <winsock2.h>
+#include <mmsystem.h>
+#include <process.h>
+
+#include <cstring>
+#include <vector>
+
+#include "Bstr.h"
+#include "Guids.h"
+#include "HttpFetch.h"
+#include "MixerVolume.h"
+#include "Module.h"
+#include "PlayerMessages.h"
+#include "PlsPlaylist.h"
+#include "Registration.h"
+#include "SocketClient.h"
+#include "StatusText.h"
+
+namespace
+{
+const DWORD KEL_MISC_STATUS = OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_SETCLIENTSITEFIRST | OLEMISC_INSIDEOUT |
+                              OLEMISC_CANTLINKINSIDE | OLEMISC_RECOMPOSEONRESIZE;
+const UINT IDS_KELPLAYER = 1;
+const UINT IDB_KELPLAYER = 1;
+
+const COleControlInfo KEL_CONTROL_INFO = {
+    &CLSID_Kelplayer, &DIID__DKelplayer, &DIID__DKelplayerEvents, &CLSID_KelplayerPropPage, KEL_MISC_STATUS, 1, 0,
+};
+
+bool EndsWithPls(const std::string& value)
+{
+    return value.size() >= 4 && _stricmp(value.c_str() + value.size() - 4, ".pls") == 0;
+}
+} // namespace
+
+static_assert(KEL_MISC_STATUS == 0x20191, "the control's status bits");
+
+CKelplayerCtrl::CKelplayerCtrl()
+    : COleControl(KEL_CONTROL_INFO), m_hStartEvent(NULL), m_nMessageLevel(0), m_bStopped(FALSE),
+      m_bWinsockStarted(FALSE), m_nBufferState(0), m_pszMetadata(NULL), m_hWorkerThread(NULL), m_dwWorkerThreadId(0),
+      m_pMixer(NULL), m_pSocket(NULL), m_posPlay(m_urlList.end()), m_pszStatusText(NULL)
+{
+    // The report window exists already: texts raised from here on reach it (no sink listens yet).
+    m_bWinsockStarted = StartWinsock(GetPlayerWindow());
+    m_pMixer = new CMixerVolume(this, MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT);
+    m_pSocket = new CSocketClient(GetPlayerWindow());
+}
+
+bool CKelplayerCtrl::StartWorker()
+{
+    m_hStartEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
+    if (m_hStartEvent == NULL)
+        return false;
+    unsigned threadId = 0;
+    m_hWorkerThread = reinterpret_cast<HANDLE>(
+        _beginthreadex(NULL, 0, PlayerThreadProc, static_cast<CPlayerHost*>(this), 0, &threadId));
+    m_dwWorkerThreadId = threadId;
+    if (m_hWorkerThread != NULL)
+        WaitForSingleObject(m_hStartEvent, INFINITE);
+    CloseHandle(m_hStartEvent);
+    m_hStartEvent = NULL;
+    return m_hWorkerThread != NULL;
+}
+
+CKelplayerCtrl::~CKelplayerCtrl()
+{
+    // The window goes first: a status text that the worker sends meanwhile then fails at once
+    // instead of waiting for this thread, which waits for the worker.
+    DestroyReportWindow();
+    if (m_hWorkerThread != NULL) {
+        PostThreadMessageA(m_dwWorkerThreadId, WM_PLAYER_STOP, 0, 0);
+        PostThreadMessageA(m_dwWorkerThreadId, WM_PLAYER_QUIT, 0, 0);
+        WaitForSingleObject(m_hWorkerThread, INFINITE);
+        CloseHandle(m_hWorkerThread);
+    }
+    delete m_pMixer;
+    delete m_pSocket;
+    if (m_bWinsockStarted) {
+        WSACleanup();
+        m_bWinsockStarted = FALSE;
+    }
+    delete[] m_pszMetadata;
+}
+
+HRESULT CKelplayerCtrl::CreateInstance(REFIID iid, void** object)
+{
+    CKelplayerCtrl* control = new CKelplayerCtrl();
+    if (!control->Initialize() || !control->StartWorker()) {
+        control->Release();
+        return E_FAIL;
+    }
+    HRESULT hr = control->QueryInterface(iid, object);
+    control->Release();
+    return hr;
+}
+
+HRESULT CKelplayerCtrl::UpdateRegistry(bool registering)
+{
+    if (!registering)
+        return UnregisterClass(CLSID_Kelplayer, "KELPLAYERX.KelPlayerCtrl.1");
+    std::string typeName = CModule::LoadText(IDS_KELPLAYER);
+    CControlClassInfo info = {&CLSID_Kelplayer, "KELPLAYERX.KelPlayerCtrl.1", typeName.c_str(), IDB_KELPLAYER,
+                              KEL_MISC_STATUS, &LIBID_KELPLAYERXLib, 1, 0};
+    return RegisterControlClass(info);
+}
+
+// _DKelplayer
+
+short CKelplayerCtrl::GetVolume() { return static_cast<short>(m_pMixer->GetVolume()); }
+
+void CKelplayerCtrl::SetVolume(short value)
+{
+    m_pMixer->SetVolume(value);
+    SetModifiedFlag(true);
+}
+
+std::string CKelplayerCtrl::GetUrl() const { return m_posPlay != m_urlList.end() ? *m_posPlay : std::string(); }
+
+void CKelplayerCtrl::SetUrl(const std::string& value)
+{
+    m_urlList.clear();
+    m_posPlay = m_urlList.end();
+    if (EndsWithPls(value)) {
+        std::string text = FetchHttpBody(m_pSocket, GetPlayerWindow(), value.c_str());
+        std::vector<std::string> entries;
+        if (!ParsePlsEntries(text.c_str(), &entries)) {
+            SendStatusText(GetPlayerWindow(), TEXT_BAD_PLAYLIST, 1);
+            return;
+        }
+        m_urlList.assign(entries.begin(), entries.end());
+    } else {
+        m_urlList.push_back(value);
+    }
+    m_posPlay = m_urlList.begin();
+    SetModifiedFlag(true);
+}
+
+std::string CKelplayerCtrl::GetMetadata() const
+{
+    if (m_pszStatusText != NULL)
+        return m_pszStatusText;
+    return m_pszMetadata != NULL ? m_pszMetadata : "";
+}
+
+void CKelplayerCtrl::SetMetadata(const std::string& value)
+{
+    (void)value;
+    SetModifiedFlag(true);
+}
+
+void CKelplayerCtrl::Play()
+{
+    if (m_posPlay == m_urlList.end())
+        return;
+    m_nMessageLevel = 0;
+    m_bStopped = FALSE;
+    const std::string& entry = *m_posPlay;
+    if (++m_posPlay == m_urlList.end())
+        m_posPlay = m_urlList.begin();
+    char* command = new char[entry.size() + 1];
+    memcpy(command, entry.c_str(), entry.size() + 1);
+    if (!PostThreadMessageA(m_dwWorkerThreadId, WM_PLAYER_PLAY, reinterpret_cast<WPARAM>(command), 0))
+        delete[] command;
+}
+
+void CKelplayerCtrl::Stop()
+{
+    m_nMessageLevel = 0;
+    m_bStopped = TRUE;
+    PostThreadMessageA(m_dwWorkerThreadId, WM_PLAYER_STOP, 0, 0);
+}
+
+std::string CKelplayerCtrl::GetCount(const std::string& countUrl)
+{
+    return FetchHttpBody(m_pSocket, GetPlayerWindow(), countUrl.c_str());
+}
+
+// Dispatch: arguments arrive in their declared types.
+
+void CKelplayerCtrl::OnGetProperty(DISPID id, VARIANT* value)
+{
+    switch (id) {
+    case DISPID_KEL_VOLUME:
+        V_VT(value) = VT_I2;
+        V_I2(value) = GetVolume();
+        break;
+    case DISPID_KEL_URL:
+        V_VT(value) = VT_BSTR;
+        V_BSTR(value) = BstrFromAnsi(GetUrl().c_str());
+        break;
+    case DISPID_KEL_METADATA:
+        V_VT(value) = VT_BSTR;
+        V_BSTR(value) = BstrFromAnsi(GetMetadata().c_str());
+        break;
+    }
+}
+
+void CKelplayerCtrl::OnSetProperty(DISPID id, const VARIANT& value)
+{
+    switch (id) {
+    case DISPID_KEL_VOLUME:
+        SetVolume(V_I2(&value));
+        break;
+    case DISPID_KEL_URL:
+        SetUrl(AnsiFromBstr(V_BSTR(&value)));
+        break;
+    case DISPID_KEL_METADATA:
+        SetMetadata(AnsiFromBstr(V_BSTR(&value)));
+        break;
+    }
+}
+
+void CKelplayerCtrl::OnCallMethod(DISPID id, const std::vector<VARIANT>& args, VARIANT* result)
+{
+    switch (id) {
+    case DISPID_KEL_PLAY:
+        Play();
+        break;
+    case DISPID_KEL_STOP:
+        Stop();
+        break;
+    case DISPID_KEL_GETBUFFERSTATE:
+        V_VT(result) = VT_I2;
+        V_I2(result) = GetBufferState();
+        break;
+    case DISPID_KEL_GETCOUNT:
+        V_VT(result) = VT_BSTR;
+        V_BSTR(result) = BstrFromAnsi(GetCount(AnsiFromBstr(V_BSTR(&args[0]))).c_str());
+        break;
+    }
+}
+
+// The engine's reports.
+
+bool CKelplayerCtrl::OnReportMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
+{
+    *result = 0;
+    switch (message) {
+    case WM_PLAYER_STOP:
+        Stop();
+        return true;
+    case WM_PLAYER_ENDED:
+        if (!m_bStopped)
+            Play();
+        return true;
+    case WM_PLAYER_BUFFERSTATE:
+        OnBufferState(wParam);
+        return true;
+    case WM_PLAYER_METADATA:
+        OnMetadata(wParam);
+        return true;
+    case WM_PLAYER_MESSAGE:
+        OnStatusText(reinterpret_cast<const char*>(wParam), static_cast<short>(lParam));
+        return true;
+    }
+    return false;
+}
+
+void CKelplayerCtrl::OnBufferState(WPARAM wParam)
+{
+    m_nBufferState = static_cast<short>(LOWORD(wParam));
+    FireEvent(EVENTID_KEL_CHANGEBUFFERSTATE);
+}
+
+void CKelplayerCtrl::OnMetadata(WPARAM wParam)
+{
+    delete[] m_pszMetadata;
+    m_pszMetadata = reinterpret_cast<char*>(wParam);
+    FireEvent(EVENTID_KEL_CHANGEMETADATA);
+}
+
+void CKelplayerCtrl::OnStatusText(const char* text, short level)
+{
+    if (text == NULL || level < m_nMessageLevel)
+        return;
+    // Nested texts (sent from inside a handler) restore the one they interrupted.
+    const char* outer = m_pszStatusText;
+    m_pszStatusText = text;
+    FireEvent(EVENTID_KEL_CHANGEMETADATA);
+    m_pszStatusText = outer;
+    m_nMessageLevel = level;
+}

@@ -1,0 +1,86 @@
+// The kelplayerx control: URL list, play and stop commands to its worker, and the engine's reports as events.
+#pragma once
+
+#include <windows.h>
+
+#include <list>
+#include <string>
+
+#include "OleControl.h"
+#include "PlayerHost.h"
+
+class CMixerVolume;
+class CSocketClient;
+
+// Dispatch identifiers of _DKelplayer and _DKelplayerEvents.
+enum
+{
+    DISPID_KEL_VOLUME = 1,
+    DISPID_KEL_URL = 2,
+    DISPID_KEL_METADATA = 3,
+    DISPID_KEL_PLAY = 4,
+    DISPID_KEL_STOP = 5,
+    DISPID_KEL_GETBUFFERSTATE = 6,
+    DISPID_KEL_GETCOUNT = 7,
+};
+enum
+{
+    EVENTID_KEL_CHANGEBUFFERSTATE = 1,
+    EVENTID_KEL_CHANGEMETADATA = 2,
+};
+
+class CKelplayerCtrl : public COleControl, public CPlayerHost
+{
+public:
+    CKelplayerCtrl();
+    ~CKelplayerCtrl() override;
+
+    // The class factory's creation function.
+    static HRESULT CreateInstance(REFIID iid, void** object);
+    // The class factory's registration function.
+    static HRESULT UpdateRegistry(bool registering);
+
+    // CPlayerHost
+    HWND GetPlayerWindow() const override { return GetReportWindow(); }
+    HANDLE GetStartEvent() const override { return m_hStartEvent; }
+
+    // _DKelplayer
+    short GetVolume();
+    void SetVolume(short value);
+    std::string GetUrl() const;
+    void SetUrl(const std::string& value);
+    std::string GetMetadata() const;
+    void SetMetadata(const std::string& value);
+    void Play();
+    void Stop();
+    short GetBufferState() const { return m_nBufferState; }
+    std::string GetCount(const std::string& countUrl);
+
+protected:
+    void OnGetProperty(DISPID id, VARIANT* value) override;
+    void OnSetProperty(DISPID id, const VARIANT& value) override;
+    void OnCallMethod(DISPID id, const std::vector<VARIANT>& args, VARIANT* result) override;
+    bool OnReportMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+
+private:
+    bool StartWorker();
+    void OnBufferState(WPARAM wParam);
+    void OnMetadata(WPARAM wParam);
+    void OnStatusText(const char* text, short level);
+
+    HANDLE m_hStartEvent;
+    short m_nMessageLevel;
+    BOOL m_bStopped;
+    BOOL m_bWinsockStarted;
+    short m_nBufferState;
+    char* m_pszMetadata;
+    HANDLE m_hWorkerThread;
+    DWORD m_dwWorkerThreadId;
+    CMixerVolume* m_pMixer;
+    CSocketClient* m_pSocket;
+    std::list<std::string> m_urlList;
+    std::list<std::string>::iterator m_posPlay; // m_urlList.end() when the list is empty
+
+    // The status text being announced, while its ChangeMetadata event runs.
+    const char* m_pszStatusText;
+};
