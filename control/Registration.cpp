@@ -127,7 +127,7 @@ HRESULT UnregisterModuleTypeLib()
     hr = UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
     typeLib->ReleaseTLibAttr(attr);
     // Already gone counts as done, so that unregistering twice succeeds.
-    return hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_INVALIDSTATE ? S_OK : hr;
+    return hr == TYPE_E_LIBNOTREGISTERED || hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_INVALIDSTATE ? S_OK : hr;
 }
 
 HRESULT CreateComponentCategory(const GUID& catid, const wchar_t* description)
