@@ -507,3 +507,52 @@ TEST(ControlLifetime, PropertyPageShowsItsDialog)
     page->Release();
     DestroyWindow(parent);
 }
+
+// Wine's ATL host window, a container none of us wrote.
+TEST(ControlInAtlHost, HostsTheControlByProgIdAndDeliversEvents)
+{
+    CComScope com;
+    HMODULE atl = LoadLibraryA("atl.dll");
+    ASSERT_NE(atl, nullptr);
+    typedef BOOL(WINAPI * AxWinInitFn)();
+    typedef HRESULT(WINAPI * AxGetControlFn)(HWND, IUnknown**);
+    AxWinInitFn axWinInit = reinterpret_cast<AxWinInitFn>(reinterpret_cast<void*>(GetProcAddress(atl, "AtlAxWinInit")));
+    AxGetControlFn axGetControl =
+        reinterpret_cast<AxGetControlFn>(reinterpret_cast<void*>(GetProcAddress(atl, "AtlAxGetControl")));
+    ASSERT_TRUE(axWinInit != nullptr && axGetControl != nullptr);
+    ASSERT_TRUE(axWinInit());
+
+    HWND frame = CreateWindowA("STATIC", "", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200, NULL, NULL, NULL, NULL);
+    HWND host = CreateWindowA("AtlAxWin", "KELPLAYERX.KelPlayerCtrl.1", WS_CHILD | WS_VISIBLE, 0, 0, 200, 50, frame,
+                              NULL, GetModuleHandleA(NULL), NULL);
+    ASSERT_NE(host, nullptr);
+    IUnknown* unknown = nullptr;
+    ASSERT_EQ(axGetControl(host, &unknown), S_OK);
+    IDispatch* control = nullptr;
+    ASSERT_EQ(unknown->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&control)), S_OK);
+
+    CEventSink* sink = new CEventSink();
+    DWORD cookie = sink->Connect(unknown);
+    ASSERT_NE(cookie, 0u);
+    CDispatchCaller c(control);
+    short inside = -1;
+    sink->handler = [&](DISPID id) {
+        if (id == 1)
+            inside = c.CallShort(L"getBufferState");
+    };
+    c.PutString(L"url", "http://127.0.0.1:9/");
+    EXPECT_EQ(c.GetString(L"url"), "http://127.0.0.1:9/");
+    HWND report = FindReportWindow();
+    ASSERT_NE(report, nullptr);
+    PostMessageA(report, KEL_WM_BUFFERSTATE, 42, 0);
+    EXPECT_TRUE(PumpUntil([&] { return !sink->events.empty(); }, 2000));
+    EXPECT_EQ(inside, 42);
+
+    sink->Disconnect(unknown, cookie);
+    sink->Release();
+    control->Release();
+    unknown->Release();
+    DestroyWindow(host);
+    DestroyWindow(frame);
+    EXPECT_TRUE(PumpUntil([] { return FindReportWindow() == nullptr; }, 2000)) << "the host released the control";
+}
