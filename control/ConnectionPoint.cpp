@@ -106,6 +106,6 @@ STDMETHODIMP CConnectionPoint::EnumConnections(IEnumConnections** connections)
         CONNECTDATA data = {s.sink, s.cookie};
         items.push_back(data);
     }
-    *connections = new CEnumConnections(items);
+    *connections = new CEnumConnections(IID_IEnumConnections, items);
     return S_OK;
 }

@@ -231,7 +231,7 @@ STDMETHODIMP COleControl::EnumConnectionPoints(IEnumConnectionPoints** points)
     if (points == NULL)
         return E_POINTER;
     std::vector<IConnectionPoint*> items(1, &m_eventPoint);
-    *points = new CEnumConnectionPoints(items);
+    *points = new CEnumConnectionPoints(IID_IEnumConnectionPoints, items);
     return S_OK;
 }
 
