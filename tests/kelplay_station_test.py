@@ -1,0 +1,92 @@
+"""kelplay, our console container, against the bundled station and a one-shot page."""
+import http.server
+import os
+import re
+import subprocess
+import threading
+import time
+
+from harness import BUILD_DIR, Checks, Station, WINE_RUN, run_windows
+
+KELPLAY = os.path.join("tools", "kelplay.exe")
+
+
+class CountPage:
+    """A one-shot page on loopback: its body is a listener count."""
+
+    def __init__(self, body):
+        payload = body.encode("utf-8")
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                self.send_response(200)
+                self.send_header("Content-Type", "text/plain")
+                self.end_headers()
+                self.wfile.write(payload)
+
+            def log_message(self, *args):
+                pass
+
+        self.server = http.server.HTTPServer(("127.0.0.1", 0), Handler)
+        self.url = "http://127.0.0.1:%d/count" % self.server.server_port
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def close(self):
+        self.server.shutdown()
+
+
+def run_with_input(text, *args, timeout=60):
+    done = subprocess.run([WINE_RUN, os.path.join(BUILD_DIR, KELPLAY), *args], input=text.encode("utf-8"),
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout)
+    return done.returncode, done.stdout.decode("utf-8", "replace").replace("\r", "").splitlines()
+
+
+def main():
+    c = Checks()
+    with Station("--title-seconds", "1") as station:
+        code, lines = run_windows(KELPLAY, station.url, "--seconds", "6")
+        c.check(code == 0, "kelplay exits 0 after --seconds")
+        meta = [l[len("ChangeMetadata "):] for l in lines if l.startswith("ChangeMetadata ")]
+        c.check(meta[:1] == ["Pellora Local"], "the station name comes first: %r" % meta[:3])
+        c.check("Pellora - Morning Tone" in meta, "a title arrives: %r" % meta[:5])
+        c.check("펠로라 - 저녁의 노래" in meta, "a code page 949 title arrives as UTF-8")
+        fills = [int(l.split()[1]) for l in lines if l.startswith("ChangeBufferState ")]
+        c.check(fills and all(0 <= f <= 100 for f in fills) and max(fills) > 0,
+                "buffer fill is read in the handler: %r" % fills[:5])
+
+    page = CountPage("1234 listeners")
+    try:
+        code, lines = run_with_input("volume 30\nvolume\ncount %s\nquit\n" % page.url)
+        c.check(code == 0, "kelplay ends on quit")
+        c.check(any(re.fullmatch(r"volume \d+", l) for l in lines), "volume reads back: %r" % lines)
+        c.check("getCount 14" in lines and "1234 listeners" in lines, "count prints the length and the body")
+    finally:
+        page.close()
+
+    code, lines = run_with_input("count ftp://nowhere\nquit\n")
+    c.check("ChangeMetadata 올바른 주소 형식이 아닙니다. 바른 형식: http://<host name>:[port][/path]." in lines,
+            "a bad count address is reported through ChangeMetadata")
+    c.check("getCount 0" in lines, "and gives an empty body")
+
+    # Nothing listens on port 1: every attempt fails and the control tries again until stopped.
+    code, lines = run_windows(KELPLAY, "http://127.0.0.1:1/", "--seconds", "4")
+    failures = [l for l in lines if l.startswith("ChangeMetadata ")]
+    c.check(len(failures) >= 2, "an unreachable station is tried again: %d texts" % len(failures))
+
+    # Quitting while a stream plays ends the process promptly.
+    with Station() as station:
+        proc = subprocess.Popen([WINE_RUN, os.path.join(BUILD_DIR, KELPLAY), station.url],
+                                stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        first = proc.stdout.readline()
+        time.sleep(2)
+        start = time.monotonic()
+        proc.stdin.write(b"quit\n")
+        proc.stdin.flush()
+        proc.wait(timeout=30)
+        c.check(first.startswith(b"Change"), "events came while playing")
+        c.check(time.monotonic() - start < 3, "quit while playing ends within seconds")
+    return c.finish()
+
+
+if __name__ == "__main__":
+    raise SystemExit(main())
