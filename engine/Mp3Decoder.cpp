@@ -20,7 +20,7 @@ const int DROPPED_BITS = 13; // 28 fraction bits down to 15
 const int DROPPED_MASK = (1 << DROPPED_BITS) - 1;
 
 // Noise-shaping error terms and the dither generator of one output channel.
-struct DitherState
+struct CDitherState
 {
     int e0;
     int e1;
@@ -30,7 +30,7 @@ struct DitherState
 
 // One state per output channel for the whole process, never reset: every decoder continues
 // the shaping and the random sequence where the previous conversion left them.
-DitherState g_dither[2];
+CDitherState g_dither[2];
 
 // Two workers of one process may convert at the same time until the single-active-player rule
 // stops one of them. Each conversion run holds this lock, so that every run reads and writes the
@@ -43,7 +43,7 @@ CRITICAL_SECTION* DitherLock()
     return &lock;
 }
 
-inline void StoreSample(unsigned char* out, mad_fixed_t sample, DitherState& d)
+inline void StoreSample(unsigned char* out, mad_fixed_t sample, CDitherState& d)
 {
     // 64-bit intermediates: a sample near libmad's range limit plus the error terms must not
     // overflow before it is clipped.
@@ -236,13 +236,14 @@ void CMp3Decoder::ConvertRun(unsigned char* out, unsigned count)
     const mad_fixed_t* left = m_synth.pcm.samples[0] + m_nConsumed;
     // A mono frame is played with the same samples on both channels.
     const mad_fixed_t* right = m_synth.pcm.samples[m_synth.pcm.channels > 1 ? 1 : 0] + m_nConsumed;
-    EnterCriticalSection(DitherLock());
+    CRITICAL_SECTION* lock = DitherLock();
+    EnterCriticalSection(lock);
     for (unsigned i = 0; i < count; ++i) {
         StoreSample(out, left[i], g_dither[0]);
         StoreSample(out + 2, right[i], g_dither[1]);
         out += 4;
     }
-    LeaveCriticalSection(DitherLock());
+    LeaveCriticalSection(lock);
 }
 
 int CMp3Decoder::Read(void* buffer, unsigned* length)

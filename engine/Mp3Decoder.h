@@ -26,7 +26,7 @@ protected:
 
 private:
     // Scratch space of the Xing tag test.
-    struct XingRecord
+    struct CXingRecord
     {
         unsigned flags;
         unsigned frames;
@@ -41,7 +41,7 @@ private:
     // Converts count sample frames of the synth output, starting at m_nConsumed.
     void ConvertRun(unsigned char* out, unsigned count);
 
-    XingRecord m_xing;
+    CXingRecord m_xing;
     struct mad_stream m_stream;
     struct mad_frame m_frame;
     struct mad_synth m_synth;

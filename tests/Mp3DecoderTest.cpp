@@ -14,6 +14,7 @@
 #include "LoopbackServer.h"
 #include "MemoryStream.h"
 #include "Mp3Decoder.h"
+#include "PlainDecode.h"
 #include "PlayerMessages.h"
 #include "TestWindow.h"
 
@@ -74,37 +75,18 @@ private:
     CMemoryStream* m_stream;
 };
 
-// libmad's own samples of a whole stream, decoded from its first byte in one buffer (with the
-// guard bytes libmad wants after the end): interleaved left, right; mono repeated on the right.
-std::vector<mad_fixed_t> PlainDecode(const std::string& bytes, unsigned* firstRate = nullptr)
+// libmad's own samples of a whole stream decoded from its first byte: interleaved left, right;
+// mono repeated on the right.
+std::vector<mad_fixed_t> PlainSamples(const std::string& bytes)
 {
-    std::vector<unsigned char> data(bytes.begin(), bytes.end());
-    data.resize(data.size() + MAD_BUFFER_GUARD, 0);
-    struct mad_stream stream;
-    struct mad_frame frame;
-    struct mad_synth synth;
-    mad_stream_init(&stream);
-    mad_frame_init(&frame);
-    mad_synth_init(&synth);
-    mad_stream_buffer(&stream, data.data(), data.size());
     std::vector<mad_fixed_t> out;
-    for (;;) {
-        if (mad_frame_decode(&frame, &stream) != 0) {
-            if (MAD_RECOVERABLE(stream.error))
-                continue;
-            break;
+    PlainDecode(bytes, [&](const struct mad_header&, const struct mad_pcm& pcm) {
+        int right = pcm.channels > 1 ? 1 : 0;
+        for (unsigned i = 0; i < pcm.length; ++i) {
+            out.push_back(pcm.samples[0][i]);
+            out.push_back(pcm.samples[right][i]);
         }
-        if (firstRate && *firstRate == 0)
-            *firstRate = frame.header.samplerate;
-        mad_synth_frame(&synth, &frame);
-        int right = synth.pcm.channels > 1 ? 1 : 0;
-        for (unsigned i = 0; i < synth.pcm.length; ++i) {
-            out.push_back(synth.pcm.samples[0][i]);
-            out.push_back(synth.pcm.samples[right][i]);
-        }
-    }
-    mad_frame_finish(&frame);
-    mad_stream_finish(&stream);
+    });
     return out;
 }
 
@@ -171,13 +153,13 @@ size_t FrameLength(const std::string& bytes, size_t at = 0)
 }
 
 // A single shared dither state, written again from the description of the conversion.
-struct RefDither
+struct CRefDither
 {
     long long err[3];
     unsigned rnd;
 };
 
-short RefStore(mad_fixed_t x, RefDither& d)
+short RefStore(mad_fixed_t x, CRefDither& d)
 {
     const long long top = (1LL << 28) - 1, bottom = -(1LL << 28);
     long long shaped = x + d.err[0] - d.err[1] + d.err[2];
@@ -200,9 +182,9 @@ short RefStore(mad_fixed_t x, RefDither& d)
 
 // Converts frames sample frames of src (interleaved) with the state st; true when that gives
 // exactly pcm. st advances only on a match.
-bool Replays(const mad_fixed_t* src, const short* pcm, size_t frames, RefDither st[2])
+bool Replays(const mad_fixed_t* src, const short* pcm, size_t frames, CRefDither st[2])
 {
-    RefDither l = st[0], r = st[1];
+    CRefDither l = st[0], r = st[1];
     for (size_t i = 0; i < frames; ++i) {
         if (RefStore(src[2 * i], l) != pcm[2 * i] || RefStore(src[2 * i + 1], r) != pcm[2 * i + 1])
             return false;
@@ -212,7 +194,7 @@ bool Replays(const mad_fixed_t* src, const short* pcm, size_t frames, RefDither 
     return true;
 }
 
-struct Chunks
+struct CChunks
 {
     const std::vector<mad_fixed_t>* source;
     const std::vector<short>* pcm;
@@ -224,11 +206,11 @@ struct Chunks
 
 // Looks for an order of the two decoders' conversion runs in which one shared state, run after
 // run, reproduces every output sample. Counts in switches how often the order alternates.
-bool Interleaves(const Chunks& a, const Chunks& b, size_t i, size_t j, RefDither st[2], int last, int* switches)
+bool Interleaves(const CChunks& a, const CChunks& b, size_t i, size_t j, CRefDither st[2], int last, int* switches)
 {
     if (i == a.Count() && j == b.Count())
         return true;
-    RefDither copy[2] = {st[0], st[1]};
+    CRefDither copy[2] = {st[0], st[1]};
     if (i < a.Count() && Replays(a.Src(i), a.Out(i), a.frames, copy) &&
         Interleaves(a, b, i + 1, j, copy, 0, switches)) {
         *switches += last == 1;
@@ -282,7 +264,7 @@ TEST(Mp3DecoderRate, EachFixtureOpensAtItsRateAndDecodesEveryFrame)
         std::vector<short> pcm = ReadAll(decoder, BLOCK, &last);
         EXPECT_EQ(0, last);
         // The probe's bytes are decoded again: the PCM starts with the stream's first frame.
-        ExpectFollows(PlainDecode(bytes), pcm);
+        ExpectFollows(PlainSamples(bytes), pcm);
         // Valid checksums and tag frames are not worth a message.
         EXPECT_EQ(0u, window.Of(WM_PLAYER_MESSAGE).size());
         decoder.Close();
@@ -318,7 +300,7 @@ TEST(Mp3DecoderProbe, XingTagFrameGivesWayToTheSecondFrame)
     ASSERT_EQ(1, decoder.Open());
     EXPECT_EQ(44100u, decoder.m_nSampleRate);
     // The tag frame is still decoded (as silence) when playing: nothing is skipped.
-    ExpectFollows(PlainDecode(spliced), ReadAll(decoder, BLOCK));
+    ExpectFollows(PlainSamples(spliced), ReadAll(decoder, BLOCK));
 }
 
 TEST(Mp3DecoderProbe, InfoTagFrameCountsAsAudio)
@@ -353,8 +335,8 @@ TEST(Mp3DecoderProbe, BadChecksumWhileProbingIsReportedOnceAndCounted)
     // While reading, the bad frame is skipped without a word.
     std::vector<short> pcm = ReadAll(decoder, BLOCK);
     EXPECT_EQ(1u, window.Of(WM_PLAYER_MESSAGE).size());
-    std::vector<mad_fixed_t> reference = PlainDecode(bytes);
-    ASSERT_EQ(PlainDecode(Load("dec_crc44")).size(), reference.size() + 2 * 1152) << "libmad drops the frame";
+    std::vector<mad_fixed_t> reference = PlainSamples(bytes);
+    ASSERT_EQ(PlainSamples(Load("dec_crc44")).size(), reference.size() + 2 * 1152) << "libmad drops the frame";
     ExpectFollows(reference, pcm);
 }
 
@@ -373,7 +355,7 @@ TEST(Mp3DecoderProbe, BadChecksumWhileReadingSkipsTheFrameSilently)
     std::vector<short> goodPcm = ReadAll(good, BLOCK), badPcm = ReadAll(bad, BLOCK);
     EXPECT_EQ(goodPcm.size(), badPcm.size() + 2 * 1152);
     EXPECT_EQ(0u, window.Of(WM_PLAYER_MESSAGE).size());
-    ExpectFollows(PlainDecode(bytes), badPcm);
+    ExpectFollows(PlainSamples(bytes), badPcm);
 }
 
 TEST(Mp3DecoderProbe, JunkBeforeTheFirstFrameIsSkipped)
@@ -381,7 +363,7 @@ TEST(Mp3DecoderProbe, JunkBeforeTheFirstFrameIsSkipped)
     // 5 KB fits the input buffer as it is; 30 KB and 100 KB would overflow it without the
     // rule that keeps only the latest bytes.
     std::string audio = Load("dec_tone44");
-    std::vector<mad_fixed_t> reference = PlainDecode(audio);
+    std::vector<mad_fixed_t> reference = PlainSamples(audio);
     for (size_t junk : {5000u, 30000u, 100000u}) {
         SCOPED_TRACE(junk);
         CTestMp3Decoder decoder(Junk(junk) + audio);
@@ -443,7 +425,7 @@ TEST(Mp3DecoderRead, OddRoomIsFilledToTheLastWholeSampleFrame)
     // Reads of odd sizes cut frames anywhere; what follows continues without a gap.
     std::vector<short> rest = ReadAll(decoder, 4097);
     pcm.insert(pcm.end(), rest.begin(), rest.end());
-    ExpectFollows(PlainDecode(bytes), pcm);
+    ExpectFollows(PlainSamples(bytes), pcm);
 }
 
 TEST(Mp3DecoderRead, EndOfStreamReturnsZeroWithTheBytesProduced)
@@ -455,7 +437,7 @@ TEST(Mp3DecoderRead, EndOfStreamReturnsZeroWithTheBytesProduced)
     unsigned length = static_cast<unsigned>(block.size());
     EXPECT_EQ(0, decoder.Read(block.data(), &length));
     EXPECT_EQ(0u, length % 4);
-    std::vector<mad_fixed_t> reference = PlainDecode(bytes);
+    std::vector<mad_fixed_t> reference = PlainSamples(bytes);
     EXPECT_LE(length / 2, reference.size());
     EXPECT_GE(length / 2 + 2 * TAIL_FRAMES, reference.size());
     // The decoder stays open after the end; the caller closes it.
@@ -481,7 +463,7 @@ TEST(Mp3DecoderRead, InputIsPulledInLargeChunks)
 TEST(Mp3DecoderConversion, FullScaleClipsToTheSixteenBitLimits)
 {
     std::string bytes = Load("dec_loud44");
-    std::vector<mad_fixed_t> reference = PlainDecode(bytes);
+    std::vector<mad_fixed_t> reference = PlainSamples(bytes);
     CTestMp3Decoder decoder(bytes);
     ASSERT_EQ(1, decoder.Open());
     std::vector<short> pcm = ReadAll(decoder, BLOCK);
@@ -516,7 +498,7 @@ TEST(Mp3DecoderLifecycle, CloseWhenClosedAndReopening)
     // Opening again while open closes first and starts over at the stream's first byte.
     ASSERT_EQ(1, decoder.Open());
     EXPECT_EQ(48000u, decoder.m_nSampleRate);
-    ExpectFollows(PlainDecode(bytes), ReadAll(decoder, BLOCK));
+    ExpectFollows(PlainSamples(bytes), ReadAll(decoder, BLOCK));
     decoder.Close();
     EXPECT_FALSE(decoder.HasReader());
 }
@@ -553,7 +535,7 @@ TEST(Mp3DecoderHttp, LoopbackStationGivesItsRateAndPcm)
     ASSERT_EQ(1, opened);
     EXPECT_EQ(22050u, rate);
     ASSERT_EQ(8u * BLOCK / 2, pcm.size());
-    std::vector<mad_fixed_t> reference = PlainDecode(bytes);
+    std::vector<mad_fixed_t> reference = PlainSamples(bytes);
     reference.resize(pcm.size() + 2 * TAIL_FRAMES);
     ExpectFollows(reference, pcm);
 }
@@ -594,15 +576,15 @@ TEST(Mp3DecoderFreshProcess, PcmIsReplayedExactlyFromOneSharedState)
     for (const char* name : {"single.pcm", "a.pcm", "b.pcm"})
         DeleteFileA((prefix + name).c_str());
 
-    RefDither st[2] = {};
-    std::vector<mad_fixed_t> loud = PlainDecode(Load("dec_loud44"));
+    CRefDither st[2] = {};
+    std::vector<mad_fixed_t> loud = PlainSamples(Load("dec_loud44"));
     ASSERT_GT(single.size(), 44100u);
     ASSERT_LE(single.size(), loud.size());
     ASSERT_TRUE(Replays(loud.data(), single.data(), single.size() / 2, st)) << "single decoder";
 
-    std::vector<mad_fixed_t> tone = PlainDecode(Load("dec_tone44"));
-    std::vector<mad_fixed_t> mono = PlainDecode(Load("dec_mono22"));
-    Chunks a = {&tone, &first, 1152}, b = {&mono, &second, 576};
+    std::vector<mad_fixed_t> tone = PlainSamples(Load("dec_tone44"));
+    std::vector<mad_fixed_t> mono = PlainSamples(Load("dec_mono22"));
+    CChunks a = {&tone, &first, 1152}, b = {&mono, &second, 576};
     ASSERT_GT(a.Count(), 100u);
     ASSERT_GT(b.Count(), 100u);
     ASSERT_EQ(0u, first.size() % (2 * 1152));
