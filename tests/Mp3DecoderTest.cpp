@@ -322,6 +322,40 @@ TEST(Mp3DecoderProbe, DataEndingAfterTheTagFrameTakesTheTagFramesRate)
     EXPECT_EQ(48000u, decoder.m_nSampleRate);
 }
 
+TEST(Mp3DecoderProbe, RateChangeLaterInTheStreamKeepsTheProbedRate)
+{
+    std::string first = Load("dec_tone48"), second = Load("dec_tone44");
+    CTestWindow window;
+    CTestMp3Decoder decoder(first + second);
+    ASSERT_EQ(1, decoder.Open(window.Handle()));
+    EXPECT_EQ(48000u, decoder.m_nSampleRate);
+    // Both parts are decoded, the second at whatever rate the device was opened with.
+    ExpectFollows(PlainSamples(first + second), ReadAll(decoder, BLOCK));
+    EXPECT_EQ(48000u, decoder.m_nSampleRate);
+    EXPECT_EQ(0u, window.Of(WM_PLAYER_MESSAGE).size());
+}
+
+TEST(Mp3DecoderProbe, JoiningMidStreamLosesOnlyTheUndecodableFrames)
+{
+    // Cut at a frame boundary: the first frames miss their bit reservoir.
+    std::string whole = Load("dec_tone44");
+    size_t at = 0;
+    for (int k = 0; k < 50; ++k)
+        at += FrameLength(whole, at);
+    std::string cut = whole.substr(at);
+    size_t frames = 0;
+    for (size_t pos = 0; pos + 4 < cut.size() && pos + FrameLength(cut, pos) <= cut.size(); pos += FrameLength(cut, pos))
+        ++frames;
+    std::vector<mad_fixed_t> reference = PlainSamples(cut);
+    ASSERT_LT(reference.size(), frames * 2 * 1152) << "some frame should be undecodable";
+    CTestWindow window;
+    CTestMp3Decoder decoder(cut);
+    ASSERT_EQ(1, decoder.Open(window.Handle()));
+    EXPECT_EQ(44100u, decoder.m_nSampleRate);
+    ExpectFollows(reference, ReadAll(decoder, BLOCK));
+    EXPECT_EQ(0u, window.Of(WM_PLAYER_MESSAGE).size());
+}
+
 TEST(Mp3DecoderProbe, BadChecksumWhileProbingIsReportedOnceAndCounted)
 {
     std::string bytes = Load("dec_crc44");
