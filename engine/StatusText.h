@@ -14,6 +14,7 @@
 #define TEXT_CANNOT_LISTEN "청취 불가: %s"
 #define TEXT_CONNECTION_ENDED "연결이 종료되었습니다."
 #define TEXT_RECEIVE_FAILED "음악방송 데이타를 받는데 실패하였습니다."
+#define TEXT_PROBE_BADCRC "Badcrc error in header-scanning."
 
 // Sends a status text synchronously; a null window (none yet, or already gone) drops it.
 inline void SendStatusText(HWND window, const char* text, int level)
