@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ComTestSupport.h"
@@ -36,7 +37,7 @@ std::string ReadFile(const std::string& path)
 CLoopbackServer::Handler IcyStation(const std::string& audio)
 {
     return [audio](CLoopbackServer& s, SOCKET client, const std::string&) {
-        if (!s.SendAll(client, "ICY 200 OK\r\nicy-name: Loopback Station\r\n\r\n"))
+        if (!s.SendAll(client, "ICY 200 OK\r\nicy-name:Loopback Station\r\n\r\n"))
             return;
         while (!s.Stopping() && s.SendAll(client, audio)) {
         }
@@ -113,15 +114,31 @@ TEST_F(ControlPlay, ReleasingWhileAStreamPlaysReturnsQuickly)
     EXPECT_LT(ReleaseControl(), 300u);
 }
 
-// The worker reports the failed open synchronously while the control waits for it to end.
-TEST_F(ControlPlay, ReleasingWhileTheWorkerReportsDoesNotHang)
+// The stream reader sends its status text (a refused stream, level 3) just after the control began
+// to wait for its worker: the send must fail at once instead of blocking the reader, and with it
+// the worker that joins the reader, and the control that waits for the worker.
+TEST_F(ControlPlay, ReleasingWhileTheReaderReportsDoesNotHang)
 {
-    CLoopbackServer server([](CLoopbackServer& s, SOCKET client, const std::string&) { s.Stall(client); });
+    CLoopbackServer server([](CLoopbackServer& s, SOCKET client, const std::string&) {
+        Sleep(250);
+        s.SendAll(client, "ICY 404 Not Found\r\n\r\n");
+    });
     CDispatchCaller c(control);
     c.PutString(L"url", server.Url("/"));
     c.Call0(L"Play");
-    PumpUntil(nullptr, 300);
+    PumpUntil(nullptr, 200);
+    // A hang here would never end: the watchdog fails the test instead.
+    HANDLE done = CreateEventA(NULL, TRUE, FALSE, NULL);
+    std::thread watchdog([done] {
+        if (WaitForSingleObject(done, 5000) == WAIT_TIMEOUT) {
+            fprintf(stderr, "the control hangs in its destructor\n");
+            ExitProcess(3);
+        }
+    });
     EXPECT_LT(ReleaseControl(), 2000u);
+    SetEvent(done);
+    watchdog.join();
+    CloseHandle(done);
 }
 
 TEST_F(ControlPlay, AnUnreachableStationIsTriedAgainUntilStopped)
