@@ -556,3 +556,42 @@ TEST(ControlInAtlHost, HostsTheControlByProgIdAndDeliversEvents)
     DestroyWindow(frame);
     EXPECT_TRUE(PumpUntil([] { return FindReportWindow() == nullptr; }, 2000)) << "the host released the control";
 }
+
+// The module stays loaded while an object or a server lock lives.
+TEST(ControlModule, CanUnloadOnlyWithoutObjectsAndLocks)
+{
+    CComScope com;
+    std::string path = std::string("Z:") + KEL_OCX_PATH;
+    for (char& ch : path)
+        ch = ch == '/' ? '\\' : ch;
+    HMODULE module = LoadLibraryA(path.c_str());
+    ASSERT_NE(module, nullptr);
+    typedef HRESULT(STDAPICALLTYPE * GetClassObjectFn)(REFCLSID, REFIID, void**);
+    typedef HRESULT(STDAPICALLTYPE * CanUnloadFn)();
+    GetClassObjectFn getClassObject =
+        reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    CanUnloadFn canUnload = reinterpret_cast<CanUnloadFn>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+    ASSERT_TRUE(getClassObject != nullptr && canUnload != nullptr);
+    EXPECT_EQ(canUnload(), S_OK);
+
+    CLSID clsid;
+    CLSIDFromProgID(KEL_PROGID, &clsid);
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+    IClassFactory* none = nullptr;
+    EXPECT_EQ(getClassObject(IID_IDispatch, IID_IClassFactory, reinterpret_cast<void**>(&none)), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(none, nullptr);
+    IUnknown* outer = reinterpret_cast<IUnknown*>(factory);
+    IUnknown* object = nullptr;
+    EXPECT_EQ(factory->CreateInstance(outer, IID_IUnknown, reinterpret_cast<void**>(&object)), CLASS_E_NOAGGREGATION);
+    ASSERT_EQ(factory->CreateInstance(NULL, IID_IUnknown, reinterpret_cast<void**>(&object)), S_OK);
+    EXPECT_EQ(canUnload(), S_FALSE);
+    object->Release();
+    EXPECT_EQ(canUnload(), S_OK);
+    factory->LockServer(TRUE);
+    EXPECT_EQ(canUnload(), S_FALSE);
+    factory->LockServer(FALSE);
+    EXPECT_EQ(canUnload(), S_OK);
+    factory->Release();
+    FreeLibrary(module);
+}
