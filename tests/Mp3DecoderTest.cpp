@@ -310,6 +310,22 @@ TEST(Mp3DecoderProbe, InfoTagFrameCountsAsAudio)
     EXPECT_EQ(48000u, decoder.m_nSampleRate);
 }
 
+TEST(Mp3DecoderProbe, XingTagWithACutFieldIsNoTag)
+{
+    // The 48 kHz tag frame shrunk to 32 kbit/s (96 bytes): its ancillary data still starts with
+    // "Xing" and the flags, but the table of contents they announce no longer fits. Such a
+    // frame is audio, so its rate stands, not that of the 44.1 kHz frames after it.
+    std::string tag = Load("dec_vbr48");
+    ASSERT_EQ(0, tag.compare(36, 4, "Xing"));
+    ASSERT_NE(0, tag[43] & 0x04) << "the tag should announce a table of contents";
+    std::string shrunk = tag.substr(0, 96);
+    shrunk[2] = static_cast<char>((shrunk[2] & 0x0D) | 0x10); // 32 kbit/s, no padding
+    ASSERT_EQ(96u, FrameLength(shrunk));
+    CTestMp3Decoder decoder(shrunk + Load("dec_tone44"));
+    ASSERT_EQ(1, decoder.Open());
+    EXPECT_EQ(48000u, decoder.m_nSampleRate);
+}
+
 TEST(Mp3DecoderProbe, DataEndingAfterTheTagFrameTakesTheTagFramesRate)
 {
     std::string tag = Load("dec_vbr48");
