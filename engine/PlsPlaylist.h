@@ -1,0 +1,9 @@
+// The numbered "File%d" entries of a PLS playlist, found the way the control has always found them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Replaces *entries with the playlist's entries. False, with no entries, when the text has no
+// "NumberOfEntries" or no "=" after it.
+bool ParsePlsEntries(const char* text, std::vector<std::string>* entries);
