@@ -33,6 +33,15 @@ int FreePort()
     return probe.Port();
 }
 
+// Winsock as the control starts it when it is built: for the whole test program.
+class CWinsockEnvironment : public ::testing::Environment
+{
+public:
+    void SetUp() override { ASSERT_EQ(1, StartWinsock(NULL)); }
+    void TearDown() override { WSACleanup(); }
+};
+const ::testing::Environment* const g_winsock = ::testing::AddGlobalTestEnvironment(new CWinsockEnvironment);
+
 // The control's situation: one client reporting to the window, the fetch on another thread
 // while the window is served.
 struct CFetcher
@@ -272,7 +281,7 @@ TEST(StationPlaylist, FetchedAndParsed)
     CFetcher f;
     std::string text = f.Fetch(std::string(base) + "pellora.pls");
     std::vector<std::string> entries;
-    ASSERT_TRUE(ParsePlsEntries(text.c_str(), &entries)) << text;
+    ASSERT_TRUE(ParsePlsEntries(text.c_str(), &entries)) << "fetched: " << text;
     EXPECT_EQ((std::vector<std::string>{std::string(base), std::string(base) + "live"}), entries);
     EXPECT_EQ(0u, f.MessageCount());
     for (const std::string& entry : entries)
