@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <cstdlib>
+
 #include "PlsPlaylist.h"
 
 namespace
@@ -131,4 +133,60 @@ TEST(PlsEntries, HugeCountEndsAtOnce)
               Entries("NumberOfEntries=2147483647\nFile1=http://a/\nFile12345678=http://b/\n"));
     EXPECT_EQ((List{"http://a/"}), Entries("NumberOfEntries=99999999999999\nFile1=http://a/\n"));
     EXPECT_LT(GetTickCount() - start, 1000u);
+}
+
+namespace
+{
+// Every number from 1 to the count in turn, as the rules read, for small counts.
+std::vector<std::string> EveryNumberReference(const std::string& text)
+{
+    std::vector<std::string> entries;
+    size_t countKey = text.find("NumberOfEntries");
+    size_t equals = countKey == std::string::npos ? countKey : text.find('=', countKey + 15);
+    if (equals == std::string::npos)
+        return entries;
+    int count = atoi(text.c_str() + equals + 1);
+    size_t start = equals;
+    for (int i = 1; i <= count; ++i) {
+        std::string key = "File" + std::to_string(i);
+        size_t found = text.find(key, start);
+        if (found == std::string::npos)
+            continue;
+        size_t value = text.find('=', found + key.size());
+        if (value == std::string::npos)
+            continue;
+        size_t lineEnd = text.find('\n', value);
+        if (lineEnd == std::string::npos)
+            lineEnd = text.size();
+        start = lineEnd;
+        std::string entry = text.substr(value + 1, lineEnd - value - 1);
+        size_t first = entry.find_first_not_of(" \t\r\n");
+        entry = first == std::string::npos ? "" : entry.substr(first, entry.find_last_not_of(" \t\r\n") - first + 1);
+        entries.push_back(entry);
+    }
+    return entries;
+}
+} // namespace
+
+TEST(PlsEntries, SameEntriesAsTryingEveryNumber)
+{
+    // Shuffled lines of keys that share leading digits, with and without "=".
+    const char* pieces[] = {"File1=a", "File10=b", "File2=c", "File21=d", "File3", "File100=e", "File01=f",
+                            "File12=g", "Title1=h", "File2 =i", "File=j", "x File11=k", "File9=l"};
+    unsigned seed = 12345;
+    for (int round = 0; round < 2000; ++round) {
+        std::string text = "[playlist]\n";
+        seed = seed * 1103515245u + 12345u;
+        int countAt = static_cast<int>((seed >> 8) % 6);
+        for (int line = 0; line < 8; ++line) {
+            if (line == countAt)
+                text += "NumberOfEntries=" + std::to_string((seed >> 4) % 130) + "\n";
+            seed = seed * 1103515245u + 12345u;
+            text += pieces[(seed >> 8) % (sizeof(pieces) / sizeof(pieces[0]))];
+            text += (seed >> 20) % 4 == 0 ? "\r\n" : "\n";
+        }
+        std::vector<std::string> entries;
+        ParsePlsEntries(text.c_str(), &entries);
+        ASSERT_EQ(EveryNumberReference(text), entries) << text;
+    }
 }
