@@ -39,6 +39,8 @@ int ConnectClient(CSocketClient* client, HWND window, const CHttpUrl& url)
 std::string FetchHttpBody(CSocketClient* client, HWND window, const char* url)
 {
     std::string result;
+    if (client == NULL)
+        return result;
     CHttpUrl parsed;
     if (url == NULL || !ParseHttpUrl(url, &parsed)) {
         SendStatusText(window, TEXT_BAD_ADDRESS, 1);

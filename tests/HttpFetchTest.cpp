@@ -27,12 +27,6 @@ CLoopbackServer::Handler Reply(const std::string& response)
     return [response](CLoopbackServer& server, SOCKET client, const std::string&) { server.SendAll(client, response); };
 }
 
-int FreePort()
-{
-    CLoopbackServer probe(nullptr);
-    return probe.Port();
-}
-
 // Winsock as the control starts it when it is built: for the whole test program.
 class CWinsockEnvironment : public ::testing::Environment
 {
@@ -198,7 +192,7 @@ TEST(HttpFetchConnection, StaysOpenUntilTheNextFetch)
 TEST(HttpFetchConnection, RefusedGivesEmptyWithTheClientsTextOnly)
 {
     CFetcher f;
-    EXPECT_EQ("", f.Fetch("http://127.0.0.1:" + std::to_string(FreePort()) + "/a.pls"));
+    EXPECT_EQ("", f.Fetch("http://127.0.0.1:" + std::to_string(CLoopbackServer::UnusedPort()) + "/a.pls"));
     EXPECT_EQ(1, f.window.CountMessages(EXPECT_CONNECT_FAILED, 1));
     EXPECT_EQ(1u, f.MessageCount());
 }
@@ -214,21 +208,12 @@ TEST(HttpFetchConnection, UnresolvableGivesEmptyWithTheClientsText)
 TEST(HttpFetchConnection, PendingConnectionTimesOutAfterTwoSeconds)
 {
     CLoopbackServer server(nullptr, 0, 15000, true);
-    // Fill the backlog so that the fetch's connection stays pending.
-    std::vector<CSocketClient*> fillers;
-    for (int i = 0; i < 8; ++i) {
-        fillers.push_back(new CSocketClient(NULL));
-        int inProgress = 0;
-        fillers.back()->Connect("127.0.0.1", server.Port(), &inProgress);
-    }
-    Sleep(200);
+    server.FillBacklog();
     CFetcher f;
     EXPECT_EQ("", f.Fetch(server.Url("/a.pls")));
     EXPECT_GE(f.lastMs, 1900u);
     EXPECT_EQ(1, f.window.CountMessages(EXPECT_CONNECT_TIMEOUT, 1));
     EXPECT_EQ(1u, f.MessageCount());
-    for (CSocketClient* filler : fillers)
-        delete filler;
 }
 
 // --- Addresses that are refused before connecting ---
@@ -243,6 +228,13 @@ TEST(HttpFetchAddress, MalformedAddressesGiveTheBadAddressText)
     EXPECT_EQ("", f.FetchRaw(NULL));
     EXPECT_EQ(5, f.window.CountMessages(EXPECT_BAD_ADDRESS, 1));
     EXPECT_EQ(5u, f.MessageCount());
+}
+
+TEST(HttpFetchAddress, NoClientFetchesNothing)
+{
+    CTestWindow window;
+    EXPECT_EQ("", FetchHttpBody(NULL, window.Handle(), "http://127.0.0.1/a.pls"));
+    EXPECT_EQ(0u, window.Of(WM_PLAYER_MESSAGE).size());
 }
 
 TEST(HttpFetchAddress, OverlongHostIsRefusedWithoutConnecting)
