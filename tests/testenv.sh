@@ -15,6 +15,8 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 export HOME="$ROOT/home"
 export XDG_RUNTIME_DIR="$ROOT/runtime"
 export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
+# A process that must find no sound server at all.
+[ -n "${TESTENV_NO_SOUND:-}" ] && export PULSE_SERVER="unix:$ROOT/no-such-server"
 export DISPLAY=":$DISPLAY_NUM"
 { export LC_ALL=ko_KR.UTF-8; } 2>/dev/null # not generated here; Wine takes code page 949 from the name
 export TESTENV_SINK=kelnull

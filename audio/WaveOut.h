@@ -1,0 +1,42 @@
+// Wave-out PCM output: eight 16 KiB blocks kept queued on the device and refilled from a decoder.
+#pragma once
+
+#include <windows.h>
+#include <mmsystem.h>
+
+class CAudioDecoder;
+
+#define WAVEOUT_BLOCKS 8
+#define WAVEOUT_BLOCK_SIZE 16384
+
+class CWaveOut
+{
+public:
+    CWaveOut();
+    virtual ~CWaveOut();
+
+    CWaveOut(const CWaveOut&) = delete;
+    CWaveOut& operator=(const CWaveOut&) = delete;
+
+    // Opens the wave mapper at the source's sample rate; 1 on success. A failure is
+    // reported to window.
+    int Open(CAudioDecoder* source, HWND window);
+    // Stops at once: queued blocks are dropped.
+    void Close();
+    // Gives every block the device does not hold to the source and queues it.
+    void Refill();
+    int IsIdle() const;
+    int IsOpen() const { return m_bOpen; }
+    // Signalled by the device when it hands a block back (and once when it opens).
+    HANDLE GetEvent() const { return m_hEvent; }
+
+private:
+    HWND m_hWnd;
+    HANDLE m_hEvent;
+    int m_bOpen;
+    char* m_pBlocks;
+    WAVEFORMATEX m_format;
+    WAVEHDR m_headers[WAVEOUT_BLOCKS];
+    HWAVEOUT m_hDevice;
+    CAudioDecoder* m_pSource;
+};

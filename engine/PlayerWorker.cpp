@@ -1,0 +1,140 @@
+// Player worker: the command batch, the refill loop and the single-active-player rule.
+#include "PlayerWorker.h"
+
+#include "AudioDecoder.h"
+#include "HttpStream.h"
+#include "PlayerHost.h"
+#include "PlayerMessages.h"
+#include "StatusText.h"
+
+namespace
+{
+const DWORD DEVICE_WAIT_MS = 1000;
+const DWORD DRAIN_WAIT_MS = 100;
+} // namespace
+
+CPlayerWorker::CPlayerWorker(CPlayerHost* host, CAudioDecoder* decoder)
+    : m_pHost(host), m_pDecoder(decoder), m_bQuit(false), m_hShared(NULL), m_pActivePlayer(NULL)
+{
+}
+
+CPlayerWorker::~CPlayerWorker()
+{
+    if (m_pActivePlayer != NULL)
+        UnmapViewOfFile(const_cast<DWORD*>(m_pActivePlayer));
+    if (m_hShared != NULL)
+        CloseHandle(m_hShared);
+    m_waveOut.Close();
+    delete m_pDecoder;
+}
+
+void CPlayerWorker::Report(UINT message)
+{
+    PostPlayerMessage(m_pHost->GetPlayerWindow(), message, 0, 0);
+}
+
+unsigned CPlayerWorker::Run()
+{
+    // The queue must exist before the host may post its first command.
+    MSG msg;
+    PeekMessageA(&msg, NULL, WM_USER, WM_USER, PM_NOREMOVE);
+    SetEvent(m_pHost->GetStartEvent());
+
+    // Every player of the desktop shares one word: the worker that last accepted a play.
+    // Without it this worker simply plays on its own.
+    m_hShared = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, sizeof(DWORD), PLAYER_SHARED_MEMORY);
+    if (m_hShared != NULL)
+        m_pActivePlayer = static_cast<volatile DWORD*>(MapViewOfFile(m_hShared, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+
+    for (;;) {
+        HandleBatch();
+        if (m_bQuit)
+            break;
+        if (!m_waveOut.IsOpen()) {
+            WaitMessage();
+            continue;
+        }
+        if (m_pActivePlayer != NULL && *m_pActivePlayer != GetCurrentThreadId())
+            Report(WM_PLAYER_STOP); // repeated each pass until the stop command comes back
+
+        HANDLE device = m_waveOut.GetEvent();
+        if (m_pDecoder->m_bOpen) {
+            // A command wakes the wait too, so stop and play do not wait for the device.
+            if (MsgWaitForMultipleObjects(1, &device, FALSE, DEVICE_WAIT_MS, QS_ALLPOSTMESSAGE) == WAIT_OBJECT_0) {
+                m_waveOut.Refill();
+                // A refill given up for a waiting stop or quit is no end of the stream.
+                if (!m_pDecoder->m_bOpen && !IsStopCommandWaiting())
+                    Report(WM_PLAYER_ENDED);
+            }
+        } else if (m_waveOut.IsIdle()) {
+            m_waveOut.Close();
+            Report(WM_PLAYER_CLOSED);
+        } else {
+            // Draining: the device signals as each block comes back.
+            MsgWaitForMultipleObjects(1, &device, FALSE, DRAIN_WAIT_MS, QS_ALLPOSTMESSAGE);
+        }
+    }
+    return 0;
+}
+
+void CPlayerWorker::HandleBatch()
+{
+    MSG msg;
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+        switch (msg.message) {
+        case WM_PLAYER_QUIT:
+            m_bQuit = true;
+            break;
+        case WM_PLAYER_PLAY: {
+            char* url = reinterpret_cast<char*>(msg.wParam);
+            MSG later;
+            // Only the last of several queued plays is carried out.
+            if (!PeekMessageA(&later, NULL, WM_PLAYER_PLAY, WM_PLAYER_PLAY, PM_NOREMOVE))
+                Play(url);
+            delete[] url;
+            break;
+        }
+        case WM_PLAYER_STOP:
+            Stop();
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void CPlayerWorker::Play(const char* url)
+{
+    m_pDecoder->Close();
+    int opened = m_pDecoder->Open(m_pHost->GetPlayerWindow(), url);
+    // The previous stream's queued audio has played out while the new one connected.
+    if (m_waveOut.IsOpen()) {
+        Drain();
+        m_waveOut.Close();
+        Report(WM_PLAYER_CLOSED);
+    }
+    if (!opened) {
+        // An open cut short by a waiting stop or quit was cancelled, not failed.
+        if (!IsStopCommandWaiting()) {
+            SendStatusText(m_pHost->GetPlayerWindow(), TEXT_BAD_STATION, 1);
+            Report(WM_PLAYER_ENDED);
+        }
+    } else if (m_waveOut.Open(m_pDecoder, m_pHost->GetPlayerWindow())) {
+        Report(WM_PLAYER_STARTED);
+    }
+    if (m_pActivePlayer != NULL)
+        *m_pActivePlayer = GetCurrentThreadId();
+}
+
+void CPlayerWorker::Drain()
+{
+    while (!m_waveOut.IsIdle())
+        WaitForSingleObject(m_waveOut.GetEvent(), DRAIN_WAIT_MS);
+}
+
+void CPlayerWorker::Stop()
+{
+    m_pDecoder->Close();
+    m_waveOut.Close();
+    Report(WM_PLAYER_CLOSED);
+}

@@ -1,0 +1,201 @@
+// Player worker with a tone source and the real wave-out device (a PulseAudio null sink).
+#include <gtest/gtest.h>
+
+#include <process.h>
+
+#include "ExpectedTexts.h"
+#include "PlayerHost.h"
+#include "PlayerMessages.h"
+#include "PlayerWorker.h"
+#include "TestWindow.h"
+#include "ToneDecoder.h"
+
+namespace
+{
+// Stands in for the control: a report window and a worker thread.
+class CWorkerHost : public CPlayerHost
+{
+public:
+    CWorkerHost() : m_start(CreateEventA(NULL, FALSE, FALSE, NULL))
+    {
+        m_thread = reinterpret_cast<HANDLE>(_beginthreadex(NULL, 0, ThreadProc, this, 0, &m_threadId));
+        WaitForSingleObject(m_start, INFINITE);
+    }
+    ~CWorkerHost() override
+    {
+        Post(WM_PLAYER_STOP);
+        Post(WM_PLAYER_QUIT);
+        window.RunServing([&] { WaitForSingleObject(m_thread, INFINITE); });
+        CloseHandle(m_thread);
+        CloseHandle(m_start);
+    }
+    HWND GetPlayerWindow() const override { return window.Handle(); }
+    HANDLE GetStartEvent() const override { return m_start; }
+
+    void Post(UINT command, const char* url = NULL)
+    {
+        char* copy = NULL;
+        if (url != NULL) {
+            copy = new char[strlen(url) + 1];
+            strcpy(copy, url);
+        }
+        PostThreadMessageA(m_threadId, command, reinterpret_cast<WPARAM>(copy), 0);
+    }
+    bool WaitFor(UINT message, size_t count, DWORD ms)
+    {
+        return window.PumpUntil([&] { return window.Of(message).size() >= count; }, ms);
+    }
+    // The report messages in arrival order, as names.
+    std::vector<std::string> Sequence() const
+    {
+        std::vector<std::string> out;
+        for (const CReport& r : window.reports) {
+            switch (r.message) {
+            case WM_PLAYER_STARTED: out.push_back("STARTED"); break;
+            case WM_PLAYER_CLOSED: out.push_back("CLOSED"); break;
+            case WM_PLAYER_ENDED: out.push_back("ENDED"); break;
+            case WM_PLAYER_STOP: out.push_back("STOP"); break;
+            case WM_PLAYER_MESSAGE: out.push_back("MESSAGE"); break;
+            default: break;
+            }
+        }
+        return out;
+    }
+    bool Ended() const { return WaitForSingleObject(m_thread, 0) == WAIT_OBJECT_0; }
+
+    CTestWindow window;
+
+private:
+    static unsigned __stdcall ThreadProc(void* self)
+    {
+        CPlayerWorker worker(static_cast<CWorkerHost*>(self), new CToneDecoder);
+        return worker.Run();
+    }
+    HANDLE m_start;
+    HANDLE m_thread;
+    unsigned m_threadId = 0;
+};
+
+class PlayerWorker : public ::testing::Test
+{
+protected:
+    void SetUp() override { CToneDecoder::ForgetOpened(); }
+};
+} // namespace
+
+TEST_F(PlayerWorker, StopWhenIdleStillReportsClosed)
+{
+    CWorkerHost host;
+    host.Post(WM_PLAYER_STOP);
+    ASSERT_TRUE(host.WaitFor(WM_PLAYER_CLOSED, 1, 2000));
+    EXPECT_EQ(std::vector<std::string>{"CLOSED"}, host.Sequence());
+}
+
+TEST_F(PlayerWorker, PlayThenStop)
+{
+    CWorkerHost host;
+    host.Post(WM_PLAYER_PLAY, "tone:44100:440:660:60000");
+    ASSERT_TRUE(host.WaitFor(WM_PLAYER_STARTED, 1, 3000));
+    host.window.Pump(300);
+    DWORD start = GetTickCount();
+    host.Post(WM_PLAYER_STOP);
+    ASSERT_TRUE(host.WaitFor(WM_PLAYER_CLOSED, 1, 3000));
+    EXPECT_LT(GetTickCount() - start, 500u);
+    EXPECT_EQ((std::vector<std::string>{"STARTED", "CLOSED"}), host.Sequence());
+}
+
+TEST_F(PlayerWorker, QueuedPlaysAreCarriedOutAsTheLastOne)
+{
+    CWorkerHost host;
+    // The slow open keeps the worker busy while three more plays queue up behind it.
+    host.Post(WM_PLAYER_PLAY, "slowopen:500");
+    Sleep(100);
+    host.Post(WM_PLAYER_PLAY, "tone:44100:440:440:60000");
+    host.Post(WM_PLAYER_PLAY, "tone:48000:440:440:60000");
+    host.Post(WM_PLAYER_PLAY, "tone:22050:300:300:60000");
+    ASSERT_TRUE(host.WaitFor(WM_PLAYER_STARTED, 2, 5000));
+    EXPECT_EQ((std::vector<std::string>{"slowopen:500", "tone:22050:300:300:60000"}), CToneDecoder::Opened());
+    EXPECT_EQ((std::vector<std::string>{"STARTED", "CLOSED", "STARTED"}), host.Sequence());
+}
+
+TEST_F(PlayerWorker, PlayWhilePlayingDrainsTheOldDeviceFirst)
+{
+    CWorkerHost host;
+    host.Post(WM_PLAYER_PLAY, "tone:44100:440:660:60000");
+    ASSERT_TRUE(host.WaitFor(WM_PLAYER_STARTED, 1, 3000));
+    host.window.Pump(500);
+    DWORD start = GetTickCount();
+    host.Post(WM_PLAYER_PLAY, "tone:22050:300:300:60000");
+    ASSERT_TRUE(host.WaitFor(WM_PLAYER_STARTED, 2, 5000));
+    // The queued blocks (about 0.74 s at 44.1 kHz) play out before the device closes.
+    std::vector<CReport> closed = host.window.Of(WM_PLAYER_CLOSED);
+    ASSERT_EQ(1u, closed.size());
+    EXPECT_GE(closed[0].tick - start, 300u);
+    EXPECT_EQ((std::vector<std::string>{"STARTED", "CLOSED", "STARTED"}), host.Sequence());
+}
+
+TEST_F(PlayerWorker, StreamEndIsReportedOnceThenTheDeviceDrains)
+{
+    CWorkerHost host;
+    host.Post(WM_PLAYER_PLAY, "tone:44100:440:660:1500");
+    ASSERT_TRUE(host.WaitFor(WM_PLAYER_CLOSED, 1, 8000));
+    host.window.Pump(300);
+    EXPECT_EQ((std::vector<std::string>{"STARTED", "ENDED", "CLOSED"}), host.Sequence());
+    // The whole stream was played at the device's pace before it closed.
+    std::vector<CReport> started = host.window.Of(WM_PLAYER_STARTED), closed = host.window.Of(WM_PLAYER_CLOSED);
+    EXPECT_GE(closed[0].tick - started[0].tick, 1200u);
+}
+
+TEST_F(PlayerWorker, FailedOpenReportsTheStationTextThenEnded)
+{
+    CWorkerHost host;
+    host.Post(WM_PLAYER_PLAY, "fail:");
+    ASSERT_TRUE(host.WaitFor(WM_PLAYER_ENDED, 1, 3000));
+    EXPECT_EQ((std::vector<std::string>{"MESSAGE", "ENDED"}), host.Sequence());
+    EXPECT_EQ(1, host.window.CountMessages(EXPECT_BAD_STATION, 1));
+}
+
+TEST_F(PlayerWorker, StalledStreamDoesNotHoldStopOrQuit)
+{
+    DWORD took = 0;
+    {
+        CWorkerHost host;
+        host.Post(WM_PLAYER_PLAY, "stall:");
+        ASSERT_TRUE(host.WaitFor(WM_PLAYER_STARTED, 1, 3000));
+        host.window.Pump(1500);
+        DWORD start = GetTickCount();
+        host.Post(WM_PLAYER_STOP);
+        ASSERT_TRUE(host.WaitFor(WM_PLAYER_CLOSED, 1, 3000));
+        took = GetTickCount() - start;
+        EXPECT_TRUE(host.window.Of(WM_PLAYER_MESSAGE).empty());
+    }
+    EXPECT_LT(took, 400u);
+}
+
+TEST_F(PlayerWorker, QuitEndsTheThreadAfterItsBatch)
+{
+    CWorkerHost host;
+    host.Post(WM_PLAYER_PLAY, "tone:44100:440:660:60000");
+    host.Post(WM_PLAYER_STOP);
+    host.Post(WM_PLAYER_QUIT);
+    ASSERT_TRUE(host.window.PumpUntil([&] { return host.Ended(); }, 5000));
+    host.window.Pump(50);
+    // The play in the same batch was still carried out, then stopped.
+    EXPECT_EQ((std::vector<std::string>{"STARTED", "CLOSED"}), host.Sequence());
+}
+
+TEST_F(PlayerWorker, TheLatestPlayerTakesOverInTheSameProcess)
+{
+    CWorkerHost first, second;
+    first.Post(WM_PLAYER_PLAY, "tone:44100:440:660:60000");
+    ASSERT_TRUE(first.WaitFor(WM_PLAYER_STARTED, 1, 3000));
+    first.window.Pump(300);
+    EXPECT_TRUE(first.window.Of(WM_PLAYER_STOP).empty());
+    second.Post(WM_PLAYER_PLAY, "tone:44100:300:300:60000");
+    ASSERT_TRUE(second.WaitFor(WM_PLAYER_STARTED, 1, 3000));
+    DWORD start = GetTickCount();
+    ASSERT_TRUE(first.WaitFor(WM_PLAYER_STOP, 1, 3000));
+    EXPECT_LT(GetTickCount() - start, 1500u);
+    second.window.Pump(1200);
+    EXPECT_TRUE(second.window.Of(WM_PLAYER_STOP).empty());
+}
