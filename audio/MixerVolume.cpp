@@ -30,7 +30,8 @@ CMixerVolume::CMixerVolume(const CPlayerHost* owner, DWORD componentType, CMixer
     // The object is a handle, so say so: read as a device number it names another mixer.
     m_line.cbStruct = sizeof(m_line);
     m_line.dwComponentType = componentType;
-    if (m_pApi->GetLineInfo(object, &m_line, MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_COMPONENTTYPE) != MMSYSERR_NOERROR) {
+    if (m_pApi->GetLineInfo(object, &m_line, MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_COMPONENTTYPE) !=
+        MMSYSERR_NOERROR) {
         Report(TEXT_MIXER_LINE_FAILED);
         return;
     }

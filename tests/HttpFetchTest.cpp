@@ -36,8 +36,8 @@ public:
 };
 const ::testing::Environment* const g_winsock = ::testing::AddGlobalTestEnvironment(new CWinsockEnvironment);
 
-// The control's situation: one client reporting to the window, the fetch on another thread
-// while the window is served.
+// One client reporting to the window; the fetch runs on a thread of its own while the test's
+// thread serves the window.
 struct CFetcher
 {
     CTestWindow window;
@@ -53,6 +53,16 @@ struct CFetcher
     }
     size_t MessageCount() const { return window.Of(WM_PLAYER_MESSAGE).size(); }
 };
+
+// One fetch from a server that answers with these bytes; none of them is worth a status text.
+std::string FetchAnswer(const std::string& response)
+{
+    CLoopbackServer server(Reply(response));
+    CFetcher f;
+    std::string body = f.Fetch(server.Url("/"));
+    EXPECT_EQ(0u, f.MessageCount());
+    return body;
+}
 } // namespace
 
 // --- The request ---
@@ -92,46 +102,33 @@ TEST(HttpFetchRequest, LongestRequestThatFitsIsSentWhole)
 
 TEST(HttpFetchBody, AfterCrLfCrLf)
 {
-    CLoopbackServer server(Reply("HTTP/1.0 200 OK\r\nX-A: 1\r\n\r\nline one\r\nline two\r\n"));
-    CFetcher f;
-    EXPECT_EQ("line one\r\nline two\r\n", f.Fetch(server.Url("/")));
+    EXPECT_EQ("line one\r\nline two\r\n", FetchAnswer("HTTP/1.0 200 OK\r\nX-A: 1\r\n\r\nline one\r\nline two\r\n"));
 }
 
 TEST(HttpFetchBody, AfterLfLfWhenNoCrLfCrLf)
 {
-    CLoopbackServer server(Reply("HTTP/1.0 200 OK\nX-A: 1\n\nbare\nbody"));
-    CFetcher f;
-    EXPECT_EQ("bare\nbody", f.Fetch(server.Url("/")));
+    EXPECT_EQ("bare\nbody", FetchAnswer("HTTP/1.0 200 OK\nX-A: 1\n\nbare\nbody"));
 }
 
 TEST(HttpFetchBody, CrLfCrLfWinsOverAnEarlierLfLf)
 {
-    CLoopbackServer server(Reply("HTTP/1.0 200 OK\n\nfirst\r\n\r\nsecond"));
-    CFetcher f;
-    EXPECT_EQ("second", f.Fetch(server.Url("/")));
+    EXPECT_EQ("second", FetchAnswer("HTTP/1.0 200 OK\n\nfirst\r\n\r\nsecond"));
 }
 
 TEST(HttpFetchBody, NoHeaderEndGivesEmpty)
 {
-    CLoopbackServer server(Reply("HTTP/1.0 200 OK\r\nX-A: 1\r\nno end of the header"));
-    CFetcher f;
-    EXPECT_EQ("", f.Fetch(server.Url("/")));
-    EXPECT_EQ(0u, f.MessageCount());
+    EXPECT_EQ("", FetchAnswer("HTTP/1.0 200 OK\r\nX-A: 1\r\nno end of the header"));
 }
 
 TEST(HttpFetchBody, EndsAtTheFirstZeroByte)
 {
-    CLoopbackServer server(Reply(std::string(OK_HEADER) + std::string("abc\0def", 7)));
-    CFetcher f;
-    EXPECT_EQ("abc", f.Fetch(server.Url("/")));
+    EXPECT_EQ("abc", FetchAnswer(std::string(OK_HEADER) + std::string("abc\0def", 7)));
 }
 
 TEST(HttpFetchBody, ErrorPageBodyIsReturnedLikeAnyOther)
 {
-    CLoopbackServer server(Reply("HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n<html>missing</html>"));
-    CFetcher f;
-    EXPECT_EQ("<html>missing</html>", f.Fetch(server.Url("/gone.pls")));
-    EXPECT_EQ(0u, f.MessageCount());
+    EXPECT_EQ("<html>missing</html>",
+              FetchAnswer("HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n<html>missing</html>"));
 }
 
 TEST(HttpFetchBody, LargeResponseIsCutAt65536BytesLessTheHeader)
@@ -140,9 +137,7 @@ TEST(HttpFetchBody, LargeResponseIsCutAt65536BytesLessTheHeader)
     for (size_t i = 0; i < body.size(); ++i)
         body[i] = static_cast<char>('a' + i % 26);
     std::string header = OK_HEADER;
-    CLoopbackServer server(Reply(header + body));
-    CFetcher f;
-    std::string got = f.Fetch(server.Url("/big"));
+    std::string got = FetchAnswer(header + body);
     EXPECT_EQ(65536u - header.size(), got.size());
     EXPECT_TRUE(got == body.substr(0, 65536 - header.size()));
 }
