@@ -46,6 +46,25 @@ std::string Trimmed(const char* first, const char* last)
 }
 } // namespace
 
+bool IsPlsAddress(const char* url)
+{
+    if (url == NULL)
+        return false;
+    size_t len = strlen(url);
+    if (len < 4)
+        return false;
+    // ASCII folding only: the comparison must not depend on the system's locale.
+    const char* tail = url + len - 4;
+    for (int i = 0; i < 4; ++i) {
+        char c = tail[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != ".pls"[i])
+            return false;
+    }
+    return true;
+}
+
 bool ParsePlsEntries(const char* text, std::vector<std::string>* entries)
 {
     entries->clear();

@@ -190,3 +190,18 @@ TEST(PlsEntries, SameEntriesAsTryingEveryNumber)
         ASSERT_EQ(EveryNumberReference(text), entries) << text;
     }
 }
+
+TEST(PlsAddress, LastFourCharactersInAnyCase)
+{
+    EXPECT_TRUE(IsPlsAddress("http://radio.example/list.pls"));
+    EXPECT_TRUE(IsPlsAddress("http://radio.example/LIST.PLS"));
+    EXPECT_TRUE(IsPlsAddress("http://radio.example/list.Pls"));
+    EXPECT_TRUE(IsPlsAddress(".pls"));
+    EXPECT_FALSE(IsPlsAddress("pls"));
+    EXPECT_FALSE(IsPlsAddress(""));
+    EXPECT_FALSE(IsPlsAddress(nullptr));
+    EXPECT_FALSE(IsPlsAddress("http://radio.example:8000"));
+    EXPECT_FALSE(IsPlsAddress("http://radio.example/list.pls?x=1"));
+    EXPECT_FALSE(IsPlsAddress("http://radio.example/list.plsx"));
+    EXPECT_FALSE(IsPlsAddress("http://radio.example/list_pls"));
+}
