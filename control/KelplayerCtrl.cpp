@@ -29,11 +29,6 @@ const UINT IDB_KELPLAYER = 1;
 const COleControlInfo KEL_CONTROL_INFO = {
     &CLSID_Kelplayer, &DIID__DKelplayer, &DIID__DKelplayerEvents, &CLSID_KelplayerPropPage, KEL_MISC_STATUS, 1, 0,
 };
-
-bool EndsWithPls(const std::string& value)
-{
-    return value.size() >= 4 && _stricmp(value.c_str() + value.size() - 4, ".pls") == 0;
-}
 } // namespace
 
 static_assert(KEL_MISC_STATUS == 0x20191, "the control's status bits");
@@ -123,7 +118,7 @@ void CKelplayerCtrl::SetUrl(const std::string& value)
 {
     m_urlList.clear();
     m_posPlay = m_urlList.end();
-    if (EndsWithPls(value)) {
+    if (IsPlsAddress(value.c_str())) {
         std::string text = FetchHttpBody(m_pSocket, GetPlayerWindow(), value.c_str());
         std::vector<std::string> entries;
         if (!ParsePlsEntries(text.c_str(), &entries)) {

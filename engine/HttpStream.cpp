@@ -81,8 +81,9 @@ private:
     void ReceiveErrorExit(int result);
     bool Connect();
     void SendRequest();
-    bool ReceiveStatusLine();
-    bool ReceiveHeaderBlock(int* headerLength);
+    bool HasStatusLine() const;
+    bool HasHeaderBlock() const;
+    bool ReceiveHeaderUntil(bool (CStreamReader::*complete)() const);
     bool FollowRedirect(int headerLength, bool* redirected);
     void ReadHeaderValues(int headerLength);
     int Pull(char* dst, int max);
@@ -160,39 +161,26 @@ void CStreamReader::SendRequest()
     m_socket->Send(request.data(), len);
 }
 
-bool CStreamReader::ReceiveStatusLine()
+bool CStreamReader::HasStatusLine() const
 {
-    for (;;) {
-        if (Ended()) {
-            Release();
-            return false;
-        }
-        if (!m_socket->WaitReadable(RECEIVE_WAIT_US))
-            continue;
-        int got = m_socket->Receive(m_buffer + m_count, HTTP_HEADER_MAX - m_count);
-        if (got <= 0) {
-            ReceiveErrorExit(got);
-            return false;
-        }
-        m_count += got;
-        if (memchr(m_buffer, '\n', m_count) != NULL)
-            return true;
-        if (m_count >= HTTP_HEADER_MAX) {
-            ErrorExit(TEXT_BAD_RESPONSE, 3);
-            return false;
-        }
-    }
+    return memchr(m_buffer, '\n', m_count) != NULL;
 }
 
-bool CStreamReader::ReceiveHeaderBlock(int* headerLength)
+bool CStreamReader::HasHeaderBlock() const
+{
+    return FindHeaderEnd(m_buffer, m_count) >= 0;
+}
+
+// Receives into the header buffer until it holds what complete looks for. False when the run
+// has ended: by the owner, by a receive error, or with 4096 bytes that do not hold it.
+bool CStreamReader::ReceiveHeaderUntil(bool (CStreamReader::*complete)() const)
 {
     for (;;) {
         if (Ended()) {
             Release();
             return false;
         }
-        *headerLength = FindHeaderEnd(m_buffer, m_count);
-        if (*headerLength >= 0)
+        if ((this->*complete)())
             return true;
         if (m_count >= HTTP_HEADER_MAX) {
             ErrorExit(TEXT_BAD_RESPONSE, 3);
@@ -375,12 +363,8 @@ void CStreamReader::Run()
             return;
         }
         SendRequest();
-        if (!ReceiveStatusLine())
+        if (!ReceiveHeaderUntil(&CStreamReader::HasStatusLine))
             return;
-        if (Ended()) {
-            Release();
-            return;
-        }
 
         int status = 0;
         char reason[256] = "";
@@ -399,9 +383,9 @@ void CStreamReader::Run()
 
         // The whole header block is read before a 302 is judged: its Location line may
         // arrive after the status line.
-        int headerLength = 0;
-        if (!ReceiveHeaderBlock(&headerLength))
+        if (!ReceiveHeaderUntil(&CStreamReader::HasHeaderBlock))
             return;
+        int headerLength = FindHeaderEnd(m_buffer, m_count);
         if (status == 302) {
             bool redirected = false;
             bool goOn = FollowRedirect(headerLength, &redirected);

@@ -3,6 +3,7 @@
 
 #include "AudioDecoder.h"
 #include "HttpStream.h"
+#include "Mp3Decoder.h"
 #include "PlayerHost.h"
 #include "PlayerMessages.h"
 #include "StatusText.h"
@@ -137,4 +138,10 @@ void CPlayerWorker::Stop()
     m_pDecoder->Close();
     m_waveOut.Close();
     Report(WM_PLAYER_CLOSED);
+}
+
+unsigned __stdcall PlayerThreadProc(void* host)
+{
+    CPlayerWorker worker(static_cast<CPlayerHost*>(host), new CMp3Decoder);
+    return worker.Run();
 }

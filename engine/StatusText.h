@@ -15,6 +15,8 @@
 #define TEXT_CONNECTION_ENDED "연결이 종료되었습니다."
 #define TEXT_RECEIVE_FAILED "음악방송 데이타를 받는데 실패하였습니다."
 #define TEXT_PROBE_BADCRC "Badcrc error in header-scanning."
+#define TEXT_CONNECT_TIMEOUT "연결 실패, 시관 초과."
+#define TEXT_BAD_PLAYLIST "올바른 PLS 파일이 아닙니다."
 
 // Sends a status text synchronously; a null window (none yet, or already gone) drops it.
 inline void SendStatusText(HWND window, const char* text, int level)

@@ -53,6 +53,30 @@ CLoopbackServer::~CLoopbackServer()
         m_thread.join();
     if (m_listener != INVALID_SOCKET)
         closesocket(m_listener);
+    for (SOCKET filler : m_fillers)
+        closesocket(filler);
+}
+
+int CLoopbackServer::UnusedPort()
+{
+    CLoopbackServer probe(nullptr);
+    return probe.Port();
+}
+
+void CLoopbackServer::FillBacklog()
+{
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<u_short>(m_port));
+    for (int i = 0; i < 8; ++i) {
+        SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+        u_long nonBlocking = 1;
+        ioctlsocket(s, FIONBIO, &nonBlocking);
+        connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        m_fillers.push_back(s);
+    }
+    Sleep(200);
 }
 
 std::string CLoopbackServer::Url(const std::string& path) const

@@ -29,6 +29,11 @@ public:
     int Connections() const { return m_connections; }
     bool Stopping() const { return m_stop; }
 
+    // A loopback port that nothing listens on: bound once and released.
+    static int UnusedPort();
+    // For a backlogOnly server: queues connections of its own until the next one stays pending.
+    void FillBacklog();
+
     // Sends everything, giving up when the server stops or the peer is gone.
     bool SendAll(SOCKET client, const std::string& bytes);
     // Waits, while the server runs, until the peer closes or ms have passed; true when closed.
@@ -47,5 +52,6 @@ private:
     std::atomic<int> m_connections;
     std::mutex m_lock;
     std::vector<std::string> m_requests;
+    std::vector<SOCKET> m_fillers;
     std::thread m_thread;
 };

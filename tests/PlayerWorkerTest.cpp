@@ -3,7 +3,12 @@
 
 #include <process.h>
 
+#include <fstream>
+#include <iterator>
+
 #include "ExpectedTexts.h"
+#include "LoopbackServer.h"
+#include "Mp3Decoder.h"
 #include "PlayerHost.h"
 #include "PlayerMessages.h"
 #include "PlayerWorker.h"
@@ -16,7 +21,8 @@ namespace
 class CWorkerHost : public CPlayerHost
 {
 public:
-    CWorkerHost() : m_start(CreateEventA(NULL, FALSE, FALSE, NULL))
+    // mp3: the worker gets the real MP3 decoder instead of the tone source.
+    explicit CWorkerHost(bool mp3 = false) : m_mp3(mp3), m_start(CreateEventA(NULL, FALSE, FALSE, NULL))
     {
         m_thread = reinterpret_cast<HANDLE>(_beginthreadex(NULL, 0, ThreadProc, this, 0, &m_threadId));
         WaitForSingleObject(m_start, INFINITE);
@@ -66,11 +72,14 @@ public:
     CTestWindow window;
 
 private:
-    static unsigned __stdcall ThreadProc(void* self)
+    static unsigned __stdcall ThreadProc(void* arg)
     {
-        CPlayerWorker worker(static_cast<CWorkerHost*>(self), new CToneDecoder);
+        CWorkerHost* self = static_cast<CWorkerHost*>(arg);
+        CAudioDecoder* decoder = self->m_mp3 ? static_cast<CAudioDecoder*>(new CMp3Decoder) : new CToneDecoder;
+        CPlayerWorker worker(self, decoder);
         return worker.Run();
     }
+    bool m_mp3;
     HANDLE m_start;
     HANDLE m_thread;
     unsigned m_threadId = 0;
@@ -198,4 +207,40 @@ TEST_F(PlayerWorker, TheLatestPlayerTakesOverInTheSameProcess)
     EXPECT_LT(GetTickCount() - start, 1500u);
     second.window.Pump(1200);
     EXPECT_TRUE(second.window.Of(WM_PLAYER_STOP).empty());
+}
+
+TEST_F(PlayerWorker, StalledServerDoesNotHoldStopOrQuit)
+{
+    std::ifstream file(KEL_MEDIA_DIR "station.mp3", std::ios::binary);
+    std::string mp3((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    ASSERT_GT(mp3.size(), 60000u);
+    // About three seconds of audio, then the server goes quiet with the connection open.
+    CLoopbackServer server([&](CLoopbackServer& s, SOCKET c, const std::string&) {
+        s.SendAll(c, "ICY 200 OK\r\nicy-name:Stalling\r\n\r\n" + mp3.substr(0, 48000));
+        s.Stall(c);
+    });
+    DWORD quitTook = 0;
+    {
+        CWorkerHost host(true);
+        host.Post(WM_PLAYER_PLAY, server.Url("/").c_str());
+        ASSERT_TRUE(host.WaitFor(WM_PLAYER_STARTED, 1, 5000));
+        // Let the buffered audio run out: the refill now waits for data that never comes.
+        host.window.Pump(4500);
+        DWORD start = GetTickCount();
+        host.Post(WM_PLAYER_STOP);
+        ASSERT_TRUE(host.WaitFor(WM_PLAYER_CLOSED, 1, 3000));
+        EXPECT_LT(GetTickCount() - start, 400u);
+        EXPECT_TRUE(host.window.Of(WM_PLAYER_MESSAGE).empty());
+        EXPECT_TRUE(host.window.Of(WM_PLAYER_ENDED).empty());
+
+        // Once more, ended by the owner's quit as its destructor would.
+        host.Post(WM_PLAYER_PLAY, server.Url("/").c_str());
+        ASSERT_TRUE(host.WaitFor(WM_PLAYER_STARTED, 2, 5000));
+        host.window.Pump(4500);
+        start = GetTickCount();
+        host.Post(WM_PLAYER_QUIT);
+        ASSERT_TRUE(host.window.PumpUntil([&] { return host.Ended(); }, 3000));
+        quitTook = GetTickCount() - start;
+    }
+    EXPECT_LT(quitTook, 400u);
 }

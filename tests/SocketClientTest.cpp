@@ -7,16 +7,6 @@
 #include "SocketClient.h"
 #include "TestWindow.h"
 
-namespace
-{
-// A port that nothing listens on: bound once and released.
-int FreePort()
-{
-    CLoopbackServer probe(nullptr);
-    return probe.Port();
-}
-} // namespace
-
 TEST(SocketClient, UnresolvableNameIsReportedAtLevelTwo)
 {
     CTestWindow window;
@@ -56,7 +46,7 @@ TEST(SocketClient, SendAndReceiveGuards)
 
 TEST(SocketClient, RefusedConnectionIsReportedOnceAndClosesTheSocket)
 {
-    int port = FreePort();
+    int port = CLoopbackServer::UnusedPort();
     CTestWindow window;
     int result = -1, inProgress = 0, waited = -1, timedOut = -1;
     window.RunServing([&] {
@@ -102,14 +92,7 @@ TEST(SocketClient, SecondConnectClosesTheFirstSocket)
 TEST(SocketClient, PendingConnectionTimesOut)
 {
     CLoopbackServer server(nullptr, 0, 10000, true);
-    // Fill the backlog so that the next connection stays pending.
-    std::vector<CSocketClient*> fillers;
-    for (int i = 0; i < 8; ++i) {
-        fillers.push_back(new CSocketClient(NULL));
-        int inProgress = 0;
-        fillers.back()->Connect("127.0.0.1", server.Port(), &inProgress);
-    }
-    Sleep(200);
+    server.FillBacklog();
     CSocketClient client(NULL);
     int inProgress = 0, timedOut = 0;
     ASSERT_EQ(0, client.Connect("127.0.0.1", server.Port(), &inProgress));
@@ -118,6 +101,4 @@ TEST(SocketClient, PendingConnectionTimesOut)
     EXPECT_EQ(0, client.WaitWritable(300000, &timedOut));
     EXPECT_EQ(1, timedOut);
     EXPECT_GE(GetTickCount() - start, 250u);
-    for (CSocketClient* f : fillers)
-        delete f;
 }

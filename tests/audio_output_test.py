@@ -5,7 +5,7 @@ import sys
 import tempfile
 
 from audio import Capture, active_span, frequency, longest_gap, read_channels
-from harness import Checks, run_windows
+from harness import Checks, Station, run_windows
 
 
 def main():
@@ -25,6 +25,22 @@ def main():
         c.check(abs(fr - 1500) < 15, "right channel at 1500 Hz: %.1f" % fr)
         gap = longest_gap(left, right, start, end, rate)
         c.check(gap < 0.1, "no gap beyond 100 ms: longest %.3f s" % gap)
+
+        # The whole road: the bundled station (440 Hz left, 660 Hz right) decoded and played.
+        path = os.path.join(tmp, "station.wav")
+        with Station() as station, Capture(path):
+            code, lines = run_windows(os.path.join("tools", "icycat.exe"), "--play", station.url, "--seconds", "6")
+        c.check("STARTED" in lines, "the station started playing")
+        rate, left, right = read_channels(path)
+        start, end = active_span(left, right)
+        seconds = (end - start) / rate
+        c.check(seconds >= 4.0, "the station was heard for most of the run: %.2f s" % seconds)
+        fl = frequency(left, start, end, rate)
+        fr = frequency(right, start, end, rate)
+        c.check(abs(fl - 440) < 5, "decoded left channel at 440 Hz: %.1f" % fl)
+        c.check(abs(fr - 660) < 7, "decoded right channel at 660 Hz: %.1f" % fr)
+        gap = longest_gap(left, right, start, end, rate)
+        c.check(gap < 0.1, "no gap beyond 100 ms while playing: longest %.3f s" % gap)
     return c.finish()
 
 

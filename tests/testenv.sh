@@ -12,9 +12,12 @@ WINESERVER=/usr/lib/wine/wineserver64
 export WINEPREFIX="$ROOT/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-export HOME="$ROOT/home"
-export XDG_RUNTIME_DIR="$ROOT/runtime"
-export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
+# TESTENV_HOST_SOUND=1 (the demo on a machine with sound) keeps the caller's own sound server.
+if [ -z "${TESTENV_HOST_SOUND:-}" ]; then
+  export HOME="$ROOT/home"
+  export XDG_RUNTIME_DIR="$ROOT/runtime"
+  export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
+fi
 # A process that must find no sound server at all.
 [ -n "${TESTENV_NO_SOUND:-}" ] && export PULSE_SERVER="unix:$ROOT/no-such-server"
 export DISPLAY=":$DISPLAY_NUM"
@@ -22,13 +25,13 @@ export DISPLAY=":$DISPLAY_NUM"
 export TESTENV_SINK=kelnull
 
 up() {
-  mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
-  chmod 700 "$XDG_RUNTIME_DIR"
+  mkdir -p "$ROOT/home" "$ROOT/runtime"
+  chmod 700 "$ROOT/runtime"
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$WINE" wineboot -i </dev/null >/dev/null 2>&1
     "$WINESERVER" -w
   fi
-  if ! pulseaudio --check 2>/dev/null; then
+  if [ -z "${TESTENV_HOST_SOUND:-}" ] && ! pulseaudio --check 2>/dev/null; then
     pulseaudio -n --daemonize=yes --exit-idle-time=-1 --disallow-exit --enable-memfd=no \
       -L "module-null-sink sink_name=$TESTENV_SINK rate=44100 channels=2" \
       -L module-native-protocol-unix --log-target="file:$ROOT/pulse.log" </dev/null >/dev/null 2>&1
@@ -38,7 +41,7 @@ up() {
     echo $! > "$ROOT/xvfb.pid"
   fi
   # One reader on the monitor from the start, so that later captures do not lose their start.
-  if [ ! -f "$ROOT/monitor.pid" ] || ! kill -0 "$(cat "$ROOT/monitor.pid")" 2>/dev/null; then
+  if [ -z "${TESTENV_HOST_SOUND:-}" ] && { [ ! -f "$ROOT/monitor.pid" ] || ! kill -0 "$(cat "$ROOT/monitor.pid")" 2>/dev/null; }; then
     parec -d "$TESTENV_SINK.monitor" --latency-msec=10 --raw </dev/null >/dev/null 2>&1 &
     echo $! > "$ROOT/monitor.pid"
   fi
@@ -50,7 +53,7 @@ down() {
     [ -f "$ROOT/$f.pid" ] && kill "$(cat "$ROOT/$f.pid")" 2>/dev/null
     rm -f "$ROOT/$f.pid"
   done
-  pulseaudio --kill 2>/dev/null
+  [ -z "${TESTENV_HOST_SOUND:-}" ] && pulseaudio --kill 2>/dev/null
   "$WINESERVER" -k 2>/dev/null
   return 0
 }

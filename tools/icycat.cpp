@@ -1,4 +1,4 @@
-// icycat: opens a station address, saves its audio and prints the reader's reports, one a line.
+// icycat: opens a station address, saves or plays its audio and prints the engine's reports, one a line.
 #include <windows.h>
 
 #include <cstdio>
@@ -8,6 +8,7 @@
 #include <string>
 
 #include "HttpStream.h"
+#include "PlayerHost.h"
 #include "PlayerMessages.h"
 #include "SocketClient.h"
 
@@ -15,6 +16,22 @@ namespace
 {
 const UINT WM_ICYCAT_END = WM_APP + 0x100;
 const UINT_PTR TIMER_SECONDS = 1;
+
+DWORD g_workerThreadId = 0;
+
+// Stands in for the control when playing: it owns the report window and the worker.
+class CConsoleHost : public CPlayerHost
+{
+public:
+    CConsoleHost(HWND window) : m_hWnd(window), m_hStart(CreateEventA(NULL, FALSE, FALSE, NULL)) {}
+    ~CConsoleHost() override { CloseHandle(m_hStart); }
+    HWND GetPlayerWindow() const override { return m_hWnd; }
+    HANDLE GetStartEvent() const override { return m_hStart; }
+
+private:
+    HWND m_hWnd;
+    HANDLE m_hStart;
+};
 
 struct CPullJob
 {
@@ -61,6 +78,21 @@ LRESULT CALLBACK ReportWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
     case WM_PLAYER_MESSAGE:
         PrintLine("MESSAGE " + std::to_string(static_cast<int>(lParam)) + " " +
                   ToUtf8(reinterpret_cast<const char*>(wParam)));
+        return 0;
+    case WM_PLAYER_STARTED:
+        PrintLine("STARTED");
+        return 0;
+    case WM_PLAYER_CLOSED:
+        PrintLine("CLOSED");
+        return 0;
+    case WM_PLAYER_ENDED:
+        PrintLine("ENDED");
+        return 0;
+    case WM_PLAYER_STOP:
+        // Another player took over: stop, as the control would.
+        PrintLine("STOP");
+        if (g_workerThreadId != 0)
+            PostThreadMessageA(g_workerThreadId, WM_PLAYER_STOP, 0, 0);
         return 0;
     case WM_ICYCAT_END:
         PrintLine("END");
@@ -111,8 +143,17 @@ void WaitServingMessages(HANDLE thread)
 
 int Usage()
 {
-    fprintf(stderr, "usage: icycat <address> [--seconds N] [--out FILE]\n");
+    fprintf(stderr, "usage: icycat <address> [--seconds N] [--out FILE]\n"
+                    "       icycat --play <address> [--seconds N]\n");
     return 2;
+}
+
+// Starts the thread and waits until it has signalled its start event.
+HANDLE StartThread(unsigned(__stdcall* proc)(void*), void* arg, HANDLE started, unsigned* threadId)
+{
+    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(NULL, 0, proc, arg, 0, threadId));
+    WaitForSingleObject(started, INFINITE);
+    return thread;
 }
 } // namespace
 
@@ -121,8 +162,11 @@ int main(int argc, char** argv)
     const char* url = NULL;
     const char* outPath = NULL;
     int seconds = 0;
+    bool play = false;
     for (int i = 1; i < argc; ++i) {
-        if (strcmp(argv[i], "--seconds") == 0 && i + 1 < argc)
+        if (strcmp(argv[i], "--play") == 0)
+            play = true;
+        else if (strcmp(argv[i], "--seconds") == 0 && i + 1 < argc)
             seconds = atoi(argv[++i]);
         else if (strcmp(argv[i], "--out") == 0 && i + 1 < argc)
             outPath = argv[++i];
@@ -131,7 +175,7 @@ int main(int argc, char** argv)
         else
             return Usage();
     }
-    if (url == NULL)
+    if (url == NULL || (play && outPath != NULL))
         return Usage();
 
     WNDCLASSA wc = {};
@@ -146,10 +190,19 @@ int main(int argc, char** argv)
     }
     int winsock = StartWinsock(window);
 
+    CConsoleHost host(window);
     CPullJob job = {url, outPath, window, CreateEventA(NULL, FALSE, FALSE, NULL)};
     unsigned threadId = 0;
-    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(NULL, 0, PullThreadProc, &job, 0, &threadId));
-    WaitForSingleObject(job.ready, INFINITE);
+    HANDLE thread;
+    if (play) {
+        thread = StartThread(PlayerThreadProc, static_cast<CPlayerHost*>(&host), host.GetStartEvent(), &threadId);
+        g_workerThreadId = threadId;
+        char* copy = new char[strlen(url) + 1];
+        strcpy(copy, url);
+        PostThreadMessageA(threadId, WM_PLAYER_PLAY, reinterpret_cast<WPARAM>(copy), 0);
+    } else {
+        thread = StartThread(PullThreadProc, &job, job.ready, &threadId);
+    }
     CloseHandle(job.ready);
     if (seconds > 0)
         SetTimer(window, TIMER_SECONDS, static_cast<UINT>(seconds) * 1000, NULL);
@@ -159,7 +212,10 @@ int main(int argc, char** argv)
         DispatchMessageA(&msg);
 
     PostThreadMessageA(threadId, WM_PLAYER_STOP, 0, 0);
+    if (play)
+        PostThreadMessageA(threadId, WM_PLAYER_QUIT, 0, 0);
     WaitServingMessages(thread);
+    g_workerThreadId = 0;
     CloseHandle(thread);
     // Reports posted while the stream closed.
     while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))

@@ -4,6 +4,7 @@
 It answers like a small radio server ("ICY 200 OK", icy-name, icy-metaint with rotating
 StreamTitle blocks) and can be told to misbehave, so the player can be tried against
 redirects, error answers, silence, dropped connections and oversized headers.
+With --pls it also hands out a PLS playlist whose entries point back at itself.
 It listens on 127.0.0.1 only and stops by itself after --lifetime seconds.
 """
 import argparse
@@ -31,6 +32,8 @@ def parse_args(argv):
     p.add_argument("--silence", action="store_true", help="accept connections and never answer")
     p.add_argument("--close-after", type=int, default=0, help="close after this many audio bytes")
     p.add_argument("--oversized-header", action="store_true", help="send a header block without an end")
+    p.add_argument("--pls", action="store_true",
+                   help='answer GET paths ending in ".pls" with a playlist of this station\'s / and /live')
     p.add_argument("--lifetime", type=float, default=600.0, help="seconds until the server stops")
     return p.parse_args(argv)
 
@@ -66,6 +69,15 @@ class Station:
             lines.append(b"icy-metaint:%d" % a.metaint)
         return b"\r\n".join(lines) + b"\r\n\r\n"
 
+    def playlist(self, port):
+        base = "http://127.0.0.1:%d/" % port
+        lines = ["[playlist]", "NumberOfEntries=2",
+                 "File1=" + base, "Title1=" + self.args.name, "Length1=-1",
+                 "File2=" + base + "live", "Title2=" + self.args.name + " (live)", "Length2=-1",
+                 "Version=2"]
+        body = ("\r\n".join(lines) + "\r\n").encode("cp949")
+        return (b"HTTP/1.0 200 OK\r\nContent-Type: audio/x-scpls\r\nContent-Length: %d\r\n\r\n" % len(body)) + body
+
     def metadata_block(self, last_title):
         title = self.current_title()
         if title == last_title:
@@ -96,6 +108,10 @@ class Handler(socketserver.BaseRequestHandler):
                 if not piece:
                     return
                 request += piece
+            path = request.split(b" ", 2)[1] if request.startswith(b"GET ") else b""
+            if a.pls and path.lower().endswith(b".pls"):
+                sock.sendall(station.playlist(self.server.server_address[1]))
+                return
             if a.silence:
                 while not self.server.stopping.wait(0.1):
                     pass

@@ -1,0 +1,276 @@
+// One-shot fetch against loopback servers: request bytes, body boundaries, limits, failures.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "ExpectedTexts.h"
+#include "HttpFetch.h"
+#include "LoopbackServer.h"
+#include "PlayerMessages.h"
+#include "PlsPlaylist.h"
+#include "SocketClient.h"
+#include "TestWindow.h"
+
+namespace
+{
+const char OK_HEADER[] = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n";
+
+std::string RequestFor(const std::string& path, const std::string& host)
+{
+    return "GET " + path + " HTTP/1.0\r\nHost: " + host + "\r\nAccept: */*\r\nUser-Agent: KELPLAYER/1.1.0.0\r\n\r\n";
+}
+
+// Answers every connection with these bytes and closes it.
+CLoopbackServer::Handler Reply(const std::string& response)
+{
+    return [response](CLoopbackServer& server, SOCKET client, const std::string&) { server.SendAll(client, response); };
+}
+
+// Winsock as the control starts it when it is built: for the whole test program.
+class CWinsockEnvironment : public ::testing::Environment
+{
+public:
+    void SetUp() override { ASSERT_EQ(1, StartWinsock(NULL)); }
+    void TearDown() override { WSACleanup(); }
+};
+const ::testing::Environment* const g_winsock = ::testing::AddGlobalTestEnvironment(new CWinsockEnvironment);
+
+// One client reporting to the window; the fetch runs on a thread of its own while the test's
+// thread serves the window.
+struct CFetcher
+{
+    CTestWindow window;
+    CSocketClient client{window.Handle()};
+    DWORD lastMs = 0;
+
+    std::string Fetch(const std::string& url) { return FetchRaw(url.c_str()); }
+    std::string FetchRaw(const char* url)
+    {
+        std::string body;
+        lastMs = window.RunServing([&] { body = FetchHttpBody(&client, window.Handle(), url); });
+        return body;
+    }
+    size_t MessageCount() const { return window.Of(WM_PLAYER_MESSAGE).size(); }
+};
+
+// One fetch from a server that answers with these bytes; none of them is worth a status text.
+std::string FetchAnswer(const std::string& response)
+{
+    CLoopbackServer server(Reply(response));
+    CFetcher f;
+    std::string body = f.Fetch(server.Url("/"));
+    EXPECT_EQ(0u, f.MessageCount());
+    return body;
+}
+} // namespace
+
+// --- The request ---
+
+TEST(HttpFetchRequest, ExactBytesWithPathAndHostWithoutPort)
+{
+    CLoopbackServer server(Reply(std::string(OK_HEADER) + "hello"));
+    CFetcher f;
+    EXPECT_EQ("hello", f.Fetch(server.Url("/lists/radio.pls?x=1")));
+    ASSERT_EQ(1u, server.Requests().size());
+    EXPECT_EQ(RequestFor("/lists/radio.pls?x=1", "127.0.0.1"), server.Requests()[0]);
+    EXPECT_EQ(0u, f.MessageCount());
+}
+
+TEST(HttpFetchRequest, NoPathAsksForTheRoot)
+{
+    CLoopbackServer server(Reply(std::string(OK_HEADER) + "root"));
+    CFetcher f;
+    EXPECT_EQ("root", f.Fetch("http://127.0.0.1:" + std::to_string(server.Port())));
+    ASSERT_EQ(1u, server.Requests().size());
+    EXPECT_EQ(RequestFor("/", "127.0.0.1"), server.Requests()[0]);
+}
+
+TEST(HttpFetchRequest, LongestRequestThatFitsIsSentWhole)
+{
+    CLoopbackServer server(Reply(std::string(OK_HEADER) + "fits"));
+    std::string path = "/";
+    path += std::string(1023 - RequestFor("/", "127.0.0.1").size(), 'p');
+    ASSERT_EQ(1023u, RequestFor(path, "127.0.0.1").size());
+    CFetcher f;
+    EXPECT_EQ("fits", f.Fetch(server.Url(path)));
+    ASSERT_EQ(1u, server.Requests().size());
+    EXPECT_EQ(RequestFor(path, "127.0.0.1"), server.Requests()[0]);
+}
+
+// --- The body ---
+
+TEST(HttpFetchBody, AfterCrLfCrLf)
+{
+    EXPECT_EQ("line one\r\nline two\r\n", FetchAnswer("HTTP/1.0 200 OK\r\nX-A: 1\r\n\r\nline one\r\nline two\r\n"));
+}
+
+TEST(HttpFetchBody, AfterLfLfWhenNoCrLfCrLf)
+{
+    EXPECT_EQ("bare\nbody", FetchAnswer("HTTP/1.0 200 OK\nX-A: 1\n\nbare\nbody"));
+}
+
+TEST(HttpFetchBody, CrLfCrLfWinsOverAnEarlierLfLf)
+{
+    EXPECT_EQ("second", FetchAnswer("HTTP/1.0 200 OK\n\nfirst\r\n\r\nsecond"));
+}
+
+TEST(HttpFetchBody, NoHeaderEndGivesEmpty)
+{
+    EXPECT_EQ("", FetchAnswer("HTTP/1.0 200 OK\r\nX-A: 1\r\nno end of the header"));
+}
+
+TEST(HttpFetchBody, EndsAtTheFirstZeroByte)
+{
+    EXPECT_EQ("abc", FetchAnswer(std::string(OK_HEADER) + std::string("abc\0def", 7)));
+}
+
+TEST(HttpFetchBody, ErrorPageBodyIsReturnedLikeAnyOther)
+{
+    EXPECT_EQ("<html>missing</html>",
+              FetchAnswer("HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n<html>missing</html>"));
+}
+
+TEST(HttpFetchBody, LargeResponseIsCutAt65536BytesLessTheHeader)
+{
+    std::string body(70000, '\0');
+    for (size_t i = 0; i < body.size(); ++i)
+        body[i] = static_cast<char>('a' + i % 26);
+    std::string header = OK_HEADER;
+    std::string got = FetchAnswer(header + body);
+    EXPECT_EQ(65536u - header.size(), got.size());
+    EXPECT_TRUE(got == body.substr(0, 65536 - header.size()));
+}
+
+TEST(HttpFetchBody, ResponseArrivingInPiecesIsJoined)
+{
+    CLoopbackServer server([](CLoopbackServer& s, SOCKET c, const std::string&) {
+        s.SendAll(c, "HTTP/1.0 200 OK\r\n");
+        Sleep(100);
+        s.SendAll(c, "\r\npart one, ");
+        Sleep(100);
+        s.SendAll(c, "part two");
+    });
+    CFetcher f;
+    EXPECT_EQ("part one, part two", f.Fetch(server.Url("/")));
+}
+
+TEST(HttpFetchBody, SilentServerEndsAfterAboutTwoSeconds)
+{
+    CLoopbackServer server([](CLoopbackServer& s, SOCKET c, const std::string&) { s.Stall(c); });
+    CFetcher f;
+    EXPECT_EQ("", f.Fetch(server.Url("/")));
+    EXPECT_GE(f.lastMs, 1800u);
+    EXPECT_LT(f.lastMs, 5000u);
+    EXPECT_EQ(0u, f.MessageCount());
+}
+
+// --- The connection ---
+
+TEST(HttpFetchConnection, StaysOpenUntilTheNextFetch)
+{
+    std::atomic<int> firstClosed(-1);
+    CLoopbackServer server([&](CLoopbackServer& s, SOCKET c, const std::string&) {
+        s.SendAll(c, std::string(OK_HEADER) + "kept");
+        if (s.Connections() == 1)
+            firstClosed = s.WaitPeerClosed(c, 10000) ? 1 : 0;
+    });
+    CFetcher f;
+    // The server keeps the connection open, so the fetch reads until its attempts are used up.
+    EXPECT_EQ("kept", f.Fetch(server.Url("/")));
+    Sleep(300);
+    EXPECT_EQ(-1, firstClosed.load());
+    EXPECT_EQ("kept", f.Fetch(server.Url("/")));
+    EXPECT_EQ(1, firstClosed.load());
+}
+
+TEST(HttpFetchConnection, RefusedGivesEmptyWithTheClientsTextOnly)
+{
+    CFetcher f;
+    EXPECT_EQ("", f.Fetch("http://127.0.0.1:" + std::to_string(CLoopbackServer::UnusedPort()) + "/a.pls"));
+    EXPECT_EQ(1, f.window.CountMessages(EXPECT_CONNECT_FAILED, 1));
+    EXPECT_EQ(1u, f.MessageCount());
+}
+
+TEST(HttpFetchConnection, UnresolvableGivesEmptyWithTheClientsText)
+{
+    CFetcher f;
+    EXPECT_EQ("", f.Fetch("http://no-such-station.invalid/a.pls"));
+    EXPECT_EQ(1, f.window.CountMessages(EXPECT_BAD_STATION, 2));
+    EXPECT_EQ(1u, f.MessageCount());
+}
+
+TEST(HttpFetchConnection, PendingConnectionTimesOutAfterTwoSeconds)
+{
+    CLoopbackServer server(nullptr, 0, 15000, true);
+    server.FillBacklog();
+    CFetcher f;
+    EXPECT_EQ("", f.Fetch(server.Url("/a.pls")));
+    EXPECT_GE(f.lastMs, 1900u);
+    EXPECT_EQ(1, f.window.CountMessages(EXPECT_CONNECT_TIMEOUT, 1));
+    EXPECT_EQ(1u, f.MessageCount());
+}
+
+// --- Addresses that are refused before connecting ---
+
+TEST(HttpFetchAddress, MalformedAddressesGiveTheBadAddressText)
+{
+    CFetcher f;
+    EXPECT_EQ("", f.Fetch("ftp://127.0.0.1/a.pls"));
+    EXPECT_EQ("", f.Fetch("HTTP://127.0.0.1/a.pls"));
+    EXPECT_EQ("", f.Fetch("http://"));
+    EXPECT_EQ("", f.Fetch(""));
+    EXPECT_EQ("", f.FetchRaw(NULL));
+    EXPECT_EQ(5, f.window.CountMessages(EXPECT_BAD_ADDRESS, 1));
+    EXPECT_EQ(5u, f.MessageCount());
+}
+
+TEST(HttpFetchAddress, NoClientFetchesNothing)
+{
+    CTestWindow window;
+    EXPECT_EQ("", FetchHttpBody(NULL, window.Handle(), "http://127.0.0.1/a.pls"));
+    EXPECT_EQ(0u, window.Of(WM_PLAYER_MESSAGE).size());
+}
+
+TEST(HttpFetchAddress, OverlongHostIsRefusedWithoutConnecting)
+{
+    CFetcher f;
+    DWORD start = GetTickCount();
+    EXPECT_EQ("", f.Fetch("http://" + std::string(260, 'h') + ":80/a.pls"));
+    EXPECT_EQ("", f.Fetch("http://" + std::string(5000, 'h')));
+    EXPECT_LT(GetTickCount() - start, 1000u);
+    EXPECT_EQ(2, f.window.CountMessages(EXPECT_BAD_ADDRESS, 1));
+    EXPECT_EQ(2u, f.MessageCount());
+}
+
+TEST(HttpFetchAddress, OverlongRequestIsRefusedWithoutConnecting)
+{
+    CLoopbackServer server(Reply(std::string(OK_HEADER) + "never"));
+    std::string path = "/";
+    path += std::string(1024 - RequestFor("/", "127.0.0.1").size(), 'p');
+    ASSERT_EQ(1024u, RequestFor(path, "127.0.0.1").size());
+    CFetcher f;
+    EXPECT_EQ("", f.Fetch(server.Url(path)));
+    EXPECT_EQ("", f.Fetch(server.Url("/" + std::string(100000, 'q'))));
+    Sleep(200);
+    EXPECT_EQ(0, server.Connections());
+    EXPECT_EQ(2, f.window.CountMessages(EXPECT_BAD_ADDRESS, 1));
+    EXPECT_EQ(2u, f.MessageCount());
+}
+
+// --- A playlist from the bundled station (its address comes from the host-side test) ---
+
+TEST(StationPlaylist, FetchedAndParsed)
+{
+    const char* base = getenv("KEL_STATION_URL");
+    if (base == NULL)
+        GTEST_SKIP() << "KEL_STATION_URL names the station when the host-side test runs this";
+    CFetcher f;
+    std::string text = f.Fetch(std::string(base) + "pellora.pls");
+    std::vector<std::string> entries;
+    ASSERT_TRUE(ParsePlsEntries(text.c_str(), &entries)) << "fetched: " << text;
+    EXPECT_EQ((std::vector<std::string>{std::string(base), std::string(base) + "live"}), entries);
+    EXPECT_EQ(0u, f.MessageCount());
+    for (const std::string& entry : entries)
+        printf("ENTRY %s\n", entry.c_str());
+}
