@@ -124,10 +124,14 @@ HRESULT UnregisterModuleTypeLib()
     hr = typeLib->GetLibAttr(&attr);
     if (FAILED(hr))
         return hr;
-    hr = UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
-    typeLib->ReleaseTLibAttr(attr);
     // Already gone counts as done, so that unregistering twice succeeds.
-    return hr == TYPE_E_LIBNOTREGISTERED || hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_INVALIDSTATE ? S_OK : hr;
+    BSTR path = NULL;
+    if (SUCCEEDED(QueryPathOfRegTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, &path))) {
+        SysFreeString(path);
+        hr = UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
+    }
+    typeLib->ReleaseTLibAttr(attr);
+    return hr;
 }
 
 HRESULT CreateComponentCategory(const GUID& catid, const wchar_t* description)
