@@ -62,6 +62,11 @@ bool CKelplayerCtrl::StartWorker()
 
 CKelplayerCtrl::~CKelplayerCtrl()
 {
+    // Titles still queued for the window are ours to free.
+    MSG msg;
+    while (GetReportWindow() != NULL &&
+           PeekMessageA(&msg, GetReportWindow(), WM_PLAYER_METADATA, WM_PLAYER_METADATA, PM_REMOVE))
+        delete[] reinterpret_cast<char*>(msg.wParam);
     // The window goes first: a status text that the worker sends meanwhile then fails at once
     // instead of waiting for this thread, which waits for the worker.
     DestroyReportWindow();
