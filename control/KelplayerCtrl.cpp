@@ -34,8 +34,8 @@ const COleControlInfo KEL_CONTROL_INFO = {
 static_assert(KEL_MISC_STATUS == 0x20191, "the control's status bits");
 
 CKelplayerCtrl::CKelplayerCtrl()
-    : COleControl(KEL_CONTROL_INFO), m_hStartEvent(NULL), m_nMessageLevel(0), m_bStopped(FALSE),
-      m_bWinsockStarted(FALSE), m_nBufferState(0), m_pszMetadata(NULL), m_hWorkerThread(NULL), m_dwWorkerThreadId(0),
+    : COleControl(KEL_CONTROL_INFO), m_nMessageLevel(0), m_bStopped(FALSE),
+      m_bWinsockStarted(FALSE), m_nBufferState(0), m_pszMetadata(NULL), m_dwWorkerThreadId(0),
       m_pMixer(NULL), m_pSocket(NULL), m_posPlay(m_urlList.end()), m_pszStatusText(NULL)
 {
     // The report window exists already: texts raised from here on reach it (no sink listens yet).
@@ -46,18 +46,17 @@ CKelplayerCtrl::CKelplayerCtrl()
 
 bool CKelplayerCtrl::StartWorker()
 {
-    m_hStartEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
-    if (m_hStartEvent == NULL)
+    m_hStartEvent.Reset(CreateEventA(NULL, FALSE, FALSE, NULL));
+    if (m_hStartEvent.Get() == NULL)
         return false;
     unsigned threadId = 0;
-    m_hWorkerThread = reinterpret_cast<HANDLE>(
-        _beginthreadex(NULL, 0, PlayerThreadProc, static_cast<CPlayerHost*>(this), 0, &threadId));
+    m_hWorkerThread.Reset(reinterpret_cast<HANDLE>(
+        _beginthreadex(NULL, 0, PlayerThreadProc, static_cast<CPlayerHost*>(this), 0, &threadId)));
     m_dwWorkerThreadId = threadId;
-    if (m_hWorkerThread != NULL)
-        WaitForSingleObject(m_hStartEvent, INFINITE);
-    CloseHandle(m_hStartEvent);
-    m_hStartEvent = NULL;
-    return m_hWorkerThread != NULL;
+    if (m_hWorkerThread.Get() != NULL)
+        WaitForSingleObject(m_hStartEvent.Get(), INFINITE);
+    m_hStartEvent.Close();
+    return m_hWorkerThread.Get() != NULL;
 }
 
 CKelplayerCtrl::~CKelplayerCtrl()
@@ -65,16 +64,16 @@ CKelplayerCtrl::~CKelplayerCtrl()
     // Titles still queued for the window are ours to free.
     MSG msg;
     while (GetReportWindow() != NULL &&
-           PeekMessageA(&msg, GetReportWindow(), WM_PLAYER_METADATA, WM_PLAYER_METADATA, PM_REMOVE))
+           PeekMessageA(&msg, GetReportWindow(), WM_PLAYER_METADATA, WM_PLAYER_METADATA, PM_REMOVE | PM_QS_POSTMESSAGE))
         delete[] reinterpret_cast<char*>(msg.wParam);
     // The window goes first: a status text that the worker sends meanwhile then fails at once
     // instead of waiting for this thread, which waits for the worker.
     DestroyReportWindow();
-    if (m_hWorkerThread != NULL) {
+    if (m_hWorkerThread.Get() != NULL) {
         PostThreadMessageA(m_dwWorkerThreadId, WM_PLAYER_STOP, 0, 0);
         PostThreadMessageA(m_dwWorkerThreadId, WM_PLAYER_QUIT, 0, 0);
-        WaitForSingleObject(m_hWorkerThread, INFINITE);
-        CloseHandle(m_hWorkerThread);
+        WaitForSingleObject(m_hWorkerThread.Get(), INFINITE);
+        m_hWorkerThread.Close();
     }
     delete m_pMixer;
     delete m_pSocket;

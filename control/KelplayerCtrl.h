@@ -6,6 +6,7 @@
 #include <list>
 #include <string>
 
+#include "Handle.h"
 #include "OleControl.h"
 #include "PlayerHost.h"
 
@@ -42,7 +43,7 @@ public:
 
     // CPlayerHost
     HWND GetPlayerWindow() const override { return GetReportWindow(); }
-    HANDLE GetStartEvent() const override { return m_hStartEvent; }
+    HANDLE GetStartEvent() const override { return m_hStartEvent.Get(); }
 
     // _DKelplayer
     short GetVolume();
@@ -68,13 +69,13 @@ private:
     void OnMetadata(WPARAM wParam);
     void OnStatusText(const char* text, short level);
 
-    HANDLE m_hStartEvent;
+    CHandle m_hStartEvent;
     short m_nMessageLevel;
     BOOL m_bStopped;
     BOOL m_bWinsockStarted;
     short m_nBufferState;
     char* m_pszMetadata;
-    HANDLE m_hWorkerThread;
+    CHandle m_hWorkerThread;
     DWORD m_dwWorkerThreadId;
     CMixerVolume* m_pMixer;
     CSocketClient* m_pSocket;

@@ -10,6 +10,7 @@
 namespace
 {
 const char REPORT_CLASS[] = "KelplayerxReportWindow";
+const LONG DESTROYING_REFS = -(LONG_MAX / 2);
 
 // Registered once per process, on first use; the module's windows use its instance.
 bool RegisterReportClass(WNDPROC proc)
@@ -72,7 +73,8 @@ LRESULT CALLBACK COleControl::ReportWndProc(HWND hwnd, UINT message, WPARAM wPar
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
     COleControl* control = reinterpret_cast<COleControl*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    if (control != NULL && message >= WM_APP && message <= 0xBFFF) {
+    // Reports that arrive while the control is being destroyed are dropped.
+    if (control != NULL && control->m_refs > 0 && message >= WM_APP && message <= 0xBFFF) {
         // An event handler may release the control; keep it alive until the handler is done.
         control->AddRef();
         LRESULT result = 0;
@@ -130,8 +132,11 @@ STDMETHODIMP_(ULONG) COleControl::AddRef() { return ++m_refs; }
 STDMETHODIMP_(ULONG) COleControl::Release()
 {
     LONG refs = --m_refs;
-    if (refs == 0)
+    if (refs == 0) {
+        // Negative while the destructors run: references taken then never delete again.
+        m_refs = DESTROYING_REFS;
         delete this;
+    }
     return refs;
 }
 

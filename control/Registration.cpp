@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "Bstr.h"
 #include "ComPtr.h"
 #include "Module.h"
 
@@ -125,11 +126,9 @@ HRESULT UnregisterModuleTypeLib()
     if (FAILED(hr))
         return hr;
     // Already gone counts as done, so that unregistering twice succeeds.
-    BSTR path = NULL;
-    if (SUCCEEDED(QueryPathOfRegTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, &path))) {
-        SysFreeString(path);
+    CBstr path;
+    if (SUCCEEDED(QueryPathOfRegTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, path.Out())))
         hr = UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
-    }
     typeLib->ReleaseTLibAttr(attr);
     return hr;
 }
