@@ -4,6 +4,8 @@
 #include <ole2.h>
 #include <olectl.h>
 
+#include <map>
+
 #include "ComTestSupport.h"
 #include "LoopbackServer.h"
 
@@ -52,6 +54,39 @@ const IID* const CONTROL_INTERFACES[] = {
     &IID_IOleObject,          &IID_IOleInPlaceObject,     &IID_IOleInPlaceActiveObject, &IID_IOleControl,
     &IID_IViewObject2,        &IID_IPersistStreamInit,    &IID_IPersistPropertyBag,     &IID_IProvideClassInfo2,
     &IID_IConnectionPointContainer, &IID_ISpecifyPropertyPages, &IID_IPersist,           &IID_IOleWindow,
+};
+// A property bag in memory, as a web page's PARAM list would be.
+class CMemoryBag : public IPropertyBag
+{
+public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
+    {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPropertyBag)) {
+            *object = static_cast<IPropertyBag*>(this);
+            return S_OK;
+        }
+        *object = NULL;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP Read(LPCOLESTR name, VARIANT* value, IErrorLog*) override
+    {
+        auto found = values.find(name);
+        if (found == values.end())
+            return E_INVALIDARG;
+        return VariantChangeType(value, &found->second, 0, V_VT(value) == VT_EMPTY ? VARTYPE(VT_I4) : V_VT(value));
+    }
+    STDMETHODIMP Write(LPCOLESTR name, VARIANT* value) override
+    {
+        VARIANT copy;
+        VariantInit(&copy);
+        VariantCopy(&copy, value);
+        values[name] = copy;
+        return S_OK;
+    }
+
+    std::map<std::wstring, VARIANT> values;
 };
 } // namespace
 
@@ -594,4 +629,37 @@ TEST(ControlModule, CanUnloadOnlyWithoutObjectsAndLocks)
     EXPECT_EQ(canUnload(), S_OK);
     factory->Release();
     FreeLibrary(module);
+}
+
+TEST_F(ControlCom, PropertyBagsKeepVersionAndExtent)
+{
+    IPersistPropertyBag* persist = Query<IPersistPropertyBag>(IID_IPersistPropertyBag);
+    CMemoryBag empty;
+    EXPECT_EQ(persist->Load(&empty, NULL), S_OK);
+
+    IOleObject* ole = Query<IOleObject>(IID_IOleObject);
+    SIZEL size = {2222, 333};
+    ole->SetExtent(DVASPECT_CONTENT, &size);
+    ole->Release();
+    CMemoryBag saved;
+    EXPECT_EQ(persist->Save(&saved, TRUE, TRUE), S_OK);
+    persist->Release();
+    ASSERT_EQ(saved.values.count(L"_Version"), 1u);
+    EXPECT_EQ(V_I4(&saved.values[L"_Version"]), 0x10000);
+    EXPECT_EQ(V_I4(&saved.values[L"_ExtentX"]), 2222);
+
+    IDispatch* other = CreateControl();
+    ASSERT_NE(other, nullptr);
+    IPersistPropertyBag* otherPersist = nullptr;
+    other->QueryInterface(IID_IPersistPropertyBag, reinterpret_cast<void**>(&otherPersist));
+    EXPECT_EQ(otherPersist->Load(&saved, NULL), S_OK);
+    IOleObject* otherOle = nullptr;
+    other->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&otherOle));
+    SIZEL loaded = {};
+    otherOle->GetExtent(DVASPECT_CONTENT, &loaded);
+    EXPECT_EQ(loaded.cx, 2222);
+    EXPECT_EQ(loaded.cy, 333);
+    otherOle->Release();
+    otherPersist->Release();
+    other->Release();
 }
