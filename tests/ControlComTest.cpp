@@ -577,6 +577,9 @@ TEST(ControlInAtlHost, HostsTheControlByProgIdAndDeliversEvents)
     };
     c.PutString(L"url", "http://127.0.0.1:9/");
     EXPECT_EQ(c.GetString(L"url"), "http://127.0.0.1:9/");
+    // The host activates the control in place: its visible window is the host's child, while
+    // the reports keep going to the message-only window.
+    EXPECT_NE(FindWindowExA(host, NULL, "KelplayerxControlWindow", NULL), nullptr);
     HWND report = FindReportWindow();
     ASSERT_NE(report, nullptr);
     PostMessageA(report, KEL_WM_BUFFERSTATE, 42, 0);
