@@ -67,6 +67,9 @@ HRESULT COleControl::InPlaceActivate(IOleClientSite* site, HWND parent, LPCRECT 
 
 STDMETHODIMP COleControl::SetClientSite(IOleClientSite* site)
 {
+    // A container that lets go of its site is done with the in-place object too.
+    if (site == NULL)
+        InPlaceDeactivate();
     m_pClientSite.Assign(site);
     return S_OK;
 }
