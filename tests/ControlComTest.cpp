@@ -88,6 +88,21 @@ public:
 
     std::map<std::wstring, VARIANT> values;
 };
+// The extent of a new control after load(control) has loaded it.
+SIZEL ExtentOfNewControl(const std::function<void(IDispatch*)>& load)
+{
+    SIZEL extent = {-1, -1};
+    IDispatch* control = CreateControl();
+    if (control == nullptr)
+        return extent;
+    load(control);
+    IOleObject* ole = nullptr;
+    control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole));
+    ole->GetExtent(DVASPECT_CONTENT, &extent);
+    ole->Release();
+    control->Release();
+    return extent;
+}
 } // namespace
 
 TEST_F(ControlCom, AnswersTheInterfacesOfAControl)
@@ -381,21 +396,15 @@ TEST_F(ControlCom, LoadsEmptyAndShortStreamsAndKeepsItsExtent)
     persist->Release();
     ole->Release();
 
-    IDispatch* other = CreateControl();
-    ASSERT_NE(other, nullptr);
-    IPersistStreamInit* otherPersist = nullptr;
-    other->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(&otherPersist));
     saved->Seek(zero, STREAM_SEEK_SET, NULL);
-    EXPECT_EQ(otherPersist->Load(saved), S_OK);
-    IOleObject* otherOle = nullptr;
-    other->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&otherOle));
-    SIZEL loaded = {};
-    otherOle->GetExtent(DVASPECT_CONTENT, &loaded);
+    SIZEL loaded = ExtentOfNewControl([&](IDispatch* other) {
+        IPersistStreamInit* otherPersist = nullptr;
+        other->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(&otherPersist));
+        EXPECT_EQ(otherPersist->Load(saved), S_OK);
+        otherPersist->Release();
+    });
     EXPECT_EQ(loaded.cx, 1234);
     EXPECT_EQ(loaded.cy, 567);
-    otherOle->Release();
-    otherPersist->Release();
-    other->Release();
     saved->Release();
 }
 
@@ -651,18 +660,12 @@ TEST_F(ControlCom, PropertyBagsKeepVersionAndExtent)
     EXPECT_EQ(V_I4(&saved.values[L"_Version"]), 0x10000);
     EXPECT_EQ(V_I4(&saved.values[L"_ExtentX"]), 2222);
 
-    IDispatch* other = CreateControl();
-    ASSERT_NE(other, nullptr);
-    IPersistPropertyBag* otherPersist = nullptr;
-    other->QueryInterface(IID_IPersistPropertyBag, reinterpret_cast<void**>(&otherPersist));
-    EXPECT_EQ(otherPersist->Load(&saved, NULL), S_OK);
-    IOleObject* otherOle = nullptr;
-    other->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&otherOle));
-    SIZEL loaded = {};
-    otherOle->GetExtent(DVASPECT_CONTENT, &loaded);
+    SIZEL loaded = ExtentOfNewControl([&](IDispatch* other) {
+        IPersistPropertyBag* otherPersist = nullptr;
+        other->QueryInterface(IID_IPersistPropertyBag, reinterpret_cast<void**>(&otherPersist));
+        EXPECT_EQ(otherPersist->Load(&saved, NULL), S_OK);
+        otherPersist->Release();
+    });
     EXPECT_EQ(loaded.cx, 2222);
     EXPECT_EQ(loaded.cy, 333);
-    otherOle->Release();
-    otherPersist->Release();
-    other->Release();
 }
