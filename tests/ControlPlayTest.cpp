@@ -114,6 +114,24 @@ TEST_F(ControlPlay, ReleasingWhileAStreamPlaysReturnsQuickly)
     EXPECT_LT(ReleaseControl(), 300u);
 }
 
+TEST_F(ControlPlay, ReleasingWhileAStalledStreamPlaysReturnsQuickly)
+{
+    std::string audio = ReadFile(WindowsPath(KEL_STATION_MP3));
+    ASSERT_GT(audio.size(), 60000u);
+    // About three seconds of audio, then silence with the connection held open: the worker's
+    // refill waits for data that never comes.
+    CLoopbackServer server([&](CLoopbackServer& s, SOCKET client, const std::string&) {
+        s.SendAll(client, "ICY 200 OK\r\n\r\n" + audio.substr(0, 48000));
+        s.Stall(client);
+    });
+    CDispatchCaller c(control);
+    c.PutString(L"url", server.Url("/"));
+    c.Call0(L"Play");
+    ASSERT_TRUE(PumpUntil([&] { return !fills.empty() && fills.back() > 10; }, 10000));
+    PumpUntil(nullptr, 4500);
+    EXPECT_LT(ReleaseControl(), 300u);
+}
+
 // The stream reader sends its status text (a refused stream, level 3) just after the control began
 // to wait for its worker: the send must fail at once instead of blocking the reader, and with it
 // the worker that joins the reader, and the control that waits for the worker.

@@ -2,6 +2,7 @@
 import os
 import subprocess
 import sys
+import threading
 import time
 
 SOURCE_DIR = os.environ["SOURCE_DIR"]
@@ -38,6 +39,39 @@ def run_windows(exe, *args, timeout=60):
                           timeout=timeout)
     lines = done.stdout.decode("utf-8", "replace").replace("\r", "").splitlines()
     return done.returncode, lines
+
+
+class WindowsProcess:
+    """A built Windows program running under Wine; its lines are kept with the time they came."""
+
+    def __init__(self, exe, *args):
+        self.lines = []
+        self.proc = subprocess.Popen([WINE_RUN, os.path.join(BUILD_DIR, exe), *args],
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        for raw in self.proc.stdout:
+            self.lines.append((time.monotonic(), raw.decode("utf-8", "replace").strip()))
+
+    def first(self, predicate, after=0.0):
+        """Time of the first line at or after `after` that predicate accepts, or None."""
+        return next((t for t, line in list(self.lines) if t >= after and predicate(line)), None)
+
+    def wait_for(self, predicate, seconds, after=0.0):
+        end = time.monotonic() + seconds
+        while time.monotonic() < end and self.first(predicate, after) is None:
+            time.sleep(0.05)
+        return self.first(predicate, after)
+
+    def count(self, predicate):
+        return sum(1 for _, line in list(self.lines) if predicate(line))
+
+    def finish(self, timeout=60):
+        self.proc.wait(timeout=timeout)
+        self.reader.join(timeout=5)
+        return self.proc.returncode
 
 
 class Checks:
