@@ -49,12 +49,13 @@ up() {
 }
 
 down() {
+  # Wine first: its processes hold the X display and the sound server.
+  "$WINESERVER" -k 2>/dev/null
   for f in monitor xvfb; do
     [ -f "$ROOT/$f.pid" ] && kill "$(cat "$ROOT/$f.pid")" 2>/dev/null
     rm -f "$ROOT/$f.pid"
   done
   [ -z "${TESTENV_HOST_SOUND:-}" ] && pulseaudio --kill 2>/dev/null
-  "$WINESERVER" -k 2>/dev/null
   return 0
 }
 
