@@ -4,8 +4,6 @@
 #include "AudioDecoder.h"
 #include "StatusText.h"
 
-#define TEXT_NO_SOUND_OUTPUT "사운드 출력을 초기화하지 못했습니다."
-
 CWaveOut::CWaveOut() : m_hWnd(NULL), m_hEvent(NULL), m_bOpen(0), m_pBlocks(NULL), m_hDevice(NULL), m_pSource(NULL)
 {
     ZeroMemory(&m_format, sizeof(m_format));
@@ -25,6 +23,8 @@ int CWaveOut::Open(CAudioDecoder* source, HWND window)
     m_hWnd = window;
 
     m_hEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
+    m_pBlocks = static_cast<char*>(
+        VirtualAlloc(NULL, WAVEOUT_BLOCKS * WAVEOUT_BLOCK_SIZE, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     m_format.wFormatTag = WAVE_FORMAT_PCM;
     m_format.nChannels = 2;
     m_format.nSamplesPerSec = source->m_nSampleRate;
@@ -33,27 +33,15 @@ int CWaveOut::Open(CAudioDecoder* source, HWND window)
     m_format.nAvgBytesPerSec = source->m_nSampleRate * 4;
     m_format.cbSize = 0;
 
-    if (m_hEvent == NULL || waveOutOpen(&m_hDevice, WAVE_MAPPER, &m_format, reinterpret_cast<DWORD_PTR>(m_hEvent), 0,
-                                        CALLBACK_EVENT) != MMSYSERR_NOERROR) {
+    if (m_hEvent == NULL || m_pBlocks == NULL ||
+        waveOutOpen(&m_hDevice, WAVE_MAPPER, &m_format, reinterpret_cast<DWORD_PTR>(m_hEvent), 0, CALLBACK_EVENT) !=
+            MMSYSERR_NOERROR) {
         m_hDevice = NULL;
-        if (m_hEvent != NULL) {
-            CloseHandle(m_hEvent);
-            m_hEvent = NULL;
-        }
+        ReleaseStorage();
         SendStatusText(window, TEXT_NO_SOUND_OUTPUT, 1);
         return 0;
     }
 
-    m_pBlocks = static_cast<char*>(
-        VirtualAlloc(NULL, WAVEOUT_BLOCKS * WAVEOUT_BLOCK_SIZE, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    if (m_pBlocks == NULL) {
-        waveOutClose(m_hDevice);
-        m_hDevice = NULL;
-        CloseHandle(m_hEvent);
-        m_hEvent = NULL;
-        SendStatusText(window, TEXT_NO_SOUND_OUTPUT, 1);
-        return 0;
-    }
     for (int i = 0; i < WAVEOUT_BLOCKS; ++i) {
         ZeroMemory(&m_headers[i], sizeof(WAVEHDR));
         m_headers[i].lpData = m_pBlocks + i * WAVEOUT_BLOCK_SIZE;
@@ -104,15 +92,24 @@ void CWaveOut::Close()
         return;
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL);
     waveOutReset(m_hDevice);
-    CloseHandle(m_hEvent);
-    m_hEvent = NULL;
     for (int i = 0; i < WAVEOUT_BLOCKS; ++i) {
         m_headers[i].dwBufferLength = WAVEOUT_BLOCK_SIZE;
         waveOutUnprepareHeader(m_hDevice, &m_headers[i], sizeof(WAVEHDR));
     }
-    VirtualFree(m_pBlocks, 0, MEM_RELEASE);
-    m_pBlocks = NULL;
+    ReleaseStorage();
     waveOutClose(m_hDevice);
     m_hDevice = NULL;
     m_bOpen = 0;
+}
+
+void CWaveOut::ReleaseStorage()
+{
+    if (m_hEvent != NULL) {
+        CloseHandle(m_hEvent);
+        m_hEvent = NULL;
+    }
+    if (m_pBlocks != NULL) {
+        VirtualFree(m_pBlocks, 0, MEM_RELEASE);
+        m_pBlocks = NULL;
+    }
 }

@@ -31,6 +31,9 @@ public:
     HANDLE GetEvent() const { return m_hEvent; }
 
 private:
+    // Closes the event and frees the block memory, whichever is held.
+    void ReleaseStorage();
+
     HWND m_hWnd;
     HANDLE m_hEvent;
     int m_bOpen;
