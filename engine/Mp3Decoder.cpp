@@ -181,7 +181,14 @@ int CMp3Decoder::Probe()
         if (m_stream.error != MAD_ERROR_BUFLEN)
             break;
         int rest = static_cast<int>(window + held - m_stream.next_frame);
-        memmove(window, m_stream.next_frame, rest);
+        if (rest == MP3_PROBE_WINDOW) {
+            // A full window and still too short: a free-format frame longer than the window
+            // (its length comes from a bit rate cached from earlier frames). It cannot be decoded
+            // here; skip its first byte so that libmad looks for the next frame.
+            memmove(window, window + 1, --rest);
+        } else {
+            memmove(window, m_stream.next_frame, rest);
+        }
         held = rest;
     }
 
@@ -277,6 +284,13 @@ int CMp3Decoder::Read(void* buffer, unsigned* length)
                 int rest = static_cast<int>(m_input + m_nInputFill - m_stream.next_frame);
                 memmove(m_input, m_stream.next_frame, rest);
                 m_nInputFill = rest;
+            }
+            if (!advanced && m_nInputFill == MP3_INPUT_SIZE) {
+                // libmad wants more than the whole buffer for the frame at its start: a
+                // free-format frame whose length, from a bit rate cached from earlier frames,
+                // outgrows the buffer. It can never be decoded; skip its first byte so that
+                // libmad looks for the next frame instead of asking for the same one for ever.
+                memmove(m_input, m_input + 1, --m_nInputFill);
             }
             // Pull in large chunks, so that the reader blocks rarely. A frame longer than the
             // refill threshold (only free format comes near) must still get its bytes, or

@@ -52,11 +52,17 @@ def active_span(left, right, threshold=500):
 
 
 def frequency(channel, start, end, rate):
-    """Frequency from rising zero crossings over [start, end]."""
+    """Frequency from the spacing of rising zero crossings over [start, end].
+
+    Spacings far from the median (those that span a capture gap) are left out: counted in,
+    a gap would read as a lower frequency."""
     crossings = [i for i in range(start + 1, end) if channel[i - 1] < 0 <= channel[i]]
     if len(crossings) < 2:
         return 0.0
-    return (len(crossings) - 1) * rate / (crossings[-1] - crossings[0])
+    spacings = [b - a for a, b in zip(crossings, crossings[1:])]
+    median = sorted(spacings)[len(spacings) // 2]
+    kept = [s for s in spacings if abs(s - median) <= 0.2 * median]
+    return rate * len(kept) / sum(kept)
 
 
 def longest_gap(left, right, start, end, rate, threshold=500):

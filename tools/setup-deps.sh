@@ -3,7 +3,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  cmake ninja-build python3 dpkg-dev
+  cmake ninja-build python3 dpkg-dev patch
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
   wine64 libwine googletest
   pulseaudio pulseaudio-utils sox lame ffmpeg icecast2 xvfb
