@@ -42,11 +42,13 @@ def run_windows(exe, *args, timeout=60):
 
 
 class WindowsProcess:
-    """A built Windows program running under Wine; its lines are kept with the time they came."""
+    """A built Windows program running under Wine; its lines are kept with the time they came.
+    With commands=True its stdin is a pipe that send() writes to."""
 
-    def __init__(self, exe, *args):
+    def __init__(self, exe, *args, commands=False):
         self.lines = []
         self.proc = subprocess.Popen([WINE_RUN, os.path.join(BUILD_DIR, exe), *args],
+                                     stdin=subprocess.PIPE if commands else None,
                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
@@ -54,6 +56,10 @@ class WindowsProcess:
     def _read(self):
         for raw in self.proc.stdout:
             self.lines.append((time.monotonic(), raw.decode("utf-8", "replace").strip()))
+
+    def send(self, line):
+        self.proc.stdin.write(line.encode("utf-8") + b"\n")
+        self.proc.stdin.flush()
 
     def first(self, predicate, after=0.0):
         """Time of the first line at or after `after` that predicate accepts, or None."""
