@@ -12,7 +12,7 @@ STATION_MP3 = os.path.join(BUILD_DIR, "media", "station.mp3")
 
 
 class Station:
-    """The bundled station on a free loopback port; it stops by itself after its lifetime."""
+    """The bundled station on free loopback ports (stream and site); it stops by itself after its lifetime."""
 
     def __init__(self, *args, lifetime=60):
         self.proc = subprocess.Popen(
@@ -23,6 +23,9 @@ class Station:
         assert line.startswith("PORT "), line
         self.port = int(line.split()[1])
         self.url = "http://127.0.0.1:%d/" % self.port
+        line = self.proc.stdout.readline()
+        assert line.startswith("SITE_PORT "), line
+        self.site_port = int(line.split()[1])
 
     def __enter__(self):
         return self
