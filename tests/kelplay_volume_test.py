@@ -12,8 +12,8 @@ SETTLE = 1.5  # seconds of queued audio at the old volume (device blocks and the
 
 
 def steady_level(path):
-    """Median RMS of 100 ms windows over the sound heard, the settling start left out: a short
-    capture gap does not pull it down."""
+    """Median RMS (both channels) of 100 ms windows over the sound heard, its first 0.2 s left
+    out: a short capture gap does not pull it down."""
     rate, left, right = read_channels(path)
     start, end = active_span(left, right, threshold=50)
     start += int(rate * 0.2)
@@ -22,7 +22,7 @@ def steady_level(path):
     return levels[len(levels) // 2] / 2 if levels else 0.0
 
 
-def heard(proc, path, seconds):
+def heard(path, seconds):
     with Capture(path):
         time.sleep(seconds)
     return steady_level(path)
@@ -46,21 +46,21 @@ def main():
             c.check(proc.wait_for(lambda l: l.startswith("ChangeBufferState"), 20) is not None, "the station plays")
             c.check(volume_reads(proc, 0.0) == "volume 100", "volume reads 100")
             time.sleep(SETTLE)
-            loud = heard(proc, os.path.join(tmp, "at100.wav"), 3)
+            loud = heard(os.path.join(tmp, "at100.wav"), 3)
 
             # Changed while a device is open.
             mark = time.monotonic()
             proc.send("volume 20")
             c.check(volume_reads(proc, mark) == "volume 20", "volume 20 reads back as 20")
             time.sleep(SETTLE)
-            quiet = heard(proc, os.path.join(tmp, "at20.wav"), 3)
+            quiet = heard(os.path.join(tmp, "at20.wav"), 3)
 
             # A new stream opens a new device: it must start at the kept volume.
             proc.send("stop")
             time.sleep(1)
             proc.send("play")
             time.sleep(SETTLE)
-            reopened = heard(proc, os.path.join(tmp, "reopened.wav"), 3)
+            reopened = heard(os.path.join(tmp, "reopened.wav"), 3)
             mark = time.monotonic()
             c.check(volume_reads(proc, mark) == "volume 20", "still 20 after the device was opened again")
 
