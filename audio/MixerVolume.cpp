@@ -1,6 +1,7 @@
 // Mixer volume: finds the line's volume control once, then scales 0..100 by 655 units a step.
 #include "MixerVolume.h"
 
+#include "DeviceVolume.h"
 #include "PlayerHost.h"
 #include "StatusText.h"
 
@@ -8,10 +9,13 @@ namespace
 {
 const DWORD VOLUME_STEP = 655;
 const int REPORT_LEVEL = 0;
+// A control's value never has all bits set: a read that leaves this in place filled nothing in.
+const DWORD UNFILLED = 0xFFFFFFFF;
 } // namespace
 
-CMixerVolume::CMixerVolume(const CPlayerHost* owner, DWORD componentType, CMixerApi* api)
-    : m_pOwner(owner), m_bAvailable(FALSE), m_dwControlID(0), m_hMixer(NULL), m_pApi(api != NULL ? api : &m_systemApi)
+CMixerVolume::CMixerVolume(const CPlayerHost* owner, DWORD componentType, CMixerApi* api, CDeviceVolume* device)
+    : m_pOwner(owner), m_bAvailable(FALSE), m_dwControlID(0), m_hMixer(NULL), m_pApi(api != NULL ? api : &m_systemApi),
+      m_pDevice(device), m_bDeviceVolume(device != NULL) // until the line has shown that it keeps values
 {
     ZeroMemory(&m_lineControls, sizeof(m_lineControls));
     ZeroMemory(&m_control, sizeof(m_control));
@@ -50,6 +54,8 @@ CMixerVolume::CMixerVolume(const CPlayerHost* owner, DWORD componentType, CMixer
 
     m_bAvailable = TRUE;
     m_dwControlID = m_control.dwControlID;
+    // Some mixers (Wine's) find the line and answer every call with success, yet hold nothing.
+    m_bDeviceVolume = m_pDevice != NULL && !LineKeepsValues();
 }
 
 CMixerVolume::~CMixerVolume()
@@ -69,34 +75,70 @@ void CMixerVolume::PrepareDetails(MIXERCONTROLDETAILS* details, MIXERCONTROLDETA
     details->paDetails = value;
 }
 
+// value holds `unfilled` on entry and keeps it when the mixer fills nothing in.
+bool CMixerVolume::ReadValue(DWORD* value, DWORD unfilled)
+{
+    MIXERCONTROLDETAILS_UNSIGNED detail;
+    detail.dwValue = unfilled;
+    MIXERCONTROLDETAILS details;
+    PrepareDetails(&details, &detail);
+    MMRESULT result = m_pApi->GetControlDetails(reinterpret_cast<HMIXEROBJ>(m_hMixer), &details,
+                                                MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_VALUE);
+    *value = detail.dwValue;
+    return result == MMSYSERR_NOERROR;
+}
+
+bool CMixerVolume::WriteValue(DWORD value)
+{
+    MIXERCONTROLDETAILS_UNSIGNED detail;
+    detail.dwValue = value;
+    MIXERCONTROLDETAILS details;
+    PrepareDetails(&details, &detail);
+    return m_pApi->SetControlDetails(reinterpret_cast<HMIXEROBJ>(m_hMixer), &details,
+                                     MIXER_OBJECTF_HMIXER | MIXER_SETCONTROLDETAILSF_VALUE) == MMSYSERR_NOERROR;
+}
+
+// Reads the value, writes it moved by one unit (far below hearing), reads that back, and puts
+// the first value back. No texts: this only chooses where the volume goes.
+bool CMixerVolume::LineKeepsValues()
+{
+    DWORD current = 0;
+    if (!ReadValue(&current, UNFILLED) || current == UNFILLED)
+        return false;
+    DWORD probe = current ^ 1;
+    if (!WriteValue(probe))
+        return false;
+    DWORD back = 0;
+    bool kept = ReadValue(&back, current) && back == probe;
+    WriteValue(current);
+    return kept;
+}
+
 int CMixerVolume::GetVolume()
 {
+    if (m_bDeviceVolume)
+        return m_pDevice->Get();
     if (!m_bAvailable)
         return 0;
     // A mixer may report success without filling the value in: it then reads as 0, not as
     // whatever the stack held.
-    MIXERCONTROLDETAILS_UNSIGNED value;
-    value.dwValue = 0;
-    MIXERCONTROLDETAILS details;
-    PrepareDetails(&details, &value);
-    if (m_pApi->GetControlDetails(reinterpret_cast<HMIXEROBJ>(m_hMixer), &details,
-                                  MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_VALUE) != MMSYSERR_NOERROR) {
+    DWORD value = 0;
+    if (!ReadValue(&value, 0)) {
         Report(TEXT_MIXER_GET_FAILED);
         return 0;
     }
-    return static_cast<int>(value.dwValue / VOLUME_STEP);
+    return static_cast<int>(value / VOLUME_STEP);
 }
 
 void CMixerVolume::SetVolume(short value)
 {
+    if (m_bDeviceVolume) {
+        m_pDevice->Set(value);
+        return;
+    }
     if (!m_bAvailable)
         return;
-    MIXERCONTROLDETAILS_UNSIGNED scaled;
-    scaled.dwValue = static_cast<DWORD>(static_cast<int>(value) * static_cast<int>(VOLUME_STEP));
-    MIXERCONTROLDETAILS details;
-    PrepareDetails(&details, &scaled);
-    if (m_pApi->SetControlDetails(reinterpret_cast<HMIXEROBJ>(m_hMixer), &details,
-                                  MIXER_OBJECTF_HMIXER | MIXER_SETCONTROLDETAILSF_VALUE) != MMSYSERR_NOERROR)
+    if (!WriteValue(static_cast<DWORD>(static_cast<int>(value) * static_cast<int>(VOLUME_STEP))))
         Report(TEXT_MIXER_SET_FAILED);
 }
 

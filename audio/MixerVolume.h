@@ -7,6 +7,7 @@
 
 #include "MixerApi.h"
 
+class CDeviceVolume;
 class CPlayerHost;
 
 #define TEXT_MIXER_OPEN_FAILED "Couldn't open the mixer. Please check your soundcard setting."
@@ -20,7 +21,10 @@ class CMixerVolume
 public:
     // componentType: the line to control, MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT for the player.
     // api: NULL for the system's mixer; otherwise it must outlive this object.
-    CMixerVolume(const CPlayerHost* owner, DWORD componentType, CMixerApi* api = NULL);
+    // device: where the volume goes instead when the line cannot be found or does not keep a
+    // value (checked once, here); NULL keeps the mixer line whatever it does. It must outlive
+    // this object.
+    CMixerVolume(const CPlayerHost* owner, DWORD componentType, CMixerApi* api = NULL, CDeviceVolume* device = NULL);
     virtual ~CMixerVolume();
 
     CMixerVolume(const CMixerVolume&) = delete;
@@ -30,10 +34,15 @@ public:
     int GetVolume();
     // Written as value * 655, without a range check; nothing while unavailable.
     void SetVolume(short value);
+    // True when the volume goes to the devices rather than to the mixer line.
+    bool UsesDeviceVolume() const { return m_bDeviceVolume; }
 
 private:
     void Report(const char* text) const;
     void PrepareDetails(MIXERCONTROLDETAILS* details, MIXERCONTROLDETAILS_UNSIGNED* value) const;
+    bool ReadValue(DWORD* value, DWORD unfilled);
+    bool WriteValue(DWORD value);
+    bool LineKeepsValues();
 
     const CPlayerHost* m_pOwner;
     BOOL m_bAvailable;
@@ -44,4 +53,6 @@ private:
     HMIXER m_hMixer;
     CMixerApi m_systemApi;
     CMixerApi* m_pApi;
+    CDeviceVolume* m_pDevice;
+    bool m_bDeviceVolume;
 };

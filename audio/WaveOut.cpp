@@ -54,6 +54,11 @@ int CWaveOut::Open(CAudioDecoder* source, HWND window)
     return 1;
 }
 
+bool CWaveOut::SetVolume(DWORD raw)
+{
+    return m_hDevice != NULL && waveOutSetVolume(m_hDevice, raw) == MMSYSERR_NOERROR;
+}
+
 void CWaveOut::Refill()
 {
     if (m_hDevice == NULL)

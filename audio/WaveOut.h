@@ -27,6 +27,9 @@ public:
     void Refill();
     int IsIdle() const;
     int IsOpen() const { return m_bOpen; }
+    // The open device's own volume, both channels in one word (left in the low half); false
+    // while no device is open or when the device refuses it.
+    bool SetVolume(DWORD raw);
     // Signalled by the device when it hands a block back (and once when it opens).
     HANDLE GetEvent() const { return m_hEvent; }
 

@@ -40,7 +40,7 @@ CKelplayerCtrl::CKelplayerCtrl()
 {
     // The report window exists already: texts raised from here on reach it (no sink listens yet).
     m_bWinsockStarted = StartWinsock(GetPlayerWindow());
-    m_pMixer = new CMixerVolume(this, MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT);
+    m_pMixer = new CMixerVolume(this, MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT, NULL, &m_deviceVolume);
     m_pSocket = new CSocketClient(GetPlayerWindow());
 }
 
@@ -113,6 +113,9 @@ short CKelplayerCtrl::GetVolume() { return static_cast<short>(m_pMixer->GetVolum
 void CKelplayerCtrl::SetVolume(short value)
 {
     m_pMixer->SetVolume(value);
+    // The worker owns the open device: it gives it the new value.
+    if (m_pMixer->UsesDeviceVolume() && m_dwWorkerThreadId != 0)
+        PostThreadMessageA(m_dwWorkerThreadId, WM_PLAYER_VOLUME, 0, 0);
     SetModifiedFlag(true);
 }
 

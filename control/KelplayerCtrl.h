@@ -6,6 +6,7 @@
 #include <list>
 #include <string>
 
+#include "DeviceVolume.h"
 #include "Handle.h"
 #include "OleControl.h"
 #include "PlayerHost.h"
@@ -44,6 +45,7 @@ public:
     // CPlayerHost
     HWND GetPlayerWindow() const override { return GetReportWindow(); }
     HANDLE GetStartEvent() const override { return m_hStartEvent.Get(); }
+    const CDeviceVolume* GetDeviceVolume() const override { return &m_deviceVolume; }
 
     // _DKelplayer
     short GetVolume();
@@ -77,6 +79,8 @@ private:
     char* m_pszMetadata;
     CHandle m_hWorkerThread;
     DWORD m_dwWorkerThreadId;
+    // Set on this thread (through m_pMixer), read on the worker's when it opens a device.
+    CDeviceVolume m_deviceVolume;
     CMixerVolume* m_pMixer;
     CSocketClient* m_pSocket;
     std::list<std::string> m_urlList;

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+class CDeviceVolume;
+
 class CPlayerHost
 {
 public:
@@ -12,8 +14,12 @@ public:
     virtual HWND GetPlayerWindow() const = 0;
     // Set by the worker once its message queue exists.
     virtual HANDLE GetStartEvent() const = 0;
+    // The volume for each device the worker opens, read on the worker's thread; null when the
+    // devices keep their own (the host then controls the volume some other way, or not at all).
+    // It must outlive the worker.
+    virtual const CDeviceVolume* GetDeviceVolume() const { return NULL; }
 };
 
 // The player worker thread; its argument is the CPlayerHost. Commands arrive as thread
-// messages (WM_PLAYER_PLAY, WM_PLAYER_STOP, WM_PLAYER_QUIT).
+// messages (WM_PLAYER_PLAY, WM_PLAYER_STOP, WM_PLAYER_QUIT, WM_PLAYER_VOLUME).
 unsigned __stdcall PlayerThreadProc(void* host);

@@ -2,6 +2,7 @@
 #include "PlayerWorker.h"
 
 #include "AudioDecoder.h"
+#include "DeviceVolume.h"
 #include "HttpStream.h"
 #include "Mp3Decoder.h"
 #include "PlayerHost.h"
@@ -98,6 +99,9 @@ void CPlayerWorker::HandleBatch()
         case WM_PLAYER_STOP:
             Stop();
             break;
+        case WM_PLAYER_VOLUME:
+            ApplyVolume();
+            break;
         default:
             break;
         }
@@ -121,10 +125,21 @@ void CPlayerWorker::Play(const char* url)
             Report(WM_PLAYER_ENDED);
         }
     } else if (m_waveOut.Open(m_pDecoder, m_pHost->GetPlayerWindow())) {
+        // Each stream gets a new device: it starts at the host's volume, before its first block.
+        ApplyVolume();
         Report(WM_PLAYER_STARTED);
     }
     if (m_pActivePlayer != NULL)
         *m_pActivePlayer = GetCurrentThreadId();
+}
+
+// Only this thread touches the device; the host only stores the value and posts WM_PLAYER_VOLUME.
+void CPlayerWorker::ApplyVolume()
+{
+    const CDeviceVolume* volume = m_pHost->GetDeviceVolume();
+    DWORD raw = 0;
+    if (volume != NULL && volume->Query(&raw))
+        m_waveOut.SetVolume(raw);
 }
 
 void CPlayerWorker::Drain()

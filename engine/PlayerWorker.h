@@ -29,6 +29,7 @@ private:
     void Play(const char* url);
     void Stop();
     void Drain();
+    void ApplyVolume();
     void Report(UINT message);
 
     CPlayerHost* m_pHost;

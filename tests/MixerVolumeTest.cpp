@@ -1,9 +1,10 @@
-// Mixer volume: the 655 scale, the calls made, each failure's text, and Wine's real mixer.
+// Mixer volume: the 655 scale, the calls made, each failure's text, the choice of the device volume, and Wine's real mixer.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "DeviceVolume.h"
 #include "ExpectedTexts.h"
 #include "MixerVolume.h"
 #include "PlayerHost.h"
@@ -26,6 +27,7 @@ public:
     MMRESULT getResult = MMSYSERR_NOERROR;
     MMRESULT setResult = MMSYSERR_NOERROR;
     bool fillsOnGet = true;
+    bool keepsWrites = true;
     DWORD value = 0; // the control's value
 
     std::vector<std::string> calls;
@@ -89,7 +91,7 @@ public:
         details = *request;
         DWORD written = static_cast<MIXERCONTROLDETAILS_UNSIGNED*>(request->paDetails)->dwValue;
         writes.push_back(written);
-        if (setResult == MMSYSERR_NOERROR)
+        if (setResult == MMSYSERR_NOERROR && keepsWrites)
             value = written;
         return setResult;
     }
@@ -351,6 +353,135 @@ TEST_F(MixerRuntime, FailureWithoutAWindowIsDropped)
     EXPECT_EQ(0u, Texts());
 }
 
+// --- The device volume, where the line keeps nothing ---
+
+TEST(DeviceVolume, FullAndNotGivenUntilSet)
+{
+    CDeviceVolume volume;
+    DWORD raw = 0x1234;
+    EXPECT_EQ(100, volume.Get());
+    EXPECT_FALSE(volume.Query(&raw));
+    EXPECT_EQ(0x1234u, raw);
+}
+
+TEST(DeviceVolume, BothChannelsSteppedBy655AndReadBack)
+{
+    CDeviceVolume volume;
+    DWORD raw = 0;
+    volume.Set(20);
+    EXPECT_EQ(20, volume.Get());
+    ASSERT_TRUE(volume.Query(&raw));
+    EXPECT_EQ(0x332C332Cu, raw); // 13100 on each channel
+    for (int value = 0; value <= 100; ++value) {
+        volume.Set(value);
+        EXPECT_EQ(value, volume.Get());
+    }
+    volume.Set(100);
+    ASSERT_TRUE(volume.Query(&raw));
+    EXPECT_EQ(0xFFDCFFDCu, raw);
+    volume.Set(0);
+    ASSERT_TRUE(volume.Query(&raw));
+    EXPECT_EQ(0u, raw);
+}
+
+TEST(DeviceVolume, OutOfScaleValuesAreClampedNotWrapped)
+{
+    CDeviceVolume volume;
+    DWORD raw = 0;
+    volume.Set(200);
+    EXPECT_EQ(100, volume.Get());
+    volume.Set(-1);
+    EXPECT_EQ(0, volume.Get());
+    ASSERT_TRUE(volume.Query(&raw));
+    EXPECT_EQ(0u, raw);
+}
+
+using MixerFallback = CMixerFixture;
+
+TEST_F(MixerFallback, AWorkingLineIsCheckedOnceAndKept)
+{
+    api.value = 30000;
+    CDeviceVolume device;
+    CMixerVolume volume(&host, MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT, &api, &device);
+    // Read, write one unit off, read that back, put the first value back.
+    EXPECT_EQ(Calls({"open", "line", "controls", "get", "set", "get", "set"}), api.calls);
+    EXPECT_EQ((std::vector<DWORD>{30001, 30000}), api.writes);
+    EXPECT_EQ(30000u, api.value);
+    EXPECT_FALSE(volume.UsesDeviceVolume());
+
+    volume.SetVolume(50);
+    EXPECT_EQ(32750u, api.value);
+    EXPECT_EQ(50, volume.GetVolume());
+    DWORD raw = 0;
+    EXPECT_FALSE(device.Query(&raw)) << "the devices keep their own volume";
+    EXPECT_EQ(0u, Texts());
+}
+
+// Wine: the lookups succeed and every call answers success, but a read fills nothing in.
+TEST_F(MixerFallback, AReadThatFillsNothingChoosesTheDevice)
+{
+    api.fillsOnGet = false;
+    CDeviceVolume device;
+    CMixerVolume volume(&host, MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT, &api, &device);
+    EXPECT_EQ(Calls({"open", "line", "controls", "get"}), api.calls);
+    EXPECT_TRUE(volume.UsesDeviceVolume());
+
+    EXPECT_EQ(100, volume.GetVolume());
+    volume.SetVolume(20);
+    EXPECT_EQ(20, volume.GetVolume());
+    DWORD raw = 0;
+    ASSERT_TRUE(device.Query(&raw));
+    EXPECT_EQ(0x332C332Cu, raw);
+    EXPECT_EQ(4u, api.calls.size()) << "the mixer is left alone from then on";
+    EXPECT_TRUE(api.writes.empty());
+    EXPECT_EQ(0u, Texts());
+}
+
+TEST_F(MixerFallback, AWriteThatIsNotKeptChoosesTheDeviceAndIsUndone)
+{
+    api.value = 40000;
+    api.keepsWrites = false;
+    CDeviceVolume device;
+    CMixerVolume volume(&host, MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT, &api, &device);
+    EXPECT_TRUE(volume.UsesDeviceVolume());
+    EXPECT_EQ((std::vector<DWORD>{40001, 40000}), api.writes);
+    volume.SetVolume(70);
+    EXPECT_EQ(70, volume.GetVolume());
+    EXPECT_EQ(2u, api.writes.size());
+    EXPECT_EQ(0u, Texts());
+}
+
+TEST_F(MixerFallback, FailingCheckCallsChooseTheDeviceWithoutTexts)
+{
+    for (int failing = 0; failing < 2; ++failing) {
+        SCOPED_TRACE(failing == 0 ? "read" : "write");
+        CFakeMixerApi failingApi;
+        (failing == 0 ? failingApi.getResult : failingApi.setResult) = MMSYSERR_ERROR;
+        CDeviceVolume device;
+        CMixerVolume volume(&host, MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT, &failingApi, &device);
+        EXPECT_TRUE(volume.UsesDeviceVolume());
+        volume.SetVolume(20);
+        EXPECT_EQ(20, volume.GetVolume());
+    }
+    EXPECT_EQ(0u, Texts());
+}
+
+TEST_P(MixerConstruction, WithADeviceTheFailureStillGivesItsTextAndTheDeviceTakesOver)
+{
+    const CConstructionCase& c = GetParam();
+    MMRESULT* results[] = {&api.openResult, &api.lineResult, &api.controlsResult};
+    *results[c.failingStep] = MMSYSERR_ERROR;
+    CDeviceVolume device;
+    CMixerVolume volume(&host, MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT, &api, &device);
+    EXPECT_EQ(1, window.CountMessages(c.text, 0));
+    EXPECT_TRUE(volume.UsesDeviceVolume());
+    size_t calls = api.calls.size();
+    volume.SetVolume(20);
+    EXPECT_EQ(20, volume.GetVolume());
+    EXPECT_EQ(calls, api.calls.size());
+    EXPECT_EQ(1u, Texts());
+}
+
 // --- Wine's own mixer (the test environment's sound server gives it its devices) ---
 
 TEST(MixerSystem, WaveOutLineIsFoundAndReadsWithinTheScale)
@@ -367,6 +498,20 @@ TEST(MixerSystem, WaveOutLineIsFoundAndReadsWithinTheScale)
     int after = volume.GetVolume();
     EXPECT_GE(after, 0);
     EXPECT_LE(after, 100);
+    window.Pump(0);
+    EXPECT_EQ(0u, window.Of(WM_PLAYER_MESSAGE).size());
+}
+
+// Measured under Wine 8: its wave-out source line holds no value, so the device takes over.
+TEST(MixerSystem, WinesWaveOutLineChoosesTheDeviceVolume)
+{
+    CTestWindow window;
+    CTestHost host(window.Handle());
+    CDeviceVolume device;
+    CMixerVolume volume(&host, MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT, NULL, &device);
+    EXPECT_TRUE(volume.UsesDeviceVolume());
+    volume.SetVolume(20);
+    EXPECT_EQ(20, volume.GetVolume());
     window.Pump(0);
     EXPECT_EQ(0u, window.Of(WM_PLAYER_MESSAGE).size());
 }

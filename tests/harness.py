@@ -12,7 +12,7 @@ STATION_MP3 = os.path.join(BUILD_DIR, "media", "station.mp3")
 
 
 class Station:
-    """The bundled station on a free loopback port; it stops by itself after its lifetime."""
+    """The bundled station on free loopback ports (stream and site); it stops by itself after its lifetime."""
 
     def __init__(self, *args, lifetime=60):
         self.proc = subprocess.Popen(
@@ -23,6 +23,9 @@ class Station:
         assert line.startswith("PORT "), line
         self.port = int(line.split()[1])
         self.url = "http://127.0.0.1:%d/" % self.port
+        line = self.proc.stdout.readline()
+        assert line.startswith("SITE_PORT "), line
+        self.site_port = int(line.split()[1])
 
     def __enter__(self):
         return self
@@ -42,11 +45,13 @@ def run_windows(exe, *args, timeout=60):
 
 
 class WindowsProcess:
-    """A built Windows program running under Wine; its lines are kept with the time they came."""
+    """A built Windows program running under Wine; its lines are kept with the time they came.
+    With commands=True its stdin is a pipe that send() writes to."""
 
-    def __init__(self, exe, *args):
+    def __init__(self, exe, *args, commands=False):
         self.lines = []
         self.proc = subprocess.Popen([WINE_RUN, os.path.join(BUILD_DIR, exe), *args],
+                                     stdin=subprocess.PIPE if commands else None,
                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
@@ -54,6 +59,10 @@ class WindowsProcess:
     def _read(self):
         for raw in self.proc.stdout:
             self.lines.append((time.monotonic(), raw.decode("utf-8", "replace").strip()))
+
+    def send(self, line):
+        self.proc.stdin.write(line.encode("utf-8") + b"\n")
+        self.proc.stdin.flush()
 
     def first(self, predicate, after=0.0):
         """Time of the first line at or after `after` that predicate accepts, or None."""

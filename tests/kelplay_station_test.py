@@ -1,7 +1,6 @@
 """kelplay, our console container, against the bundled station and a one-shot page."""
 import http.server
 import os
-import re
 import subprocess
 import threading
 import time
@@ -58,7 +57,7 @@ def main():
     try:
         code, lines = run_with_input("volume 30\nvolume\ncount %s\nquit\n" % page.url)
         c.check(code == 0, "kelplay ends on quit")
-        c.check(any(re.fullmatch(r"volume \d+", l) for l in lines), "volume reads back: %r" % lines)
+        c.check("volume 30" in lines, "volume reads back what was set: %r" % lines)
         c.check("getCount 14" in lines and "1234 listeners" in lines, "count prints the length and the body")
     finally:
         page.close()

@@ -17,5 +17,5 @@ python3 "$TOP/tools/station.py" --mp3 "$B/media/station.mp3" --port 0 --lifetime
 STATION=$!
 trap 'kill $STATION 2>/dev/null; "$TOP/tests/testenv.sh" down' EXIT
 sleep 1
-PORT=$(awk '{print $2}' "$TESTENV_ROOT/bench-station.port")
+PORT=$(awk '$1 == "PORT" {print $2}' "$TESTENV_ROOT/bench-station.port")
 "$TOP/tests/wine-run.sh" "$B/tests/pipeline_bench.exe" "http://127.0.0.1:$PORT/" "$SECONDS_TO_PLAY"

@@ -5,27 +5,42 @@ It answers like a small radio server ("ICY 200 OK", icy-name, icy-metaint with r
 StreamTitle blocks) and can be told to misbehave, so the player can be tried against
 redirects, error answers, silence, dropped connections and oversized headers.
 With --pls it also hands out a PLS playlist whose entries point back at itself.
-It listens on 127.0.0.1 only and stops by itself after --lifetime seconds.
+A second socket, the site port, serves the station's small web site in code page 949: the
+now-playing page (/gasaview.html) with the title the stream carries at that moment, the
+song-request page, the home page and the makers' page.
+It listens on 127.0.0.1 only and stops by itself after --lifetime seconds; it prints
+"PORT n" and then "SITE_PORT n" once both sockets listen.
 """
 import argparse
+import socket
 import socketserver
 import sys
 import threading
 import time
 
 DEFAULT_TITLES = ["Pellora - Morning Tone", "펠로라 - 저녁의 노래", "Test Card - 440 Hz"]
+TRICKLE_PIECE = 200  # bytes
+TRICKLE_PAUSE = 0.05  # seconds
+# The now-playing page's cell: the desktop player takes the title from after this to "</td>".
+TITLE_MARKER = "재생중인 노래명&nbsp;:&nbsp;"
 
 
 def parse_args(argv):
-    p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("--mp3", required=True, help="MP3 file to loop")
-    p.add_argument("--port", type=int, default=11000, help="0 picks a free port")
+    p.add_argument("--port", type=int, default=11000, help="stream port; 0 picks a free port")
+    p.add_argument("--site-port", type=int,
+                   help="web site port; 0 picks a free port (default: the stream port + 1, or a free port with --port 0)")
     p.add_argument("--name", default="Pellora Local", help="icy-name value")
     p.add_argument("--titles", default="|".join(DEFAULT_TITLES), help="titles separated by |")
     p.add_argument("--title-seconds", type=float, default=5.0, help="seconds per title")
     p.add_argument("--metaint", type=int, default=8192, help="0 sends no metadata")
     p.add_argument("--kbps", type=int, default=128, help="pace of the stream; 0 sends as fast as possible")
     p.add_argument("--burst", type=int, default=65536, help="bytes sent at once after the header")
+    p.add_argument("--trickle", type=int, default=0, metavar="BYTES",
+                   help="send the first BYTES of audio in pieces of %d bytes every %d ms instead of the burst, "
+                        "as a slow network delivers them, then pace as usual"
+                        % (TRICKLE_PIECE, TRICKLE_PAUSE * 1000))
     p.add_argument("--http", action="store_true", help='answer "HTTP/1.0 200 OK" instead of "ICY 200 OK"')
     p.add_argument("--redirect", help="answer 302 with this Location")
     p.add_argument("--status", help='answer this status line instead, e.g. "404 Not Found"')
@@ -34,8 +49,11 @@ def parse_args(argv):
     p.add_argument("--oversized-header", action="store_true", help="send a header block without an end")
     p.add_argument("--pls", action="store_true",
                    help='answer GET paths ending in ".pls" with a playlist of this station\'s / and /live')
-    p.add_argument("--lifetime", type=float, default=600.0, help="seconds until the server stops")
-    return p.parse_args(argv)
+    p.add_argument("--lifetime", type=float, default=600.0, help="seconds until both sockets stop")
+    args = p.parse_args(argv)
+    if args.site_port is None:
+        args.site_port = args.port + 1 if args.port else 0
+    return args
 
 
 class Station:
@@ -128,6 +146,10 @@ class Handler(socketserver.BaseRequestHandler):
 
     def stream(self, sock, station, a):
         rate = a.kbps * 1000 / 8
+        # The trickled bytes take the burst's place: pacing counts from where they end.
+        burst = a.trickle or a.burst
+        if a.trickle:
+            sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         sent = 0
         since_meta = 0
         last_title = None
@@ -143,6 +165,9 @@ class Handler(socketserver.BaseRequestHandler):
                     take = min(take, a.close_after - sent)
                     if take <= 0:
                         return
+                trickling = sent < a.trickle
+                if trickling:
+                    take = min(take, TRICKLE_PIECE, a.trickle - sent)
                 sock.sendall(piece[:take])
                 piece = piece[take:]
                 sent += take
@@ -151,10 +176,76 @@ class Handler(socketserver.BaseRequestHandler):
                     block, last_title = station.metadata_block(last_title)
                     sock.sendall(block)
                     since_meta = 0
-                if rate and sent > a.burst:
-                    ahead = (sent - a.burst) / rate - (time.monotonic() - begun)
+                if trickling:
+                    time.sleep(TRICKLE_PAUSE)
+                    begun = time.monotonic()
+                elif rate and sent > burst:
+                    ahead = (sent - burst) / rate - (time.monotonic() - begun)
                     if ahead > 0:
                         time.sleep(ahead)
+
+
+def page(title, *body):
+    """A plain page in code page 949 (declared nowhere: readers take the system's code page).
+    Text parts of the body are encoded, byte parts go in as they are."""
+    parts = ["<html>\r\n<head><title>%s</title></head>\r\n<body>\r\n" % title, *body, "\r\n</body>\r\n</html>\r\n"]
+    return b"".join(part if isinstance(part, bytes) else part.encode("cp949") for part in parts)
+
+
+class Site:
+    """The station's web site: fixed pages, and the now-playing page made afresh per request."""
+
+    def __init__(self, station):
+        self.station = station
+        name = station.args.name
+        menu = ('<p><a href="/">처음으로</a> | <a href="/gasaview.html">지금 나오는 노래</a> | '
+                '<a href="/zboard/zboard.php?id=Request">신청곡</a> | <a href="/maker.html">만든 사람들</a></p>')
+        self.pages = {
+            b"/": page(name, "<h1>%s</h1>\r\n<p>하루 종일 음악이 흐르는 작은 인터넷 방송국입니다.</p>\r\n%s"
+                       % (name, menu)),
+            b"/zboard/zboard.php?id=Request": page(
+                "신청곡 게시판",
+                "<h1>신청곡 게시판</h1>\r\n<table border=\"1\">\r\n"
+                "<tr><th>번호</th><th>신청곡</th><th>이름</th></tr>\r\n"
+                "<tr><td>2</td><td>펠로라 - 저녁의 노래</td><td>손님</td></tr>\r\n"
+                "<tr><td>1</td><td>Pellora - Morning Tone</td><td>관리자</td></tr>\r\n"
+                "</table>\r\n%s" % menu),
+            b"/maker.html": page(
+                "만든 사람들",
+                "<h1>만든 사람들</h1>\r\n<ul>\r\n<li>방송 진행: 펠로라 방송팀</li>\r\n"
+                "<li>프로그램: kelplayerx 개발팀</li>\r\n</ul>\r\n%s" % menu),
+        }
+
+    def now_playing(self):
+        # The title goes in as the stream's metadata carries it: the very same bytes.
+        return page("지금 나오는 노래", "<h1>%s</h1>\r\n<table>\r\n<tr><td>" % self.station.args.name + TITLE_MARKER,
+                    self.station.current_title(), "</td></tr>\r\n</table>")
+
+    def answer(self, path):
+        if path == b"/gasaview.html":
+            return b"200 OK", self.now_playing()
+        if path in self.pages:
+            return b"200 OK", self.pages[path]
+        return b"404 Not Found", page("404 Not Found", "<h1>Not Found</h1>")
+
+
+class SiteHandler(socketserver.BaseRequestHandler):
+    def handle(self):
+        sock = self.request
+        sock.settimeout(5)
+        try:
+            request = b""
+            while b"\r\n\r\n" not in request and len(request) < 8192:
+                piece = sock.recv(4096)
+                if not piece:
+                    return
+                request += piece
+            path = request.split(b" ", 2)[1] if request.startswith(b"GET ") else b""
+            status, body = self.server.site.answer(path)
+            sock.sendall(b"HTTP/1.0 " + status + b"\r\nContent-Type: text/html\r\nContent-Length: %d\r\n\r\n"
+                         % len(body) + body)
+        except (OSError, IndexError):
+            pass
 
 
 class Server(socketserver.ThreadingTCPServer):
@@ -167,7 +258,12 @@ def main(argv):
     server = Server(("127.0.0.1", args.port), Handler)
     server.station = Station(args)
     server.stopping = threading.Event()
+    site = Server(("127.0.0.1", args.site_port), SiteHandler)
+    site.site = Site(server.station)
     print("PORT %d" % server.server_address[1], flush=True)
+    print("SITE_PORT %d" % site.server_address[1], flush=True)
+    site_thread = threading.Thread(target=site.serve_forever, kwargs={"poll_interval": 0.1}, daemon=True)
+    site_thread.start()
     timer = threading.Timer(args.lifetime, server.shutdown)
     timer.daemon = True
     timer.start()
@@ -175,7 +271,11 @@ def main(argv):
         server.serve_forever(poll_interval=0.1)
     except KeyboardInterrupt:
         pass
+    # The lifetime covers the site too.
     server.stopping.set()
+    site.shutdown()
+    site_thread.join(timeout=5)
+    site.server_close()
     server.server_close()
     return 0
 
