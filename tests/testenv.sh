@@ -8,6 +8,7 @@ ROOT=${TESTENV_ROOT:?TESTENV_ROOT must name the test environment directory}
 DISPLAY_NUM=${TESTENV_DISPLAY:-$(( $(printf '%s' "$ROOT" | cksum | cut -d' ' -f1) % 400 + 100 ))}
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver64
+NANUM=/usr/share/fonts/truetype/nanum/NanumGothic.ttf
 
 export WINEPREFIX="$ROOT/wineprefix"
 export WINEDEBUG=-all
@@ -29,6 +30,14 @@ up() {
   chmod 700 "$ROOT/runtime"
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$WINE" wineboot -i </dev/null >/dev/null 2>&1
+    "$WINESERVER" -w
+  fi
+  # Under the Korean locale every glyph draws as a box without a Korean font in the prefix.
+  if [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/NanumGothic.ttf" ] && [ -f "$NANUM" ]; then
+    cp "$NANUM" "$WINEPREFIX/drive_c/windows/Fonts/"
+    for face in Gulim Dotum Batang System "MS Shell Dlg" Tahoma 굴림 돋움; do
+      "$WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ /d NanumGothic /f </dev/null >/dev/null 2>&1
+    done
     "$WINESERVER" -w
   fi
   if [ -z "${TESTENV_HOST_SOUND:-}" ] && ! pulseaudio --check 2>/dev/null; then

@@ -9,15 +9,16 @@
 #include <process.h>
 #include <string>
 
+#include "ControlHost.h"
+#include "Dispids.h"
+
 namespace
 {
 const UINT WM_KELPLAY_LINE = WM_APP + 0x200; // lParam: heap std::string, freed by the receiver
 const UINT WM_KELPLAY_EOF = WM_APP + 0x201;
 const UINT_PTR TIMER_SECONDS = 1;
-const DISPID EVENT_CHANGEBUFFERSTATE = 1;
-const DISPID EVENT_CHANGEMETADATA = 2;
 
-IDispatch* g_control = NULL;
+CControlHost* g_host = NULL;
 
 void PrintLine(const std::string& line)
 {
@@ -26,142 +27,34 @@ void PrintLine(const std::string& line)
     fflush(stdout);
 }
 
-std::string Utf8(BSTR text)
+std::string Utf8(const std::wstring& text)
 {
-    if (text == NULL)
-        return std::string();
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(SysStringLen(text)), NULL, 0, NULL, NULL);
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), NULL, 0, NULL, NULL);
     std::string out(bytes > 0 ? bytes : 0, '\0');
     if (bytes > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(SysStringLen(text)), &out[0], bytes, NULL, NULL);
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], bytes, NULL, NULL);
     return out;
 }
 
-// Late-bound call by name; flags: DISPATCH_METHOD, DISPATCH_PROPERTYGET or DISPATCH_PROPERTYPUT.
-HRESULT Invoke(const wchar_t* name, WORD flags, VARIANT* arg, VARIANT* result)
+std::wstring Wide(const std::string& utf8)
 {
-    DISPID id = DISPID_UNKNOWN;
-    LPOLESTR names[1] = {const_cast<LPOLESTR>(name)};
-    HRESULT hr = g_control->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-    if (FAILED(hr))
-        return hr;
-    DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS params = {arg, flags == DISPATCH_PROPERTYPUT ? &named : NULL, arg != NULL ? 1u : 0u,
-                         flags == DISPATCH_PROPERTYPUT ? 1u : 0u};
-    if (result != NULL)
-        VariantInit(result);
-    return g_control->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, NULL, NULL);
+    int chars = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, NULL, 0);
+    std::wstring out(chars > 0 ? chars : 1, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &out[0], chars);
+    out.resize(out.size() - 1);
+    return out;
 }
 
-VARIANT StringArg(const char* text)
+// Prints what the event's handler is expected to read.
+void PrintEvent(DISPID id)
 {
-    VARIANT v;
-    VariantInit(&v);
-    int chars = MultiByteToWideChar(CP_UTF8, 0, text, -1, NULL, 0);
-    V_VT(&v) = VT_BSTR;
-    V_BSTR(&v) = SysAllocStringLen(NULL, chars > 0 ? chars - 1 : 0);
-    MultiByteToWideChar(CP_UTF8, 0, text, -1, V_BSTR(&v), chars);
-    return v;
+    short fill = 0;
+    std::wstring title;
+    if (id == EVENTID_KEL_CHANGEBUFFERSTATE && SUCCEEDED(g_host->CallShort(DISPID_KEL_GETBUFFERSTATE, &fill)))
+        PrintLine("ChangeBufferState " + std::to_string(fill));
+    else if (id == EVENTID_KEL_CHANGEMETADATA && SUCCEEDED(g_host->GetString(DISPID_KEL_METADATA, &title)))
+        PrintLine("ChangeMetadata " + Utf8(title));
 }
-
-// Reads what the event's handler is expected to read, and prints it.
-class CEventPrinter : public IDispatch
-{
-public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
-    {
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, m_events)) {
-            *object = static_cast<IDispatch*>(this);
-            return S_OK;
-        }
-        *object = NULL;
-        return E_NOINTERFACE;
-    }
-    // Lives on main's stack for the whole run.
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override
-    {
-        *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
-    {
-        VARIANT value;
-        if (id == EVENT_CHANGEBUFFERSTATE && SUCCEEDED(::Invoke(L"getBufferState", DISPATCH_METHOD, NULL, &value))) {
-            PrintLine("ChangeBufferState " + std::to_string(V_I2(&value)));
-            VariantClear(&value);
-        } else if (id == EVENT_CHANGEMETADATA &&
-                   SUCCEEDED(::Invoke(L"metadata", DISPATCH_PROPERTYGET, NULL, &value))) {
-            PrintLine("ChangeMetadata " + Utf8(V_BSTR(&value)));
-            VariantClear(&value);
-        }
-        return S_OK;
-    }
-
-    // Connects to the control's default source interface; the cookie, or 0.
-    DWORD Connect()
-    {
-        IProvideClassInfo2* info = NULL;
-        if (SUCCEEDED(g_control->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&info)))) {
-            info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &m_events);
-            info->Release();
-        }
-        IConnectionPointContainer* container = NULL;
-        DWORD cookie = 0;
-        if (SUCCEEDED(g_control->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)))) {
-            if (SUCCEEDED(container->FindConnectionPoint(m_events, &m_point)))
-                m_point->Advise(this, &cookie);
-            container->Release();
-        }
-        return cookie;
-    }
-    void Disconnect(DWORD cookie)
-    {
-        if (m_point != NULL) {
-            m_point->Unadvise(cookie);
-            m_point->Release();
-            m_point = NULL;
-        }
-    }
-
-private:
-    IID m_events = IID_NULL;
-    IConnectionPoint* m_point = NULL;
-};
-
-// The container's client site: the control is hosted, never activated in place.
-class CClientSite : public IOleClientSite
-{
-public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
-    {
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleClientSite)) {
-            *object = static_cast<IOleClientSite*>(this);
-            return S_OK;
-        }
-        *object = NULL;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP SaveObject() override { return S_OK; }
-    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** moniker) override
-    {
-        *moniker = NULL;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP GetContainer(IOleContainer** container) override
-    {
-        *container = NULL;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP ShowObject() override { return S_OK; }
-    STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
-    STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
-};
 
 // COM calls stay on the main thread: this thread only hands the lines over.
 unsigned __stdcall StdinThreadProc(void* arg)
@@ -183,33 +76,31 @@ bool RunCommand(const std::string& line)
 {
     std::string command = line.substr(0, line.find(' '));
     std::string rest = line.size() > command.size() ? line.substr(command.size() + 1) : std::string();
-    VARIANT value;
     if (command == "quit") {
         return false;
     } else if (command == "url" && !rest.empty()) {
-        VARIANT arg = StringArg(rest.c_str());
-        Invoke(L"url", DISPATCH_PROPERTYPUT, &arg, NULL);
-        VariantClear(&arg);
+        g_host->PutString(DISPID_KEL_URL, Wide(rest).c_str());
     } else if (command == "play") {
-        Invoke(L"Play", DISPATCH_METHOD, NULL, NULL);
+        g_host->Call(DISPID_KEL_PLAY);
     } else if (command == "stop") {
-        Invoke(L"Stop", DISPATCH_METHOD, NULL, NULL);
+        g_host->Call(DISPID_KEL_STOP);
     } else if (command == "volume" && !rest.empty()) {
-        VARIANT arg;
-        V_VT(&arg) = VT_I2;
-        V_I2(&arg) = static_cast<SHORT>(atoi(rest.c_str()));
-        Invoke(L"volume", DISPATCH_PROPERTYPUT, &arg, NULL);
+        g_host->PutShort(DISPID_KEL_VOLUME, static_cast<short>(atoi(rest.c_str())));
     } else if (command == "volume") {
-        if (SUCCEEDED(Invoke(L"volume", DISPATCH_PROPERTYGET, NULL, &value)))
-            PrintLine("volume " + std::to_string(V_I2(&value)));
+        short volume = 0;
+        if (SUCCEEDED(g_host->GetShort(DISPID_KEL_VOLUME, &volume)))
+            PrintLine("volume " + std::to_string(volume));
     } else if (command == "count" && !rest.empty()) {
-        VARIANT arg = StringArg(rest.c_str());
-        if (SUCCEEDED(Invoke(L"getCount", DISPATCH_METHOD, &arg, &value))) {
-            std::string body = Utf8(V_BSTR(&value));
+        VARIANT arg;
+        V_VT(&arg) = VT_BSTR;
+        V_BSTR(&arg) = SysAllocString(Wide(rest).c_str());
+        VARIANT value;
+        if (SUCCEEDED(g_host->Call(DISPID_KEL_GETCOUNT, &arg, 1, &value)) && V_VT(&value) == VT_BSTR) {
+            std::string body = Utf8(std::wstring(V_BSTR(&value), SysStringLen(V_BSTR(&value))));
             PrintLine("getCount " + std::to_string(body.size()));
             PrintLine(body);
-            VariantClear(&value);
         }
+        VariantClear(&value);
         VariantClear(&arg);
     } else if (!line.empty()) {
         fprintf(stderr, "kelplay: unknown command: %s\n", line.c_str());
@@ -242,29 +133,17 @@ int main(int argc, char** argv)
         fprintf(stderr, "kelplay: no COM\n");
         return 1;
     }
-    CLSID clsid;
-    if (FAILED(CLSIDFromProgID(L"KELPLAYERX.KelPlayerCtrl.1", &clsid)) ||
-        FAILED(CoCreateInstance(clsid, NULL, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&g_control)))) {
+    // The hidden window that keeps the time; the control is hosted without in-place activation.
+    HWND host = CreateWindowA("STATIC", "kelplay", 0, 0, 0, 0, 0, NULL, NULL, GetModuleHandleA(NULL), NULL);
+    CControlHost control(PrintEvent);
+    g_host = &control;
+    RECT nowhere = {0, 0, 0, 0};
+    if (!control.Create(NULL, nowhere)) {
         fprintf(stderr, "kelplay: the control is not registered\n");
+        DestroyWindow(host);
         OleUninitialize();
         return 1;
     }
-
-    // The hidden window that hosts the control and keeps the time.
-    HWND host = CreateWindowA("STATIC", "kelplay", 0, 0, 0, 0, 0, NULL, NULL, GetModuleHandleA(NULL), NULL);
-    CClientSite site;
-    IOleObject* ole = NULL;
-    if (SUCCEEDED(g_control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole))))
-        ole->SetClientSite(&site);
-    IPersistStreamInit* persist = NULL;
-    if (SUCCEEDED(g_control->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(&persist)))) {
-        persist->InitNew();
-        persist->Release();
-    }
-    CEventPrinter printer;
-    DWORD cookie = printer.Connect();
-    if (cookie == 0)
-        fprintf(stderr, "kelplay: events cannot be connected\n");
 
     if (address != NULL) {
         RunCommand(std::string("url ") + address);
@@ -293,13 +172,7 @@ int main(int argc, char** argv)
         }
     }
 
-    printer.Disconnect(cookie);
-    if (ole != NULL) {
-        ole->Close(OLECLOSE_NOSAVE);
-        ole->SetClientSite(NULL);
-        ole->Release();
-    }
-    g_control->Release();
+    control.Destroy();
     DestroyWindow(host);
     OleUninitialize();
     fflush(stdout);

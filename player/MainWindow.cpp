@@ -1,0 +1,383 @@
+// pelradio's main window: start-up, the control's reports, the tick, the tray icon and the skin's regions.
+#include "MainWindow.h"
+
+#include <windowsx.h>
+
+#include "Config.h"
+#include "Dispids.h"
+#include "resource.h"
+
+namespace
+{
+const char WINDOW_CLASS[] = "PelradioMainWindow";
+const UINT_PTR TIMER_TICK = 1;
+const UINT_PTR TIMER_TITLE = 2;
+// The tray icon's callback is the mouse-move message: the window's move handling serves both.
+const UINT TRAY_CALLBACK = WM_MOUSEMOVE;
+// Where the control's own window goes: below the skin, out of sight.
+const RECT CONTROL_PLACE = {0, SKIN_HEIGHT, 32, SKIN_HEIGHT + 32};
+} // namespace
+
+CMainWindow::CMainWindow()
+    : m_hWnd(NULL), m_hInstance(NULL), m_hTray(), m_hHand(NULL), m_state(),
+      m_player([this](DISPID id) {
+          if (id == EVENTID_KEL_CHANGEBUFFERSTATE)
+              OnBufferStateChanged();
+      }),
+      m_pressed(REGION_NONE), m_bPlaying(false), m_bFlowed(false)
+{
+}
+
+CMainWindow::~CMainWindow()
+{
+    m_player.Destroy();
+    if (m_hWnd != NULL)
+        DestroyWindow(m_hWnd);
+}
+
+bool CMainWindow::Create(HINSTANCE instance)
+{
+    m_hInstance = instance;
+    for (int i = 0; i < 3; ++i)
+        m_hTray[i] = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(IDI_TRAY0 + i), IMAGE_ICON, 16, 16, 0));
+    m_hHand = LoadCursorA(instance, MAKEINTRESOURCEA(IDC_POINTING_HAND));
+
+    WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = WndProc;
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_PELRADIO));
+    wc.hIconSm = m_hTray[0];
+    wc.hCursor = LoadCursor(NULL, IDC_ARROW);
+    wc.lpszClassName = WINDOW_CLASS;
+    RegisterClassExA(&wc);
+
+    // No frame: the client area is the window, the skin's size, placed in the middle of the desktop.
+    RECT work;
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    int x = work.left + (work.right - work.left - SKIN_WIDTH) / 2;
+    int y = work.top + (work.bottom - work.top - SKIN_HEIGHT) / 2;
+    m_hWnd = CreateWindowExA(0, WINDOW_CLASS, WINDOW_CAPTION, WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX,
+                             x, y, SKIN_WIDTH, SKIN_HEIGHT, NULL, NULL, instance, this);
+    if (m_hWnd == NULL)
+        return false;
+    m_skin.Attach(m_hWnd, instance);
+    m_tray.reset(new CTrayIcon(m_hWnd, TRAY_CALLBACK, TRAY_TIP));
+    m_titleFetch.reset(new CPageFetch(m_hWnd, WM_PELRADIO_TITLE));
+    m_player.Create(m_hWnd, CONTROL_PLACE);
+
+    StartUp();
+    SetTimer(m_hWnd, TIMER_TICK, TICK_INTERVAL, NULL);
+    SetTimer(m_hWnd, TIMER_TITLE, TITLE_INTERVAL, NULL);
+    ShowWindow(m_hWnd, SW_SHOW);
+    UpdateWindow(m_hWnd);
+    return true;
+}
+
+// Each step goes on whatever the one before it did.
+void CMainWindow::StartUp()
+{
+    m_tray->Add(m_hTray[0]);
+    SetWindowPos(m_hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    // The start-up's play is a play like the button's: the indicator says it is connecting.
+    Play();
+    GetSong();
+    m_player.PutShort(DISPID_KEL_VOLUME, STARTUP_VOLUME);
+}
+
+void CMainWindow::Play()
+{
+    m_state.connectShown = 0;
+    m_bPlaying = true;
+    m_bFlowed = false;
+    m_skin.ShowIndicator(INDICATOR_CONNECTING);
+    m_player.PutString(DISPID_KEL_URL, STREAM_URL);
+    m_player.Call(DISPID_KEL_PLAY);
+}
+
+void CMainWindow::Stop()
+{
+    m_player.Call(DISPID_KEL_STOP);
+    m_bPlaying = false;
+    m_skin.ShowIndicator(INDICATOR_DISCONNECTED);
+}
+
+void CMainWindow::Hide() { ShowWindow(m_hWnd, SW_HIDE); }
+
+void CMainWindow::Show()
+{
+    ShowWindow(m_hWnd, SW_SHOW);
+    SetForegroundWindow(m_hWnd);
+}
+
+void CMainWindow::Exit()
+{
+    m_tray->Delete(m_hTray[0]);
+    DestroyWindow(m_hWnd);
+}
+
+// The engine reports 0 while its buffer is under 1% full and when its reader stops; any higher
+// fill means the stream's data flows. A report after the stop button is the stopping reader's
+// last word and changes nothing; an empty report before any data flowed is still connecting.
+void CMainWindow::OnBufferStateChanged()
+{
+    short fill = 0;
+    if (FAILED(m_player.CallShort(DISPID_KEL_GETBUFFERSTATE, &fill)) || !m_bPlaying)
+        return;
+    if (fill >= 1) {
+        m_bFlowed = true;
+        m_state.connectShown = 1;
+        m_skin.ShowIndicator(INDICATOR_CONNECTED);
+    } else if (m_state.connectShown == 0) {
+        m_state.connectShown = 1;
+        m_skin.ShowIndicator(INDICATOR_CONNECTING);
+    } else {
+        m_skin.ShowIndicator(m_bFlowed ? INDICATOR_CONNECTED : INDICATOR_CONNECTING);
+    }
+}
+
+void CMainWindow::Tick()
+{
+    m_state.trayFrame = static_cast<short>((m_state.trayFrame + 1) % 3);
+    m_tray->Modify(m_hTray[m_state.trayFrame]);
+    if (m_state.recording == 1) {
+        m_skin.SetLampVisible(!m_skin.IsLampVisible());
+        m_skin.SetBannerVisible(1, !m_skin.IsBannerVisible(1));
+    }
+}
+
+void CMainWindow::GetSong()
+{
+    // A fetch still executing keeps the label as it is.
+    m_titleFetch->Start(TITLE_PAGE_URL);
+}
+
+void CMainWindow::OnTitlePage(std::wstring* page)
+{
+    m_titleFetch->Done();
+    m_skin.SetLabel(page != NULL ? FindSongTitle(*page) : std::wstring());
+    delete page;
+}
+
+// x in ramp pixels; whole pixels give 0 to 100 in steps of 5.
+void CMainWindow::SetVolumeFromRamp(int x)
+{
+    if (x < 2)
+        x = 2;
+    if (x > 22)
+        x = 22;
+    m_skin.SetKnob(x - 2);
+    m_player.PutShort(DISPID_KEL_VOLUME, static_cast<short>((x - 2) * 5));
+}
+
+void CMainWindow::Message(int banner)
+{
+    for (int i = 0; i < BANNER_COUNT; ++i)
+        m_skin.SetBannerVisible(i, false);
+    m_skin.SetBannerVisible(banner, true);
+}
+
+// The page opens through the shell's browser, minimised and activated; nobody waits for it.
+void CMainWindow::OpenPage(const std::wstring& commandLine)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWMINIMIZED;
+    PROCESS_INFORMATION process = {};
+    std::wstring line = commandLine; // CreateProcessW may write into its command line
+    if (CreateProcessW(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+}
+
+void CMainWindow::OnPress(ERegion region, UINT button, POINT point)
+{
+    switch (region) {
+    case REGION_CLOSE:
+    case REGION_MINIMISE:
+        m_skin.SetBoxPressed(region, true);
+        break;
+    case REGION_TITLE:
+        if (button == WM_LBUTTONDOWN) {
+            m_state.dragOrigin[0] = static_cast<float>(point.x);
+            m_state.dragOrigin[1] = static_cast<float>(point.y);
+        }
+        break;
+    case REGION_RAMP:
+        SetVolumeFromRamp(point.x - RAMP_LEFT);
+        break;
+    default:
+        break;
+    }
+}
+
+void CMainWindow::OnMove(ERegion region, WPARAM buttons, POINT point, LPARAM lParam)
+{
+    const WPARAM anyButton = MK_LBUTTON | MK_RBUTTON | MK_MBUTTON;
+    switch (region) {
+    case REGION_CLOSE:
+    case REGION_MINIMISE:
+        if ((buttons & anyButton) == 0)
+            m_skin.SetBoxPressed(region, false);
+        break;
+    case REGION_TITLE:
+        m_skin.SetBoxPressed(REGION_CLOSE, false);
+        m_skin.SetBoxPressed(REGION_MINIMISE, false);
+        if ((buttons & anyButton) == MK_LBUTTON) {
+            // The grabbed point stays under the pointer; the origin moves with the window.
+            RECT window;
+            GetWindowRect(m_hWnd, &window);
+            SetWindowPos(m_hWnd, NULL, window.left + point.x - static_cast<int>(m_state.dragOrigin[0]),
+                         window.top + point.y - static_cast<int>(m_state.dragOrigin[1]), 0, 0,
+                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+        break;
+    case REGION_RAMP:
+        if ((buttons & anyButton) == MK_LBUTTON)
+            SetVolumeFromRamp(point.x - RAMP_LEFT);
+        break;
+    case REGION_NONE:
+        // The bare skin, and the tray icon's reports, which come as this same message.
+        m_skin.SetBoxPressed(REGION_CLOSE, false);
+        m_skin.SetBoxPressed(REGION_MINIMISE, false);
+        if (lParam == WM_LBUTTONDBLCLK)
+            Show();
+        break;
+    default:
+        break;
+    }
+}
+
+void CMainWindow::OnClick(ERegion region)
+{
+    switch (region) {
+    case REGION_CLOSE:
+        Exit();
+        break;
+    case REGION_MINIMISE:
+        Hide();
+        break;
+    case REGION_PLAY:
+        Play();
+        break;
+    case REGION_STOP:
+        Stop();
+        break;
+    case REGION_RECORD:
+        break;
+    case REGION_DEMAND:
+        OpenPage(L"explorer \"" REQUEST_PAGE_URL L"\"");
+        Message(0);
+        break;
+    case REGION_LOGO:
+        Hide();
+        OpenPage(L"explorer \"" HOME_PAGE_URL L"\"");
+        break;
+    case REGION_CREDIT:
+        OpenPage(L"explorer " MAKER_URL);
+        break;
+    default:
+        break;
+    }
+}
+
+LRESULT CALLBACK CMainWindow::WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (msg == WM_NCCREATE) {
+        CMainWindow* self = static_cast<CMainWindow*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        self->m_hWnd = hwnd;
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    CMainWindow* self = reinterpret_cast<CMainWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (self == NULL)
+        return DefWindowProcA(hwnd, msg, wParam, lParam);
+    return self->HandleMessage(msg, wParam, lParam);
+}
+
+LRESULT CMainWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    POINT point = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    switch (msg) {
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(m_hWnd, &ps);
+        m_skin.Paint(dc);
+        EndPaint(m_hWnd, &ps);
+        return 0;
+    }
+    case WM_ERASEBKGND:
+        return 1; // the paint covers every pixel
+    case WM_SETCURSOR:
+        if (LOWORD(lParam) == HTCLIENT) {
+            POINT at;
+            GetCursorPos(&at);
+            ScreenToClient(m_hWnd, &at);
+            SetCursor(CSkin::IsHandRegion(m_skin.HitTest(at)) ? m_hHand : LoadCursor(NULL, IDC_ARROW));
+            return TRUE;
+        }
+        break;
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+        // The pressed region keeps the mouse until the buttons are up, also off its area.
+        if (m_pressed == REGION_NONE) {
+            m_pressed = m_skin.HitTest(point);
+            SetCapture(m_hWnd);
+        }
+        OnPress(m_pressed, msg, point);
+        return 0;
+    case WM_MOUSEMOVE:
+        OnMove(m_pressed != REGION_NONE && GetCapture() == m_hWnd ? m_pressed : m_skin.HitTest(point), wParam, point,
+               lParam);
+        return 0;
+    case WM_LBUTTONUP:
+    case WM_RBUTTONUP: {
+        ERegion pressed = m_pressed;
+        if ((wParam & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)) == 0) {
+            m_pressed = REGION_NONE;
+            ReleaseCapture();
+        }
+        // A click: the left button goes up over the region where it went down.
+        if (msg == WM_LBUTTONUP && pressed != REGION_NONE && m_skin.HitTest(point) == pressed)
+            OnClick(pressed);
+        return 0;
+    }
+    case WM_CAPTURECHANGED:
+        if (reinterpret_cast<HWND>(lParam) != m_hWnd)
+            m_pressed = REGION_NONE;
+        return 0;
+    case WM_TIMER:
+        if (wParam == TIMER_TICK)
+            Tick();
+        else if (wParam == TIMER_TITLE)
+            GetSong();
+        return 0;
+    case WM_PELRADIO_TITLE:
+        OnTitlePage(reinterpret_cast<std::wstring*>(lParam));
+        return 0;
+    case WM_SYSCOMMAND:
+        // The system's own close command ends the program like the close box, icon first.
+        if ((wParam & 0xFFF0) == SC_CLOSE) {
+            Exit();
+            return 0;
+        }
+        break;
+    case WM_CLOSE:
+        Exit();
+        return 0;
+    case WM_DESTROY:
+        KillTimer(m_hWnd, TIMER_TICK);
+        KillTimer(m_hWnd, TIMER_TITLE);
+        m_player.Destroy();
+        PostQuitMessage(0);
+        return 0;
+    case WM_NCDESTROY:
+        SetWindowLongPtrA(m_hWnd, GWLP_USERDATA, 0);
+        m_hWnd = NULL;
+        break;
+    default:
+        break;
+    }
+    return DefWindowProcA(m_hWnd, msg, wParam, lParam);
+}

@@ -1,0 +1,78 @@
+// pelradio's main window: the window state, start-up, the control, the indicator, the tray and the mouse.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+
+#include "ControlHost.h"
+#include "PageFetch.h"
+#include "Skin.h"
+#include "TrayIcon.h"
+
+// Messages of the window to itself.
+#define WM_PELRADIO_TITLE (WM_APP + 1)  // lParam: the title page's text (std::wstring*) or 0
+#define WM_PELRADIO_SOCKET (WM_APP + 2) // the recorder's socket events
+
+// The window's state; everything starts at zero.
+struct CWindowState
+{
+    short recording;    // 1 while a recording runs
+    short connectShown; // 0 after play; 1 once the first empty-buffer report showed CONNECTING
+    short trayFrame;    // icon frame shown last, 0 to 2
+    float dragOrigin[2]; // pointer at the last left press on the title strip
+    short headerCount;  // the recorder's dropped blocks of the current recording
+};
+
+class CMainWindow
+{
+public:
+    CMainWindow();
+    ~CMainWindow();
+    CMainWindow(const CMainWindow&) = delete;
+    CMainWindow& operator=(const CMainWindow&) = delete;
+
+    // Creates the window, runs the start-up and shows it; false when no window could be made.
+    bool Create(HINSTANCE instance);
+
+private:
+    static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+    void StartUp();
+
+    // Operations the skin's regions, the tick and the icon call.
+    void Play();
+    void Stop();
+    void Hide();
+    void Show();
+    void Exit();
+    void Tick();
+    void GetSong();
+    void OnTitlePage(std::wstring* page);
+    void OnBufferStateChanged();
+    void SetVolumeFromRamp(int x);
+    // MESSAGE(n): hides the four banners, then shows banner n.
+    void Message(int banner);
+    void OpenPage(const std::wstring& commandLine);
+
+    // Mouse events, already routed to the region they belong to.
+    void OnPress(ERegion region, UINT button, POINT point);
+    void OnMove(ERegion region, WPARAM buttons, POINT point, LPARAM lParam);
+    void OnClick(ERegion region);
+
+    HWND m_hWnd;
+    HINSTANCE m_hInstance;
+    HICON m_hTray[3];
+    HCURSOR m_hHand;
+    CWindowState m_state;
+    CSkin m_skin;
+    CControlHost m_player;
+    std::unique_ptr<CTrayIcon> m_tray;
+    std::unique_ptr<CPageFetch> m_titleFetch;
+    // The region that got the last button press; it keeps the mouse until the buttons are up.
+    ERegion m_pressed;
+    // What the indicator must not lie about: whether the listener asked to play, and whether
+    // the stream's data has flowed since.
+    bool m_bPlaying;
+    bool m_bFlowed;
+};

@@ -1,0 +1,209 @@
+// pelradio's skin: where each picture lies, how the face is painted, which region is under a point.
+#include "Skin.h"
+
+#include "resource.h"
+
+namespace
+{
+struct CPlace
+{
+    int x, y, cx, cy;
+};
+
+const CPlace TITLE_STRIP = {0, 0, 354, 21};
+const CPlace CLOSE_BOX = {5, 5, 11, 12};
+const CPlace MIN_BOX = {338, 5, 11, 12};
+const CPlace DEMAND_TAB = {74, 25, 58, 11};
+const CPlace RECORD_TAB = {131, 24, 46, 11};
+const CPlace RECORD_LAMP = {160, 27, 7, 7};
+const CPlace LOGO = {179, 25, 165, 26};
+const CPlace INDICATOR[3] = {{14, 42, 52, 5}, {14, 42, 44, 5}, {14, 42, 41, 5}};
+const CPlace PLAY_BUTTON = {15, 59, 9, 9};
+const CPlace STOP_BUTTON = {26, 59, 9, 9};
+const CPlace LABEL = {47, 62, 261, 12};
+const CPlace RAMP = {RAMP_LEFT, RAMP_TOP, 25, 13};
+const CPlace CREDIT = {13, 84, 109, 9};
+const CPlace BANNER[BANNER_COUNT] = {{268, 86, 70, 5}, {293, 86, 46, 5}, {290, 86, 48, 5}, {274, 86, 65, 5}};
+
+// Stacking order for the mouse: the boxes lie on the title strip and take the mouse first.
+const struct
+{
+    ERegion region;
+    CPlace place;
+} REGIONS[] = {
+    {REGION_CLOSE, CLOSE_BOX},   {REGION_MINIMISE, MIN_BOX}, {REGION_TITLE, TITLE_STRIP},
+    {REGION_DEMAND, DEMAND_TAB}, {REGION_RECORD, RECORD_TAB}, {REGION_LOGO, LOGO},
+    {REGION_PLAY, PLAY_BUTTON},  {REGION_STOP, STOP_BUTTON},  {REGION_RAMP, RAMP},
+    {REGION_CREDIT, CREDIT},
+};
+
+const COLORREF LABEL_TEXT = RGB(132, 232, 255);
+const COLORREF BACKGROUND = RGB(192, 192, 192);
+
+RECT Rect(const CPlace& p)
+{
+    RECT r = {p.x, p.y, p.x + p.cx, p.y + p.cy};
+    return r;
+}
+
+// Draws a picture's own size at (x, y); a place larger than its picture shows the skin around it.
+void Blit(HDC dc, HDC source, HBITMAP picture, int x, int y)
+{
+    BITMAP info;
+    if (picture == NULL || GetObject(picture, sizeof(info), &info) == 0)
+        return;
+    HGDIOBJ old = SelectObject(source, picture);
+    BitBlt(dc, x, y, info.bmWidth, info.bmHeight, source, 0, 0, SRCCOPY);
+    SelectObject(source, old);
+}
+
+HBITMAP Load(HINSTANCE instance, int id)
+{
+    return static_cast<HBITMAP>(LoadImageA(instance, MAKEINTRESOURCEA(id), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+}
+} // namespace
+
+CSkin::CSkin()
+    : m_hWnd(NULL), m_hSkin(NULL), m_hIndicator(), m_hBanner(), m_hLamp(NULL), m_hRamp(NULL), m_hKnob(NULL),
+      m_hBlank(NULL), m_hClosePressed(NULL), m_hMinPressed(NULL), m_hFont(NULL), m_indicator(INDICATOR_DISCONNECTED),
+      m_bBanner(), m_bLamp(false), m_bClosePressed(false), m_bMinPressed(false), m_nKnob(20)
+{
+}
+
+CSkin::~CSkin()
+{
+    HGDIOBJ objects[] = {m_hSkin, m_hIndicator[0], m_hIndicator[1], m_hIndicator[2], m_hBanner[0], m_hBanner[1],
+                         m_hBanner[2], m_hBanner[3], m_hLamp, m_hRamp, m_hKnob, m_hBlank, m_hClosePressed,
+                         m_hMinPressed, m_hFont};
+    for (HGDIOBJ object : objects)
+        if (object != NULL)
+            DeleteObject(object);
+}
+
+void CSkin::Attach(HWND window, HINSTANCE instance)
+{
+    m_hWnd = window;
+    m_hSkin = Load(instance, IDB_SKIN);
+    m_hIndicator[INDICATOR_DISCONNECTED] = Load(instance, IDB_DISCONNECTED);
+    m_hIndicator[INDICATOR_CONNECTING] = Load(instance, IDB_CONNECTING);
+    m_hIndicator[INDICATOR_CONNECTED] = Load(instance, IDB_CONNECTED);
+    for (int i = 0; i < BANNER_COUNT; ++i)
+        m_hBanner[i] = Load(instance, IDB_BANNER0 + i);
+    m_hLamp = Load(instance, IDB_LAMP);
+    m_hRamp = Load(instance, IDB_RAMP);
+    m_hKnob = Load(instance, IDB_KNOB);
+    m_hBlank = Load(instance, IDB_BLANK);
+    m_hClosePressed = Load(instance, IDB_CLOSE_PRESSED);
+    m_hMinPressed = Load(instance, IDB_MIN_PRESSED);
+    // Gulim is the Korean systems' own UI face; elsewhere the font mapper finds the nearest.
+    m_hFont = CreateFontA(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, HANGEUL_CHARSET, OUT_DEFAULT_PRECIS,
+                          CLIP_DEFAULT_PRECIS, NONANTIALIASED_QUALITY, DEFAULT_PITCH | FF_SWISS, "Gulim");
+}
+
+void CSkin::Paint(HDC target) const
+{
+    // Composed off screen first, so that nothing flickers while pictures change.
+    HDC dc = CreateCompatibleDC(target);
+    HBITMAP canvas = CreateCompatibleBitmap(target, SKIN_WIDTH, SKIN_HEIGHT);
+    HGDIOBJ oldCanvas = SelectObject(dc, canvas);
+    HDC source = CreateCompatibleDC(target);
+
+    RECT all = {0, 0, SKIN_WIDTH, SKIN_HEIGHT};
+    HBRUSH background = CreateSolidBrush(BACKGROUND);
+    FillRect(dc, &all, background);
+    DeleteObject(background);
+    Blit(dc, source, m_hSkin, 0, 0);
+    Blit(dc, source, m_bClosePressed ? m_hClosePressed : m_hBlank, CLOSE_BOX.x, CLOSE_BOX.y);
+    Blit(dc, source, m_bMinPressed ? m_hMinPressed : m_hBlank, MIN_BOX.x, MIN_BOX.y);
+    if (m_bLamp)
+        Blit(dc, source, m_hLamp, RECORD_LAMP.x, RECORD_LAMP.y);
+    Blit(dc, source, m_hIndicator[m_indicator], INDICATOR[m_indicator].x, INDICATOR[m_indicator].y);
+    Blit(dc, source, m_hRamp, RAMP.x, RAMP.y);
+    Blit(dc, source, m_hKnob, RAMP.x + m_nKnob, RAMP.y);
+    for (int i = 0; i < BANNER_COUNT; ++i)
+        if (m_bBanner[i])
+            Blit(dc, source, m_hBanner[i], BANNER[i].x, BANNER[i].y);
+
+    // The title as the page has it: no mnemonic prefixes, line breaks kept, cut at the label.
+    RECT label = Rect(LABEL);
+    HGDIOBJ oldFont = SelectObject(dc, m_hFont);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, LABEL_TEXT);
+    DrawTextW(dc, m_label.c_str(), static_cast<int>(m_label.size()), &label, DT_NOPREFIX | DT_LEFT | DT_TOP);
+    SelectObject(dc, oldFont);
+
+    BitBlt(target, 0, 0, SKIN_WIDTH, SKIN_HEIGHT, dc, 0, 0, SRCCOPY);
+    DeleteDC(source);
+    SelectObject(dc, oldCanvas);
+    DeleteObject(canvas);
+    DeleteDC(dc);
+}
+
+ERegion CSkin::HitTest(POINT point) const
+{
+    for (const auto& entry : REGIONS) {
+        RECT r = Rect(entry.place);
+        if (PtInRect(&r, point))
+            return entry.region;
+    }
+    return REGION_NONE;
+}
+
+bool CSkin::IsHandRegion(ERegion region)
+{
+    return region == REGION_DEMAND || region == REGION_RECORD || region == REGION_LOGO || region == REGION_PLAY ||
+           region == REGION_STOP || region == REGION_CREDIT;
+}
+
+void CSkin::Invalidate(const RECT& area) const
+{
+    if (m_hWnd != NULL)
+        InvalidateRect(m_hWnd, &area, FALSE);
+}
+
+void CSkin::ShowIndicator(EIndicator which)
+{
+    if (m_indicator == which)
+        return;
+    m_indicator = which;
+    Invalidate(Rect(INDICATOR[INDICATOR_DISCONNECTED])); // the widest of the three
+}
+
+void CSkin::SetBoxPressed(ERegion box, bool pressed)
+{
+    bool& state = box == REGION_CLOSE ? m_bClosePressed : m_bMinPressed;
+    if (state == pressed)
+        return;
+    state = pressed;
+    Invalidate(Rect(box == REGION_CLOSE ? CLOSE_BOX : MIN_BOX));
+}
+
+void CSkin::SetBannerVisible(int banner, bool visible)
+{
+    if (m_bBanner[banner] == visible)
+        return;
+    m_bBanner[banner] = visible;
+    Invalidate(Rect(BANNER[banner]));
+}
+
+void CSkin::SetLampVisible(bool visible)
+{
+    if (m_bLamp == visible)
+        return;
+    m_bLamp = visible;
+    Invalidate(Rect(RECORD_LAMP));
+}
+
+void CSkin::SetKnob(int left)
+{
+    if (m_nKnob == left)
+        return;
+    m_nKnob = left;
+    Invalidate(Rect(RAMP));
+}
+
+void CSkin::SetLabel(const std::wstring& text)
+{
+    m_label = text;
+    Invalidate(Rect(LABEL));
+}

@@ -1,0 +1,37 @@
+// The notification-area icon of pelradio.
+#include "TrayIcon.h"
+
+#include <shellapi.h>
+
+#include <cstring>
+
+CTrayIcon::CTrayIcon(HWND window, UINT callbackMessage, const char* tip)
+    : m_hWnd(window), m_uCallbackMessage(callbackMessage), m_pszTip(tip)
+{
+}
+
+void CTrayIcon::Add(HICON icon) { Send(NIM_ADD, icon); }
+void CTrayIcon::Modify(HICON icon) { Send(NIM_MODIFY, icon); }
+void CTrayIcon::Delete(HICON icon) { Send(NIM_DELETE, icon); }
+
+void CTrayIcon::Send(DWORD action, HICON icon)
+{
+    NOTIFYICONDATAA data;
+    memset(&data, 0, sizeof(data));
+    // The first form of the record: 88 bytes on 32-bit Windows (more on 64-bit, for the wider
+    // handles), understood by every version of the shell.
+    data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    data.hWnd = m_hWnd;
+    data.uID = 1;
+    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    data.uCallbackMessage = m_uCallbackMessage;
+    data.hIcon = icon;
+    // The tip, its NUL, then spaces to the end of the 64-byte field.
+    memset(data.szTip, ' ', 64);
+    size_t length = strlen(m_pszTip);
+    if (length > 63)
+        length = 63;
+    memcpy(data.szTip, m_pszTip, length);
+    data.szTip[length] = '\0';
+    Shell_NotifyIconA(action, &data);
+}
