@@ -112,6 +112,9 @@ void CMainWindow::Show()
 
 void CMainWindow::Exit()
 {
+    // Out of sight at once: the shell may take its time over the icon (Wine's tray takes
+    // seconds to let go of its last icon, and of the window that owned it).
+    ShowWindow(m_hWnd, SW_HIDE);
     m_tray->Delete(m_hTray[0]);
     DestroyWindow(m_hWnd);
 }

@@ -49,6 +49,8 @@ def parse_args(argv):
     p.add_argument("--oversized-header", action="store_true", help="send a header block without an end")
     p.add_argument("--pls", action="store_true",
                    help='answer GET paths ending in ".pls" with a playlist of this station\'s / and /live')
+    p.add_argument("--log-connections", action="store_true",
+                   help="print OPEN <client port> and CLOSED <client port> for each stream connection")
     p.add_argument("--lifetime", type=float, default=600.0, help="seconds until both sockets stop")
     args = p.parse_args(argv)
     if args.site_port is None:
@@ -63,6 +65,13 @@ class Station:
             self.audio = f.read()
         self.titles = [t.encode("cp949") for t in args.titles.split("|") if t]
         self.started = time.monotonic()
+        self.log_lock = threading.Lock()
+
+    def log(self, line):
+        """One line on stdout per stream connection opened and closed, with --log-connections."""
+        if self.args.log_connections:
+            with self.log_lock:
+                print(line, flush=True)
 
     def current_title(self):
         if not self.titles:
@@ -140,7 +149,11 @@ class Handler(socketserver.BaseRequestHandler):
             if a.status:
                 sock.sendall(b"<html><body>" + a.status.encode() + b"</body></html>")
                 return
-            self.stream(sock, station, a)
+            station.log("OPEN %d" % self.client_address[1])
+            try:
+                self.stream(sock, station, a)
+            finally:
+                station.log("CLOSED %d" % self.client_address[1])
         except OSError:
             pass
 

@@ -1,0 +1,229 @@
+"""Driving pelradio as a person does: the real window under Xvfb, X input, screenshots, its peers.
+
+The player's addresses are built in: the stream at 127.0.0.1:11000 and the site at
+127.0.0.1:11001, so the stations and pages of these tests listen there.
+"""
+import os
+import struct
+import subprocess
+import sys
+import threading
+import time
+
+from harness import BUILD_DIR, SOURCE_DIR, STATION_MP3, WINE_RUN, wait_for
+
+# The test environment's own X display, as its programs under Wine see it.
+os.environ["DISPLAY"] = subprocess.run(
+    ["bash", "-c", '. "$1" 2>/dev/null; printf %s "$DISPLAY"', "-", os.path.join(SOURCE_DIR, "tests", "testenv.sh")],
+    stdout=subprocess.PIPE, text=True, check=True).stdout
+
+PELRADIO = os.path.join(BUILD_DIR, "player", "pelradio.exe")
+SKIN_DIR = os.path.join(BUILD_DIR, "player", "skin")
+CAPTION = "Pellora Player v2"
+STREAM_PORT = 11000
+SITE_PORT = 11001
+
+# Layout of the client area (x, y, width, height).
+CLOSE_BOX = (5, 5, 11, 12)
+MIN_BOX = (338, 5, 11, 12)
+TITLE_STRIP = (0, 0, 354, 21)
+DEMAND_TAB = (74, 25, 58, 11)
+RECORD_TAB = (131, 24, 46, 11)
+LOGO = (179, 25, 165, 26)
+INDICATOR_AT = (14, 42)
+PLAY_BUTTON = (15, 59, 9, 9)
+STOP_BUTTON = (26, 59, 9, 9)
+LABEL = (47, 62, 261, 12)
+RAMP = (313, 62, 25, 13)
+CREDIT = (13, 84, 109, 9)
+BANNERS = [(268, 86), (293, 86), (290, 86), (274, 86)]
+LCD = (20, 28, 36)  # the label's background in the skin
+
+
+def xdo(*args):
+    out = subprocess.run(["xdotool", *map(str, args)], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                         text=True)
+    return out.stdout.strip()
+
+
+def center(place):
+    return place[0] + place[2] // 2, place[1] + place[3] // 2
+
+
+class Bitmap:
+    """A 24-bit BMP as the build wrote it: size and rows of RGB tuples, top row first."""
+
+    def __init__(self, path):
+        data = open(path, "rb").read()
+        offset, = struct.unpack_from("<I", data, 10)
+        self.width, height, _, bpp = struct.unpack_from("<iiHH", data, 18)
+        assert bpp == 24, path
+        stride = (self.width * 3 + 3) & ~3
+        self.height = abs(height)
+        rows = []
+        for y in range(self.height):
+            start = offset + y * stride
+            row = data[start:start + self.width * 3]
+            rows.append([(row[i + 2], row[i + 1], row[i]) for i in range(0, len(row), 3)])
+        self.rows = rows[::-1] if height > 0 else rows
+
+
+def skin_picture(name):
+    return Bitmap(os.path.join(SKIN_DIR, name))
+
+
+class Screenshot:
+    """The whole X screen, taken with ImageMagick's import."""
+
+    def __init__(self):
+        data = subprocess.run(["import", "-display", os.environ["DISPLAY"], "-window", "root", "-depth", "8",
+                               "ppm:-"], stdout=subprocess.PIPE, check=True).stdout
+        # P6 header: magic, width, height, maxval, each followed by one whitespace byte.
+        fields = []
+        pos = 0
+        while len(fields) < 4:
+            while data[pos:pos + 1].isspace():
+                pos += 1
+            end = pos
+            while not data[end:end + 1].isspace():
+                end += 1
+            fields.append(data[pos:end])
+            pos = end
+        self.width, self.height = int(fields[1]), int(fields[2])
+        self.pixels = data[pos + 1:]
+
+    def pixel(self, x, y):
+        i = (y * self.width + x) * 3
+        return tuple(self.pixels[i:i + 3])
+
+    def area(self, x, y, w, h):
+        return [[self.pixel(x + i, y + j) for i in range(w)] for j in range(h)]
+
+    def shows(self, x, y, picture):
+        """True when the picture is on screen at (x, y), pixel for pixel."""
+        return self.area(x, y, picture.width, picture.height) == picture.rows
+
+
+class TestStation:
+    """The bundled station on the player's own ports, logging its stream connections."""
+
+    def __init__(self, *args, lifetime=120):
+        self.proc = subprocess.Popen(
+            [sys.executable, os.path.join(SOURCE_DIR, "tools", "station.py"), "--mp3", STATION_MP3,
+             "--port", str(STREAM_PORT), "--site-port", str(SITE_PORT), "--lifetime", str(lifetime),
+             "--log-connections", *args], stdout=subprocess.PIPE, text=True)
+        self.lines = []
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+        assert wait_for(lambda: any(l.startswith("SITE_PORT") for l in self.lines), 10), self.lines
+
+    def _read(self):
+        for line in self.proc.stdout:
+            self.lines.append(line.strip())
+
+    def opened(self):
+        return sum(1 for l in self.lines if l.startswith("OPEN "))
+
+    def open_now(self):
+        return self.opened() - sum(1 for l in self.lines if l.startswith("CLOSED "))
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.proc.terminate()
+        self.proc.wait(timeout=10)
+
+
+class Player:
+    """pelradio.exe under Wine, with its window found on the X display."""
+
+    def __init__(self, exe=PELRADIO, env=None):
+        self.proc = subprocess.Popen([WINE_RUN, exe], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                     env=env)
+        self.window = None
+        wait_for(lambda: self._find() is not None, 20, step=0.2)
+        assert self.window is not None, "the player's window did not appear"
+
+    def _find(self):
+        found = xdo("search", "--name", CAPTION).split()
+        self.window = found[0] if found else None
+        return self.window
+
+    def geometry(self):
+        """(x, y, width, height) of the window on the screen."""
+        values = dict(line.split("=", 1) for line in xdo("getwindowgeometry", "--shell", self.window).split())
+        return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+    def visible(self):
+        return self.window in xdo("search", "--onlyvisible", "--name", CAPTION).split()
+
+    def to_screen(self, x, y):
+        gx, gy, _, _ = self.geometry()
+        return gx + x, gy + y
+
+    def move_to(self, x, y):
+        xdo("mousemove", *self.to_screen(x, y))
+        time.sleep(0.15)
+
+    def click(self, x, y, button=1):
+        self.move_to(x, y)
+        xdo("click", button)
+        time.sleep(0.3)
+
+    def press(self, x, y, button=1):
+        self.move_to(x, y)
+        xdo("mousedown", button)
+        time.sleep(0.2)
+
+    def release(self, button=1):
+        xdo("mouseup", button)
+        time.sleep(0.2)
+
+    def shows(self, x, y, picture):
+        gx, gy, _, _ = self.geometry()
+        return Screenshot().shows(gx + x, gy + y, picture)
+
+    def label(self):
+        gx, gy, _, _ = self.geometry()
+        return Screenshot().area(gx + LABEL[0], gy + LABEL[1], LABEL[2], LABEL[3])
+
+    def ended(self, seconds):
+        try:
+            self.proc.wait(timeout=seconds)
+            return True
+        except subprocess.TimeoutExpired:
+            return False
+
+    def close(self):
+        """Ends the program through its close box; killed if that fails."""
+        if self.proc.poll() is None and self.window is not None:
+            self.click(*center(CLOSE_BOX))
+        if not self.ended(10):
+            subprocess.run(["/usr/lib/wine/wineserver64", "-k"], stderr=subprocess.DEVNULL)
+            self.proc.wait(timeout=10)
+
+
+def label_is_empty(area):
+    return all(p == LCD for row in area for p in row)
+
+
+def tray_window():
+    found = xdo("search", "--name", "Wine System Tray").split()
+    return found[0] if found else None
+
+
+class BrowserStandIn:
+    """Registers a script as the prefix's web browser; it records the addresses it is given."""
+
+    def __init__(self, directory):
+        self.log = os.path.join(directory, "browser.log")
+        script = os.path.join(directory, "browser.sh")
+        with open(script, "w") as f:
+            f.write("#!/bin/sh\nprintf '%%s\\n' \"$*\" >> '%s'\n" % self.log)
+        os.chmod(script, 0o755)
+        subprocess.run([WINE_RUN, "reg", "add", r"HKCU\Software\Wine\WineBrowser", "/v", "Browsers", "/t",
+                        "REG_SZ", "/d", script, "/f"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def pages(self):
+        return open(self.log).read().split() if os.path.exists(self.log) else []
