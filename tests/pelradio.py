@@ -144,6 +144,9 @@ class Player:
         self.window = None
         wait_for(lambda: self._find() is not None, 20, step=0.2)
         assert self.window is not None, "the player's window did not appear"
+        # Found as soon as it exists; a person meets it once it is mapped and painted.
+        wait_for(self.visible, 10, step=0.1)
+        time.sleep(1.0)
 
     def _find(self):
         found = xdo("search", "--name", CAPTION).split()

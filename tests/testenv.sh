@@ -21,7 +21,8 @@ if [ -z "${TESTENV_HOST_SOUND:-}" ]; then
 fi
 # A process that must find no sound server at all.
 [ -n "${TESTENV_NO_SOUND:-}" ] && export PULSE_SERVER="unix:$ROOT/no-such-server"
-export DISPLAY=":$DISPLAY_NUM"
+# TESTENV_HOST_DISPLAY=1 (the demo on a desktop) keeps the caller's own X display.
+[ -z "${TESTENV_HOST_DISPLAY:-}" ] && export DISPLAY=":$DISPLAY_NUM"
 { export LC_ALL=ko_KR.UTF-8; } 2>/dev/null # not generated here; Wine takes code page 949 from the name
 export TESTENV_SINK=kelnull
 
@@ -45,7 +46,7 @@ up() {
       -L "module-null-sink sink_name=$TESTENV_SINK rate=44100 channels=2" \
       -L module-native-protocol-unix --log-target="file:$ROOT/pulse.log" </dev/null >/dev/null 2>&1
   fi
-  if [ ! -e "/tmp/.X11-unix/X$DISPLAY_NUM" ]; then
+  if [ -z "${TESTENV_HOST_DISPLAY:-}" ] && [ ! -e "/tmp/.X11-unix/X$DISPLAY_NUM" ]; then
     Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
     echo $! > "$ROOT/xvfb.pid"
   fi

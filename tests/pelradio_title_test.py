@@ -1,0 +1,103 @@
+"""pelradio's now-playing label, fed by a title page this test serves: the marker and end-mark
+rules, failures, and a slow fetch that the 10-second timer must not start twice."""
+import socket
+import sys
+import threading
+import time
+
+from harness import Checks, wait_for
+from pelradio import SITE_PORT, Player, label_is_empty
+
+MARKER = "재생중인 노래명&nbsp;:&nbsp;"
+SLOW_SECONDS = 14
+
+
+def page(body):
+    return ("<html><body><table><tr>%s</tr></table></body></html>" % body).encode("cp949")
+
+
+# One answer per fetch, in order: (what is served, what the label must then show).
+CASES = [
+    (page("<td>" + MARKER + "ONE</td>"), "ONE"),
+    (page("<td>" + MARKER + "TWO</td>"), "TWO"),
+    (page("<td>" + MARKER + "ONE</td><td>" + MARKER + "TWO</td>"), "ONE"),
+    (page("<td>" + MARKER + "</td>"), ""),
+    (("<p>" + MARKER + "ONE\r\nTWO").encode("cp949"), "ONE"),  # no end mark; the line break stays
+    (page("<td>" + MARKER.replace("nbsp", "NBSP") + "TWO</td>"), ""),
+    (("<p>" + MARKER + "TWO").encode("cp949"), "TWO"),
+    (page("<td>" + MARKER.replace("&nbsp;", " ") + "ONE</td>"), ""),
+    (page("<td>" + MARKER + "ONE</td>"), "ONE"),
+    (None, ""),  # the page is not there
+    ("slow", "TWO"),
+]
+
+
+class TitleSite:
+    """Serves CASES on the player's site port, one per request; stops by itself."""
+
+    def __init__(self, lifetime):
+        self.requests = []
+        self.listener = socket.socket()
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.listener.bind(("127.0.0.1", SITE_PORT))
+        self.listener.listen(8)
+        self.listener.settimeout(1)
+        self.until = time.monotonic() + lifetime
+        threading.Thread(target=self.run, daemon=True).start()
+
+    def run(self):
+        while time.monotonic() < self.until:
+            try:
+                conn, _ = self.listener.accept()
+            except OSError:
+                continue
+            index = len(self.requests)
+            self.requests.append(time.monotonic())
+            threading.Thread(target=self.answer, args=(conn, index), daemon=True).start()
+        self.listener.close()
+
+    def answer(self, conn, index):
+        with conn:
+            conn.settimeout(5)
+            try:
+                conn.recv(4096)
+                body = CASES[index][0] if index < len(CASES) else CASES[0][0]
+                if body is None:
+                    conn.sendall(b"HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n")
+                    return
+                if body == "slow":
+                    time.sleep(SLOW_SECONDS)
+                    body = page("<td>" + MARKER + "TWO</td>")
+                conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: %d\r\n\r\n"
+                             % len(body) + body)
+            except OSError:
+                pass
+
+
+def main():
+    c = Checks()
+    site = TitleSite(lifetime=len(CASES) * 10 + 40)
+    player = Player()
+    seen = {}
+    for index, (_, expected) in enumerate(CASES):
+        c.check(wait_for(lambda: len(site.requests) > index, 15), "fetch %d came" % index)
+        if CASES[index][0] == "slow":
+            time.sleep(SLOW_SECONDS - 1)
+            c.check(len(site.requests) == index + 1,
+                    "a tick during a slow fetch starts no second fetch: %d requests" % len(site.requests))
+        if expected == "":
+            ok = wait_for(lambda: label_is_empty(player.label()), 4)
+        elif expected in seen:
+            ok = wait_for(lambda: player.label() == seen[expected], SLOW_SECONDS + 4)
+        else:
+            ok = wait_for(lambda: not label_is_empty(player.label()) and player.label() not in seen.values(), 4)
+            seen[expected] = player.label()
+        c.check(ok, "page %d shows %r in the label" % (index, expected or "nothing"))
+    gaps = [b - a for a, b in zip(site.requests, site.requests[1:])]
+    c.check(all(8.5 < g < 11.5 for g in gaps[:len(CASES) - 1]), "one fetch every 10 s: %s" % ["%.1f" % g for g in gaps])
+    player.close()
+    return c.finish()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
