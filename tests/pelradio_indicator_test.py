@@ -1,0 +1,78 @@
+"""The connection indicator against a slow network: a station whose first bytes come in small
+pieces shows CONNECTING until its data flows, then CONNECTED; stopped, it shows DISCONNECTED."""
+import socket
+import sys
+import threading
+import time
+
+from harness import STATION_MP3, Checks, wait_for
+from pelradio import INDICATOR_AT, STOP_BUTTON, STREAM_PORT, Player, center, skin_picture
+
+TRICKLE_PIECE = 100
+TRICKLE_PAUSE = 0.25
+TRICKLE_SECONDS = 4.0
+
+
+def slow_station(lifetime):
+    """One ICY stream on the player's port: a trickle first, then the file looped at 64 KiB/s."""
+    audio = open(STATION_MP3, "rb").read()
+    listener = socket.socket()
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", STREAM_PORT))
+    listener.listen(4)
+    listener.settimeout(lifetime)
+    started = {}
+
+    def run():
+        try:
+            conn, _ = listener.accept()
+        except OSError:
+            listener.close()
+            return
+        listener.close()
+        with conn:
+            conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+            try:
+                conn.recv(4096)
+                conn.sendall(b"ICY 200 OK\r\nicy-name:Slow Pellora\r\n\r\n")
+                started["at"] = time.monotonic()
+                pos = 0
+                end = time.monotonic() + lifetime
+                while time.monotonic() < end:
+                    trickling = time.monotonic() - started["at"] < TRICKLE_SECONDS
+                    size = TRICKLE_PIECE if trickling else 8192
+                    piece = (audio * 2)[pos:pos + size]
+                    pos = (pos + size) % len(audio)
+                    conn.sendall(piece)
+                    time.sleep(TRICKLE_PAUSE if trickling else 0.125)
+            except OSError:
+                pass
+
+    threading.Thread(target=run, daemon=True).start()
+    return started
+
+
+def main():
+    c = Checks()
+    pictures = {n: skin_picture(n + ".bmp") for n in ("disconnected", "connecting", "connected")}
+
+    def shown(player):
+        return [n for n, p in pictures.items() if player.shows(INDICATOR_AT[0], INDICATOR_AT[1], p)]
+
+    started = slow_station(lifetime=40)
+    player = Player()
+    c.check(wait_for(lambda: "at" in started, 10), "the player asked the station for its stream")
+    time.sleep(max(0.0, started.get("at", 0) + TRICKLE_SECONDS / 2 - time.monotonic()))
+    c.check(shown(player) == ["connecting"], "CONNECTING while the first bytes trickle in: %r" % shown(player))
+    c.check(wait_for(lambda: shown(player) == ["connected"], 10), "CONNECTED once the data flows: %r"
+            % shown(player))
+    player.click(*center(STOP_BUTTON))
+    c.check(wait_for(lambda: shown(player) == ["disconnected"], 2), "DISCONNECTED after the stop button")
+    time.sleep(3)
+    c.check(shown(player) == ["disconnected"], "and it stays so: %r" % shown(player))
+    player.close()
+    return c.finish()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
