@@ -3,6 +3,24 @@
 
 #include <objbase.h>
 
+#include "StationText.h"
+
+namespace
+{
+BSTR BstrFromCodePage(UINT codePage, const char* text)
+{
+    if (text == NULL || *text == '\0')
+        return SysAllocStringLen(NULL, 0);
+    int chars = MultiByteToWideChar(codePage, 0, text, -1, NULL, 0);
+    if (chars <= 0)
+        return SysAllocStringLen(NULL, 0);
+    BSTR out = SysAllocStringLen(NULL, chars - 1);
+    if (out != NULL)
+        MultiByteToWideChar(codePage, 0, text, -1, out, chars);
+    return out;
+}
+} // namespace
+
 std::string AnsiFromBstr(BSTR text)
 {
     int length = static_cast<int>(SysStringLen(text));
@@ -17,15 +35,12 @@ std::string AnsiFromBstr(BSTR text)
 
 BSTR BstrFromAnsi(const char* text)
 {
-    if (text == NULL || *text == '\0')
-        return SysAllocStringLen(NULL, 0);
-    int chars = MultiByteToWideChar(CP_ACP, 0, text, -1, NULL, 0);
-    if (chars <= 0)
-        return SysAllocStringLen(NULL, 0);
-    BSTR out = SysAllocStringLen(NULL, chars - 1);
-    if (out != NULL)
-        MultiByteToWideChar(CP_ACP, 0, text, -1, out, chars);
-    return out;
+    return BstrFromCodePage(CP_ACP, text);
+}
+
+BSTR BstrFromStationText(const char* text)
+{
+    return BstrFromCodePage(text != NULL ? StationTextCodePage(text) : CP_ACP, text);
 }
 
 LPOLESTR TaskStringFromAnsi(const char* text)

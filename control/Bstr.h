@@ -38,5 +38,8 @@ private:
 std::string AnsiFromBstr(BSTR text);
 // A new BSTR holding ANSI text; a null text gives an empty string.
 BSTR BstrFromAnsi(const char* text);
+// A new BSTR holding a station's name or title: read as UTF-8 where its bytes are UTF-8, else
+// as ANSI text.
+BSTR BstrFromStationText(const char* text);
 // A new CoTaskMem wide copy of ANSI text (for OLE out-parameters).
 LPOLESTR TaskStringFromAnsi(const char* text);

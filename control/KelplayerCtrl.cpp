@@ -195,7 +195,9 @@ void CKelplayerCtrl::OnGetProperty(DISPID id, VARIANT* value)
         break;
     case DISPID_KEL_METADATA:
         V_VT(value) = VT_BSTR;
-        V_BSTR(value) = BstrFromAnsi(GetMetadata().c_str());
+        // The control's own texts are ANSI; a station's may be UTF-8.
+        V_BSTR(value) = m_pszStatusText != NULL ? BstrFromAnsi(m_pszStatusText)
+                                                : BstrFromStationText(GetMetadata().c_str());
         break;
     }
 }

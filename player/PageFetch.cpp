@@ -19,8 +19,8 @@ struct CFetchJob
     UINT doneMessage;
 };
 
-// The whole body of a 200 answer; false on any failure.
-bool FetchBody(const std::wstring& url, std::string* body)
+// The whole body of a 200 answer and its Content-Type; false on any failure.
+bool FetchBody(const std::wstring& url, std::string* body, std::string* contentType)
 {
     HINTERNET session = InternetOpenW(L"pelradio", INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
     if (session == NULL)
@@ -39,6 +39,10 @@ bool FetchBody(const std::wstring& url, std::string* body)
         DWORD size = sizeof(status);
         ok = HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, NULL) &&
              status == 200;
+        char type[256];
+        size = sizeof(type) - 1;
+        if (HttpQueryInfoA(request, HTTP_QUERY_CONTENT_TYPE, type, &size, NULL))
+            contentType->assign(type, size);
         char chunk[16384];
         DWORD got = 0;
         while (ok && body->size() < PAGE_LIMIT) {
@@ -55,11 +59,52 @@ bool FetchBody(const std::wstring& url, std::string* body)
     return ok;
 }
 
+std::string Lower(const std::string& text)
+{
+    std::string out = text;
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+// "charset=utf-8" in a header value or a tag, spaces and quotes allowed around the "=".
+bool DeclaresUtf8(const std::string& text)
+{
+    std::string lower = Lower(text);
+    for (size_t at = lower.find("charset"); at != std::string::npos; at = lower.find("charset", at + 1)) {
+        size_t p = at + 7;
+        while (p < lower.size() && lower[p] == ' ')
+            ++p;
+        if (p >= lower.size() || lower[p++] != '=')
+            continue;
+        while (p < lower.size() && (lower[p] == ' ' || lower[p] == '"' || lower[p] == '\''))
+            ++p;
+        if (lower.compare(p, 5, "utf-8") == 0 || lower.compare(p, 4, "utf8") == 0)
+            return true;
+    }
+    return false;
+}
+
+// A <meta> element of the page that declares UTF-8, in either of its two forms.
+bool MetaDeclaresUtf8(const std::string& body)
+{
+    std::string lower = Lower(body);
+    for (size_t at = lower.find("<meta"); at != std::string::npos; at = lower.find("<meta", at + 5)) {
+        size_t end = lower.find('>', at);
+        if (DeclaresUtf8(lower.substr(at, end == std::string::npos ? std::string::npos : end - at)))
+            return true;
+    }
+    return false;
+}
+
 unsigned __stdcall FetchThreadProc(void* arg)
 {
     CFetchJob* job = static_cast<CFetchJob*>(arg);
     std::string body;
-    std::wstring* page = FetchBody(job->url, &body) ? new std::wstring(CPageFetch::DecodePage(body)) : NULL;
+    std::string contentType;
+    std::wstring* page =
+        FetchBody(job->url, &body, &contentType) ? new std::wstring(CPageFetch::DecodePage(body, contentType)) : NULL;
     // The window may be gone by now; then the text is ours to free.
     if (!PostMessageW(job->window, job->doneMessage, 0, reinterpret_cast<LPARAM>(page)))
         delete page;
@@ -89,14 +134,15 @@ bool CPageFetch::Start(const std::wstring& url)
     return true;
 }
 
-std::wstring CPageFetch::DecodePage(const std::string& body)
+std::wstring CPageFetch::DecodePage(const std::string& body, const std::string& contentType)
 {
     if (body.empty())
         return std::wstring();
-    int chars = MultiByteToWideChar(CP_ACP, 0, body.data(), static_cast<int>(body.size()), NULL, 0);
+    UINT codePage = DeclaresUtf8(contentType) || MetaDeclaresUtf8(body) ? CP_UTF8 : CP_ACP;
+    int chars = MultiByteToWideChar(codePage, 0, body.data(), static_cast<int>(body.size()), NULL, 0);
     std::wstring text(chars > 0 ? chars : 0, L'\0');
     if (chars > 0)
-        MultiByteToWideChar(CP_ACP, 0, body.data(), static_cast<int>(body.size()), &text[0], chars);
+        MultiByteToWideChar(codePage, 0, body.data(), static_cast<int>(body.size()), &text[0], chars);
     return text;
 }
 

@@ -17,8 +17,9 @@ public:
     bool IsExecuting() const { return m_bExecuting; }
     void Done() { m_bExecuting = false; }
 
-    // The page body decoded as text: the ANSI code page, as the station's pages are written.
-    static std::wstring DecodePage(const std::string& body);
+    // The page body decoded as text: UTF-8 where the answer's Content-Type or a <meta> element
+    // of the page declares it, else the ANSI code page, as the station's pages of old are written.
+    static std::wstring DecodePage(const std::string& body, const std::string& contentType);
 
 private:
     HWND m_hWnd;

@@ -12,8 +12,11 @@ MARKER = "재생중인 노래명&nbsp;:&nbsp;"
 SLOW_SECONDS = 14
 
 
-def page(body):
-    return ("<html><body><table><tr>%s</tr></table></body></html>" % body).encode("cp949")
+def page(body, encoding="cp949", head=""):
+    return ("<html><head>%s</head><body><table><tr>%s</tr></table></body></html>" % (head, body)).encode(encoding)
+
+
+KOREAN = "<td>" + MARKER + "노래 - 가수</td>"
 
 
 # One answer per fetch, in order: (what is served, what the label must then show).
@@ -28,6 +31,11 @@ CASES = [
     (page("<td>" + MARKER.replace("&nbsp;", " ") + "ONE</td>"), ""),
     (page("<td>" + MARKER + "ONE</td>"), "ONE"),
     (None, ""),  # the page is not there
+    (page(KOREAN), "KOREAN"),
+    ((page(KOREAN, "utf-8"), "text/html; charset=UTF-8"), "KOREAN"),
+    (page("<td>" + MARKER + "ONE</td>"), "ONE"),
+    (page(KOREAN, "utf-8", '<meta http-equiv="Content-Type" content="text/html; charset=utf-8">'), "KOREAN"),
+    (page(KOREAN, "utf-8"), ""),  # UTF-8 that nothing declares is read as the system's code page
     ("slow", "TWO"),
 ]
 
@@ -62,14 +70,17 @@ class TitleSite:
             try:
                 conn.recv(4096)
                 body = CASES[index][0] if index < len(CASES) else CASES[0][0]
+                kind = "text/html"
+                if isinstance(body, tuple):
+                    body, kind = body
                 if body is None:
                     conn.sendall(b"HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n")
                     return
                 if body == "slow":
                     time.sleep(SLOW_SECONDS)
                     body = page("<td>" + MARKER + "TWO</td>")
-                conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: %d\r\n\r\n"
-                             % len(body) + body)
+                conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: %s\r\nContent-Length: %d\r\n\r\n"
+                             % (kind.encode(), len(body)) + body)
             except OSError:
                 pass
 

@@ -11,6 +11,7 @@
 #include "PlayerHost.h"
 #include "PlayerMessages.h"
 #include "SocketClient.h"
+#include "StationText.h"
 
 namespace
 {
@@ -41,14 +42,16 @@ struct CPullJob
     HANDLE ready;
 };
 
-// Station names and titles are the server's bytes; the terminal wants UTF-8.
-std::string ToUtf8(const char* ansi)
+// The terminal wants UTF-8. Station names and titles are the server's bytes, UTF-8 or the
+// listener's code page (949 here); the engine's own texts are 949.
+std::string ToUtf8(const char* text, bool stationText)
 {
-    int wide = MultiByteToWideChar(949, 0, ansi, -1, NULL, 0);
+    UINT codePage = stationText && IsUtf8Text(text) ? CP_UTF8 : 949;
+    int wide = MultiByteToWideChar(codePage, 0, text, -1, NULL, 0);
     if (wide <= 0)
-        return ansi;
+        return text;
     std::wstring w(wide, L'\0');
-    MultiByteToWideChar(949, 0, ansi, -1, &w[0], wide);
+    MultiByteToWideChar(codePage, 0, text, -1, &w[0], wide);
     int bytes = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, NULL, 0, NULL, NULL);
     std::string out(bytes, '\0');
     WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, &out[0], bytes, NULL, NULL);
@@ -71,13 +74,13 @@ LRESULT CALLBACK ReportWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
         return 0;
     case WM_PLAYER_METADATA: {
         char* text = reinterpret_cast<char*>(wParam);
-        PrintLine("METADATA " + ToUtf8(text));
+        PrintLine("METADATA " + ToUtf8(text, true));
         delete[] text;
         return 0;
     }
     case WM_PLAYER_MESSAGE:
         PrintLine("MESSAGE " + std::to_string(static_cast<int>(lParam)) + " " +
-                  ToUtf8(reinterpret_cast<const char*>(wParam)));
+                  ToUtf8(reinterpret_cast<const char*>(wParam), false));
         return 0;
     case WM_PLAYER_STARTED:
         PrintLine("STARTED");

@@ -33,6 +33,8 @@ def parse_args(argv):
                    help="web site port; 0 picks a free port (default: the stream port + 1, or a free port with --port 0)")
     p.add_argument("--name", default="Pellora Local", help="icy-name value")
     p.add_argument("--titles", default="|".join(DEFAULT_TITLES), help="titles separated by |")
+    p.add_argument("--utf8", action="store_true",
+                   help="send the name and the titles in UTF-8, as current servers do (default: code page 949)")
     p.add_argument("--title-seconds", type=float, default=5.0, help="seconds per title")
     p.add_argument("--metaint", type=int, default=8192, help="0 sends no metadata")
     p.add_argument("--kbps", type=int, default=128, help="pace of the stream; 0 sends as fast as possible")
@@ -63,7 +65,8 @@ class Station:
         self.args = args
         with open(args.mp3, "rb") as f:
             self.audio = f.read()
-        self.titles = [t.encode("cp949") for t in args.titles.split("|") if t]
+        self.encoding = "utf-8" if args.utf8 else "cp949"
+        self.titles = [t.encode(self.encoding) for t in args.titles.split("|") if t]
         self.started = time.monotonic()
         self.log_lock = threading.Lock()
 
@@ -88,7 +91,7 @@ class Station:
         if a.oversized_header:
             return b"ICY 200 OK\r\n" + b"".join(b"icy-notice%d: filler\r\n" % i for i in range(400))
         lines = [b"HTTP/1.0 200 OK" if a.http else b"ICY 200 OK",
-                 b"icy-name:" + a.name.encode("cp949"),
+                 b"icy-name:" + a.name.encode(self.encoding),
                  b"icy-genre:Test",
                  b"content-type:audio/mpeg",
                  b"icy-br:%d" % (a.kbps or 128)]
