@@ -126,6 +126,8 @@ void CKelplayerCtrl::SetUrl(const std::string& value)
     m_urlList.clear();
     m_posPlay = m_urlList.end();
     if (IsPlsAddress(value.c_str())) {
+        if (!IsFetchAllowed(value))
+            return;
         std::string text = FetchHttpBody(m_pSocket, GetPlayerWindow(), value.c_str());
         std::vector<std::string> entries;
         if (!ParsePlsEntries(text.c_str(), &entries)) {
@@ -177,6 +179,8 @@ void CKelplayerCtrl::Stop()
 
 std::string CKelplayerCtrl::GetCount(const std::string& countUrl)
 {
+    if (!IsFetchAllowed(countUrl))
+        return std::string();
     return FetchHttpBody(m_pSocket, GetPlayerWindow(), countUrl.c_str());
 }
 

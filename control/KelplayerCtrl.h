@@ -51,6 +51,8 @@ protected:
 
 private:
     bool StartWorker();
+    // False, with a status text, when a hosting page may not read the address.
+    bool IsFetchAllowed(const std::string& url);
     void OnBufferState(WPARAM wParam);
     void OnMetadata(WPARAM wParam);
     void OnStatusText(const char* text, short level);

@@ -27,7 +27,8 @@ bool RegisterReportClass(WNDPROC proc)
 
 COleControl::COleControl(const COleControlInfo& info)
     : m_refs(1), m_info(info), m_eventPoint(this, *info.eventsIid), m_viewAspects(0), m_viewAdviseFlags(0),
-      m_hWndReport(NULL), m_hWndVisible(NULL), m_bModified(false), m_freezeCount(0)
+      m_hWndReport(NULL), m_hWndVisible(NULL), m_bModified(false), m_freezeCount(0),
+      m_dwCallerSafety(0), m_dwDataSafety(0), m_bServesPage(false)
 {
     CModule::Lock();
     // 2 x 1 inches, a plain default size for a control that shows nothing.
@@ -121,6 +122,8 @@ STDMETHODIMP COleControl::QueryInterface(REFIID iid, void** object)
         *object = static_cast<IPersistPropertyBag*>(this);
     else if (IsEqualIID(iid, IID_ISpecifyPropertyPages) && m_info.propertyPage != NULL)
         *object = static_cast<ISpecifyPropertyPages*>(this);
+    else if (IsEqualIID(iid, IID_IObjectSafety))
+        *object = static_cast<IObjectSafety*>(this);
     else
         return E_NOINTERFACE;
     AddRef();

@@ -1,11 +1,14 @@
 // Base of an apartment-threaded ActiveX control: dispatch through its type library, events, embedding,
-// in-place activation, persistence of version and extent, property pages, and a report window.
+// in-place activation, persistence of version and extent, property pages, safety options, the
+// hosting page's address, and a report window.
 #pragma once
 
 #include <windows.h>
 #include <ole2.h>
 #include <ocidl.h>
+#include <objsafe.h>
 
+#include <string>
 #include <vector>
 
 #include "ComPtr.h"
@@ -33,7 +36,8 @@ class COleControl : public IDispatch,
                     public IViewObject2,
                     public IPersistStreamInit,
                     public IPersistPropertyBag,
-                    public ISpecifyPropertyPages
+                    public ISpecifyPropertyPages,
+                    public IObjectSafety
 {
 public:
     // Creates the report window at once, so that the control can be told things before any
@@ -137,6 +141,11 @@ public:
     // ISpecifyPropertyPages
     STDMETHODIMP GetPages(CAUUID* pages) override;
 
+    // IObjectSafety: the dispatch interface is safe for untrusted callers, the persistence
+    // interfaces for untrusted data, as the control's registered categories say.
+    STDMETHODIMP GetInterfaceSafetyOptions(REFIID iid, DWORD* supported, DWORD* enabled) override;
+    STDMETHODIMP SetInterfaceSafetyOptions(REFIID iid, DWORD mask, DWORD enabled) override;
+
 protected:
     // The members of the dispatch interface, with arguments in their declared types.
     virtual void OnGetProperty(DISPID id, VARIANT* value) = 0;
@@ -150,11 +159,18 @@ protected:
     void SetModifiedFlag(bool modified = true) { m_bModified = modified; }
     // Destroys the report window early (a derived destructor that must stop reports first).
     void DestroyReportWindow();
+    // True when a web page hosts the control: its site shows a page now or did before, or its
+    // host made the dispatch interface safe for untrusted callers. *address is the page's
+    // address, "" when unknown (an address that shares no host with anything).
+    bool GetPageAddress(std::string* address);
 
 private:
     static LRESULT CALLBACK ReportWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK VisibleWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     HRESULT InPlaceActivate(IOleClientSite* site, HWND parent, LPCRECT rect);
+    // Where the enabled safety options of an interface are kept; null for an interface that is
+    // not safe for anything.
+    DWORD* SafetyOptionsOf(REFIID iid, DWORD* safe);
 
     LONG m_refs;
     const COleControlInfo& m_info;
@@ -173,4 +189,9 @@ private:
     SIZEL m_extent; // HIMETRIC
     bool m_bModified;
     LONG m_freezeCount;
+    DWORD m_dwCallerSafety; // enabled options of the dispatch interface
+    DWORD m_dwDataSafety;   // enabled options of the persistence interfaces
+    // Once a page, always a page: a control taken off its page stays bound to that page's host.
+    bool m_bServesPage;
+    std::string m_strPageAddress;
 };

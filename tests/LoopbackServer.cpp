@@ -23,15 +23,15 @@ bool WaitSocket(SOCKET s, bool forWrite, int ms)
 }
 } // namespace
 
-CLoopbackServer::CLoopbackServer(Handler handler, int port, DWORD lifetimeMs, bool backlogOnly)
-    : m_handler(std::move(handler)), m_listener(INVALID_SOCKET), m_port(0), m_backlogOnly(backlogOnly), m_stop(false),
-      m_connections(0)
+CLoopbackServer::CLoopbackServer(Handler handler, int port, DWORD lifetimeMs, bool backlogOnly, const char* host)
+    : m_handler(std::move(handler)), m_address(host), m_listener(INVALID_SOCKET), m_port(0),
+      m_backlogOnly(backlogOnly), m_stop(false), m_connections(0)
 {
     static CWinsockUser winsock;
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_addr.s_addr = inet_addr(m_address.c_str());
     address.sin_port = htons(static_cast<u_short>(port));
     BOOL reuse = TRUE;
     setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof(reuse));
@@ -67,7 +67,7 @@ void CLoopbackServer::FillBacklog()
 {
     sockaddr_in address = {};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_addr.s_addr = inet_addr(m_address.c_str());
     address.sin_port = htons(static_cast<u_short>(m_port));
     for (int i = 0; i < 8; ++i) {
         SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
@@ -81,7 +81,7 @@ void CLoopbackServer::FillBacklog()
 
 std::string CLoopbackServer::Url(const std::string& path) const
 {
-    return "http://127.0.0.1:" + std::to_string(m_port) + path;
+    return "http://" + m_address + ":" + std::to_string(m_port) + path;
 }
 
 std::vector<std::string> CLoopbackServer::Requests()

@@ -18,8 +18,10 @@ public:
     using Handler = std::function<void(CLoopbackServer& server, SOCKET client, const std::string& request)>;
 
     // port 0 picks a free port. backlogOnly: listen but never accept (connections stay pending
-    // once the backlog is full).
-    explicit CLoopbackServer(Handler handler, int port = 0, DWORD lifetimeMs = 30000, bool backlogOnly = false);
+    // once the backlog is full). host: a loopback address other than 127.0.0.1 stands for
+    // another host.
+    explicit CLoopbackServer(Handler handler, int port = 0, DWORD lifetimeMs = 30000, bool backlogOnly = false,
+                             const char* host = "127.0.0.1");
     ~CLoopbackServer();
 
     bool Listening() const { return m_listener != INVALID_SOCKET; }
@@ -45,6 +47,7 @@ private:
     void Run(DWORD lifetimeMs);
 
     Handler m_handler;
+    std::string m_address;
     SOCKET m_listener;
     int m_port;
     bool m_backlogOnly;

@@ -11,5 +11,7 @@ WScript.Echo "buffer " & k.getBufferState
 WScript.Echo "metadata [" & k.metadata & "]"
 k.metadata = "ignored"
 WScript.Echo "metadata [" & k.metadata & "]"
+' A script host is no web page: getCount reads any host it is given.
+If WScript.Arguments.Count > 0 Then WScript.Echo "count [" & k.getCount(WScript.Arguments(0)) & "]"
 Set k = Nothing
 WScript.Echo "done"

@@ -1,0 +1,450 @@
+// The control on a web page, through COM only: its fetches stay on the page's host, its streams do not; its safety options.
+#include <gtest/gtest.h>
+
+#include <ole2.h>
+#include <objsafe.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "ComTestSupport.h"
+#include "ExpectedTexts.h"
+#include "LoopbackServer.h"
+
+EXTERN_C const IID IID_IHTMLDocument2;
+EXTERN_C const IID IID_IWebBrowserApp;
+EXTERN_C const IID IID_IWebBrowser2;
+
+namespace
+{
+const DISPID DISPID_DOCUMENT_URL = 1025;    // IHTMLDocument2::URL
+const DISPID DISPID_BROWSER_LOCATION = 211; // IWebBrowser2::LocationURL
+const char OTHER_HOST[] = "127.0.0.2";
+
+// A stand-in for a browser's document or browser object: it answers one address property by
+// its fixed DISPID through IDispatch, which is all of those interfaces the control may use.
+class CAddressObject : public IOleContainer, public IDispatch
+{
+public:
+    CAddressObject(const IID& iid, DISPID id, const char* address) : m_refs(1), m_iid(iid), m_id(id), m_address(address)
+    {
+    }
+    virtual ~CAddressObject() {}
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
+    {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleContainer) || IsEqualIID(iid, IID_IParseDisplayName))
+            *object = static_cast<IOleContainer*>(this);
+        else if (IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, m_iid))
+            *object = static_cast<IDispatch*>(this);
+        else {
+            *object = NULL;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        LONG refs = --m_refs;
+        if (refs == 0)
+            delete this;
+        return refs;
+    }
+    // IOleContainer
+    STDMETHODIMP ParseDisplayName(IBindCtx*, LPOLESTR, ULONG*, IMoniker**) override { return E_NOTIMPL; }
+    STDMETHODIMP EnumObjects(DWORD, IEnumUnknown**) override { return E_NOTIMPL; }
+    STDMETHODIMP LockContainer(BOOL) override { return S_OK; }
+    // IDispatch
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override
+    {
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override
+    {
+        ++reads;
+        // A null address stands for a page that will not tell it.
+        if (id != m_id || (flags & DISPATCH_PROPERTYGET) == 0 || result == NULL || m_address == NULL)
+            return DISP_E_MEMBERNOTFOUND;
+        int chars = MultiByteToWideChar(CP_ACP, 0, m_address, -1, NULL, 0);
+        BSTR text = SysAllocStringLen(NULL, chars - 1);
+        MultiByteToWideChar(CP_ACP, 0, m_address, -1, text, chars);
+        V_VT(result) = VT_BSTR;
+        V_BSTR(result) = text;
+        return S_OK;
+    }
+
+    int reads = 0;
+
+private:
+    LONG m_refs;
+    IID m_iid;
+    DISPID m_id;
+    const char* m_address;
+};
+
+// A page's client site: its container is the page's document.
+class CPageSite : public CTestSite
+{
+public:
+    explicit CPageSite(const char* address) : m_document(new CAddressObject(IID_IHTMLDocument2, DISPID_DOCUMENT_URL, address))
+    {
+    }
+    ~CPageSite() override { m_document->Release(); }
+    STDMETHODIMP GetContainer(IOleContainer** container) override
+    {
+        *container = m_document;
+        m_document->AddRef();
+        return S_OK;
+    }
+    CAddressObject* Document() const { return m_document; }
+
+private:
+    CAddressObject* m_document;
+};
+
+// A site that offers no document but the browser, as a service.
+class CBrowserSite : public CTestSite, public IServiceProvider
+{
+public:
+    explicit CBrowserSite(const char* address)
+        : m_browser(new CAddressObject(IID_IWebBrowser2, DISPID_BROWSER_LOCATION, address))
+    {
+    }
+    ~CBrowserSite() override { m_browser->Release(); }
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
+    {
+        if (IsEqualIID(iid, IID_IServiceProvider)) {
+            *object = static_cast<IServiceProvider*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return CTestSite::QueryInterface(iid, object);
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return CTestSite::AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return CTestSite::Release(); }
+    STDMETHODIMP QueryService(REFGUID service, REFIID iid, void** object) override
+    {
+        if (IsEqualGUID(service, IID_IWebBrowserApp))
+            return m_browser->QueryInterface(iid, object);
+        *object = NULL;
+        return E_NOINTERFACE;
+    }
+
+private:
+    CAddressObject* m_browser;
+};
+
+std::string WindowsPath(const char* unixPath)
+{
+    std::string path = std::string("Z:") + unixPath;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::string data;
+    FILE* f = fopen(path.c_str(), "rb");
+    if (f == NULL)
+        return data;
+    char chunk[65536];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof(chunk), f)) > 0)
+        data.append(chunk, got);
+    fclose(f);
+    return data;
+}
+
+CLoopbackServer::Handler Answer(const std::string& body)
+{
+    return [body](CLoopbackServer& s, SOCKET client, const std::string&) {
+        s.SendAll(client, "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" + body);
+    };
+}
+
+const char PLAYLIST[] = "[playlist]\r\nNumberOfEntries=2\r\nFile1=http://127.0.0.2:9/a\r\nFile2=http://127.0.0.3:9/b\r\n";
+
+class ControlPage : public ::testing::Test
+{
+protected:
+    void TearDown() override
+    {
+        if (control != nullptr) {
+            sink->Disconnect(control, cookie);
+            control->Release();
+            sink->Release();
+        }
+        if (site != nullptr)
+            site->Release();
+    }
+    // Creates the control on the given site, as a container does, and records what it shows.
+    void Host(CTestSite* pageSite)
+    {
+        site = pageSite;
+        control = CreateControl(site);
+        ASSERT_NE(control, nullptr) << "is kelplayerx.ocx registered?";
+        sink = new CEventSink();
+        cookie = sink->Connect(control);
+        ASSERT_NE(cookie, 0u);
+        sink->handler = [this](DISPID id) {
+            CDispatchCaller c(control);
+            if (id == 1)
+                fills.push_back(c.CallShort(L"getBufferState"));
+            else
+                shown.push_back(c.GetString(L"metadata"));
+        };
+    }
+    // A page's address on the given host, at a port where nothing needs to listen.
+    static std::string PageOn(const char* host) { return std::string("http://") + host + ":8080/radio/index.html"; }
+
+    CComScope com;
+    CTestSite* site = nullptr;
+    IDispatch* control = nullptr;
+    CEventSink* sink = nullptr;
+    DWORD cookie = 0;
+    std::vector<short> fills;
+    std::vector<std::string> shown;
+};
+} // namespace
+
+TEST_F(ControlPage, GetCountAndPlaylistOfThePagesOwnHostWork)
+{
+    std::string page = PageOn("127.0.0.1");
+    Host(new CPageSite(page.c_str()));
+    CLoopbackServer counter(Answer("12345 listeners"));
+    CLoopbackServer lists(Answer(PLAYLIST));
+    CDispatchCaller c(control);
+    // Any port of the page's host.
+    EXPECT_EQ(c.CallString(L"getCount", counter.Url("/count")), "12345 listeners");
+    c.PutString(L"url", "http://127.0.0.1:" + std::to_string(lists.Port()) + "/list.PLS");
+    EXPECT_EQ(c.GetString(L"url"), "http://127.0.0.2:9/a");
+    EXPECT_TRUE(shown.empty());
+    EXPECT_GT(static_cast<CPageSite*>(site)->Document()->reads, 0);
+}
+
+TEST_F(ControlPage, AnotherHostIsNeverContacted)
+{
+    std::string page = PageOn("127.0.0.1");
+    Host(new CPageSite(page.c_str()));
+    CLoopbackServer other(Answer(PLAYLIST), 0, 15000, false, OTHER_HOST);
+    ASSERT_TRUE(other.Listening()) << "cannot listen on " << OTHER_HOST;
+    CDispatchCaller c(control);
+
+    EXPECT_EQ(c.CallString(L"getCount", other.Url("/count")), "");
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0], EXPECT_NOT_FROM_THIS_PAGE);
+
+    c.PutString(L"url", "http://127.0.0.1:9/stream");
+    c.PutString(L"url", other.Url("/list.pls"));
+    EXPECT_EQ(c.GetString(L"url"), "") << "the list is emptied";
+    ASSERT_EQ(shown.size(), 2u) << "the refusal alone, not a bad-playlist text too";
+    EXPECT_EQ(shown[1], EXPECT_NOT_FROM_THIS_PAGE);
+
+    // Names that lead elsewhere, or that a resolver might read otherwise, are not the page's host.
+    const std::string port = std::to_string(other.Port());
+    for (const std::string& address :
+         {"http://127.0.0.1@127.0.0.2:" + port + "/", "http://localhost:" + port + "/", "http://127.1:" + port + "/",
+          "http://127.0.0.2:" + port + "/?http://127.0.0.1/"})
+        EXPECT_EQ(c.CallString(L"getCount", address), "") << address;
+    EXPECT_EQ(shown.size(), 6u);
+
+    PumpUntil(nullptr, 300);
+    EXPECT_EQ(other.Connections(), 0);
+    EXPECT_TRUE(other.Requests().empty());
+}
+
+TEST_F(ControlPage, TheRefusalIsALevelOneText)
+{
+    std::string page = PageOn("127.0.0.1");
+    Host(new CPageSite(page.c_str()));
+    CDispatchCaller c(control);
+    HWND report = FindReportWindow();
+    ASSERT_NE(report, nullptr);
+    // Below a level 2 text it stays silent; above it a level 0 text does.
+    SendMessageA(report, KEL_WM_MESSAGE, reinterpret_cast<WPARAM>("two"), 2);
+    EXPECT_EQ(c.CallString(L"getCount", "http://127.0.0.2:9/"), "");
+    c.Call0(L"Stop");
+    EXPECT_EQ(c.CallString(L"getCount", "http://127.0.0.2:9/"), "");
+    SendMessageA(report, KEL_WM_MESSAGE, reinterpret_cast<WPARAM>("zero"), 0);
+    SendMessageA(report, KEL_WM_MESSAGE, reinterpret_cast<WPARAM>("one"), 1);
+    EXPECT_EQ(shown, std::vector<std::string>({"two", EXPECT_NOT_FROM_THIS_PAGE, "one"}));
+}
+
+TEST_F(ControlPage, AStreamOnAnotherHostStillPlays)
+{
+    std::string audio = ReadFile(WindowsPath(KEL_STATION_MP3));
+    ASSERT_GT(audio.size(), 100000u);
+    CLoopbackServer station(
+        [audio](CLoopbackServer& s, SOCKET client, const std::string&) {
+            if (!s.SendAll(client, "ICY 200 OK\r\nicy-name:Other Host Station\r\n\r\n"))
+                return;
+            while (!s.Stopping() && s.SendAll(client, audio)) {
+            }
+        },
+        0, 30000, false, OTHER_HOST);
+    ASSERT_TRUE(station.Listening());
+    std::string page = PageOn("127.0.0.1");
+    Host(new CPageSite(page.c_str()));
+    CDispatchCaller c(control);
+    c.PutString(L"url", station.Url("/"));
+    c.Call0(L"Play");
+    EXPECT_TRUE(PumpUntil([&] { return !shown.empty() && !fills.empty() && fills.back() > 10; }, 10000));
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown[0], "Other Host Station");
+    c.Call0(L"Stop");
+    ASSERT_FALSE(station.Requests().empty());
+    EXPECT_EQ(station.Requests()[0].rfind("GET / HTTP/1.0\r\n", 0), 0u);
+}
+
+TEST_F(ControlPage, TheBrowsersAddressServesWhenThereIsNoDocument)
+{
+    CLoopbackServer mine(Answer("mine"), 0, 15000, false, OTHER_HOST);
+    CLoopbackServer theirs(Answer("theirs"), 0, 15000);
+    ASSERT_TRUE(mine.Listening());
+    std::string page = PageOn(OTHER_HOST);
+    Host(new CBrowserSite(page.c_str()));
+    CDispatchCaller c(control);
+    EXPECT_EQ(c.CallString(L"getCount", mine.Url("/")), "mine");
+    EXPECT_EQ(c.CallString(L"getCount", theirs.Url("/")), "");
+    EXPECT_EQ(shown, std::vector<std::string>({EXPECT_NOT_FROM_THIS_PAGE}));
+    PumpUntil(nullptr, 300);
+    EXPECT_EQ(theirs.Connections(), 0);
+}
+
+TEST_F(ControlPage, PagesWithoutAHostReadNothing)
+{
+    CLoopbackServer server(Answer("body"), 0, 15000);
+    for (const char* address : {static_cast<const char*>(NULL), "about:blank", "file:///C:/radio.html",
+                                "ftp://127.0.0.1/", "http://[::1]:8080/"}) {
+        Host(new CPageSite(address));
+        CDispatchCaller c(control);
+        EXPECT_EQ(c.CallString(L"getCount", server.Url("/")), "") << (address ? address : "(no address)");
+        EXPECT_EQ(shown, std::vector<std::string>({EXPECT_NOT_FROM_THIS_PAGE}));
+        TearDown();
+        control = nullptr;
+        site = nullptr;
+        shown.clear();
+    }
+    PumpUntil(nullptr, 300);
+    EXPECT_EQ(server.Connections(), 0);
+}
+
+TEST_F(ControlPage, TakenOffItsPageItStaysBoundToThePagesHost)
+{
+    CLoopbackServer server(Answer("body"), 0, 15000);
+    std::string page = PageOn(OTHER_HOST);
+    Host(new CPageSite(page.c_str()));
+    CDispatchCaller c(control);
+    EXPECT_EQ(c.CallString(L"getCount", server.Url("/")), "");
+    IOleObject* ole = nullptr;
+    control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole));
+    ASSERT_NE(ole, nullptr);
+    ole->SetClientSite(NULL);
+    ole->Release();
+    EXPECT_EQ(c.CallString(L"getCount", server.Url("/")), "");
+    EXPECT_EQ(shown.size(), 2u);
+    PumpUntil(nullptr, 300);
+    EXPECT_EQ(server.Connections(), 0);
+}
+
+TEST_F(ControlPage, OtherContainersAreNotPages)
+{
+    CLoopbackServer server(Answer("body"), 0, 15000);
+    CLoopbackServer other(Answer("other"), 0, 15000, false, OTHER_HOST);
+    Host(new CTestSite());
+    CDispatchCaller c(control);
+    EXPECT_EQ(c.CallString(L"getCount", server.Url("/")), "body");
+    EXPECT_EQ(c.CallString(L"getCount", other.Url("/")), "other");
+    EXPECT_TRUE(shown.empty());
+}
+
+// A host that marks the callers untrusted is a page's even when it shows no address (a script
+// that made the control itself, with no site): then no host is the page's.
+TEST_F(ControlPage, UntrustedCallersWithoutAPageReadNothing)
+{
+    CLoopbackServer server(Answer("body"), 0, 15000);
+    Host(new CTestSite());
+    IObjectSafety* safety = nullptr;
+    ASSERT_EQ(control->QueryInterface(IID_IObjectSafety, reinterpret_cast<void**>(&safety)), S_OK);
+    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, INTERFACESAFE_FOR_UNTRUSTED_CALLER,
+                                                INTERFACESAFE_FOR_UNTRUSTED_CALLER),
+              S_OK);
+    safety->Release();
+    CDispatchCaller c(control);
+    EXPECT_EQ(c.CallString(L"getCount", server.Url("/")), "");
+    EXPECT_EQ(shown, std::vector<std::string>({EXPECT_NOT_FROM_THIS_PAGE}));
+    PumpUntil(nullptr, 300);
+    EXPECT_EQ(server.Connections(), 0);
+}
+
+TEST_F(ControlPage, ObjectSafetyAnswersTheRegisteredSafeOptions)
+{
+    Host(new CTestSite());
+    // The registered categories: safe for scripting and for initialising.
+    CLSID clsid;
+    ASSERT_EQ(CLSIDFromProgID(KEL_PROGID, &clsid), S_OK);
+    wchar_t clsidText[40];
+    StringFromGUID2(clsid, clsidText, 40);
+    std::string categories = "CLSID\\" + Utf8FromWide(clsidText) + "\\Implemented Categories\\";
+    for (const char* category : {"{7DD95801-9882-11CF-9FA9-00AA006C42C4}", "{7DD95802-9882-11CF-9FA9-00AA006C42C4}"}) {
+        HKEY key;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, (categories + category).c_str(), 0, KEY_READ, &key), ERROR_SUCCESS)
+            << category;
+        RegCloseKey(key);
+    }
+
+    IObjectSafety* safety = nullptr;
+    ASSERT_EQ(control->QueryInterface(IID_IObjectSafety, reinterpret_cast<void**>(&safety)), S_OK);
+    DWORD supported = 99, enabled = 99;
+    const DWORD CALLER = INTERFACESAFE_FOR_UNTRUSTED_CALLER, DATA = INTERFACESAFE_FOR_UNTRUSTED_DATA;
+
+    // Scripting: the dispatch interface, by either of its identifiers.
+    IID dispatchIid = IID_NULL;
+    const IID* const dispatchIids[] = {&IID_IDispatch, &dispatchIid};
+    ITypeInfo* type = nullptr;
+    ASSERT_EQ(control->GetTypeInfo(0, LOCALE_USER_DEFAULT, &type), S_OK);
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(type->GetTypeAttr(&attr), S_OK);
+    dispatchIid = attr->guid;
+    type->ReleaseTypeAttr(attr);
+    type->Release();
+    for (const IID* iid : dispatchIids) {
+        EXPECT_EQ(safety->GetInterfaceSafetyOptions(*iid, &supported, &enabled), S_OK);
+        EXPECT_EQ(supported, CALLER);
+        EXPECT_EQ(enabled, 0u);
+        EXPECT_EQ(safety->SetInterfaceSafetyOptions(*iid, CALLER | DATA, CALLER), S_OK);
+        EXPECT_EQ(safety->GetInterfaceSafetyOptions(*iid, &supported, &enabled), S_OK);
+        EXPECT_EQ(enabled, CALLER);
+        EXPECT_EQ(safety->SetInterfaceSafetyOptions(*iid, CALLER, 0), S_OK);
+        EXPECT_EQ(safety->SetInterfaceSafetyOptions(*iid, DATA, DATA), E_FAIL);
+    }
+    // Initialising: the persistence interfaces, which share their options.
+    const IID* const persistIids[] = {&IID_IPersistPropertyBag, &IID_IPersistStreamInit, &IID_IPersist};
+    for (const IID* iid : persistIids) {
+        EXPECT_EQ(safety->GetInterfaceSafetyOptions(*iid, &supported, &enabled), S_OK);
+        EXPECT_EQ(supported, DATA);
+        EXPECT_EQ(enabled, 0u);
+    }
+    for (const IID* iid : persistIids) {
+        EXPECT_EQ(safety->SetInterfaceSafetyOptions(*iid, DATA, DATA), S_OK);
+        EXPECT_EQ(safety->GetInterfaceSafetyOptions(*iid, &supported, &enabled), S_OK);
+        EXPECT_EQ(enabled, DATA);
+        EXPECT_EQ(safety->SetInterfaceSafetyOptions(*iid, CALLER, CALLER), E_FAIL);
+    }
+    // Everything else is safe for nothing; what the control does not have is unknown to it.
+    EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_IOleObject, &supported, &enabled), S_OK);
+    EXPECT_EQ(supported, 0u);
+    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IOleObject, CALLER, CALLER), E_FAIL);
+    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IOleObject, CALLER, 0), S_OK);
+    EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_IStream, &supported, &enabled), E_NOINTERFACE);
+    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IStream, CALLER, CALLER), E_NOINTERFACE);
+    EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_IDispatch, NULL, &enabled), E_POINTER);
+    safety->Release();
+}
