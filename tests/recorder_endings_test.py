@@ -29,11 +29,13 @@ class Trial:
             time.sleep(stop_after)
             c.check(player.state()[0] in ([1], []), "%s: still recording before the tab stops it" % what)
             player.click(RECORD_TAB)
-        c.check(player.wait_state([banner], False, seconds=10), "%s: banner %d, the lamp hidden" % (what, banner))
+        c.check(player.wait_state([banner], False, seconds=10),
+                "%s: banner %d, the lamp hidden: %r" % (what, banner, player.state()))
         self.beeps += 1
         c.check(wait_for(lambda: player.beeps() == self.beeps, 5), "%s: one beep" % what)
         time.sleep(1.2)
-        c.check(player.state() == ([banner], False), "%s: no more blinking afterwards" % what)
+        state = player.state()
+        c.check(state == ([banner], False), "%s: no more blinking afterwards: %r" % (what, state))
         new = sorted(set(recordings(self.folder)) - before)
         c.check(len(new) <= 1, "%s: at most one new file" % what)
         return read(new[0]) if new else None

@@ -47,7 +47,9 @@ def main():
             c.check(wait_for(lambda: player_sent(sent) > 0, 20), "the control plays the station")
             c.check(player.state() == ([], False), "no banner and no lamp before recording")
 
-            # One recording of a few seconds, watched while it runs.
+            # One recording of a few seconds, watched while it runs; started just after a tick, so that
+            # the first screenshot comes before the next.
+            c.check(player.after_tick(), "the tray icon's frame changes with the tick")
             player.click(RECORD_TAB)
             samples = []
             began = time.monotonic()

@@ -33,7 +33,7 @@ def x(*args):
                           timeout=20).stdout.decode("utf-8", "replace")
 
 
-def window_origin(name, seconds=20):
+def window_origin(name, seconds=40):
     """Top-left corner of the top-level X window with this caption, or None."""
     origin = []
 
@@ -134,6 +134,19 @@ class Pelradio:
 
     def wait_state(self, banners, lamp, seconds=5):
         return wait_for(lambda: self.state() == (banners, lamp), seconds, step=0.2)
+
+    def after_tick(self, seconds=3):
+        """Waits until the tray icon's frame changes, which the window's tick does: the next tick is
+        then most of an interval away."""
+        tray = window_origin("Wine System Tray", 5)
+        if tray is None:
+            return False
+
+        def icon():
+            shot = screenshot()
+            return b"".join(shot.rgb[3 * ((tray[1] + row) * shot.width + tray[0]):][:3 * 16] for row in range(16))
+        first = icon()
+        return wait_for(lambda: icon() != first, seconds, step=0)
 
     def beeps(self):
         try:
