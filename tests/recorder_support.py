@@ -38,7 +38,8 @@ def window_origin(name, seconds=40):
     origin = []
 
     def found():
-        ids = x("search", "--name", "^%s$" % name).split()
+        # Names compared here, not by xdotool's pattern: its regular expressions miss Korean text.
+        ids = [w for w in x("search", "--name", ".").split() if x("getwindowname", w).rstrip("\n") == name]
         if not ids:
             return False
         geometry = x("getwindowgeometry", ids[0])
@@ -109,9 +110,11 @@ class Pelradio:
     BANNER_PICTURES = [load_bmp("banner%d.bmp" % i) for i in range(4)]
     LAMP_PICTURE = load_bmp("lamp.bmp")
 
-    def __init__(self, workdir, folder):
+    def __init__(self, workdir, folder, locale=None):
         self.beep_log = os.path.join(workdir, "beeps.log")
         env = dict(os.environ, PELRADIO_SEAM_LOG=windows_path(self.beep_log))
+        if locale:
+            env["TESTENV_LOCALE"] = locale
         env.pop("PELRADIO_SEAM_FOLDER", None)
         if folder is not None:
             env["PELRADIO_SEAM_FOLDER"] = windows_path(folder) if folder else ""

@@ -22,7 +22,7 @@ fi
 # A process that must find no sound server at all.
 [ -n "${TESTENV_NO_SOUND:-}" ] && export PULSE_SERVER="unix:$ROOT/no-such-server"
 export DISPLAY=":$DISPLAY_NUM"
-{ export LC_ALL=ko_KR.UTF-8; } 2>/dev/null # not generated here; Wine takes code page 949 from the name
+{ export LC_ALL=${TESTENV_LOCALE:-ko_KR.UTF-8}; } 2>/dev/null # not generated here; Wine takes code page 949 from the name
 export TESTENV_SINK=kelnull
 
 up() {
