@@ -24,7 +24,7 @@ CMainWindow::CMainWindow()
           if (id == EVENTID_KEL_CHANGEBUFFERSTATE)
               OnBufferStateChanged();
       }),
-      m_pressed(REGION_NONE), m_bPlaying(false), m_bFlowed(false)
+      m_recorder(m_state, m_skin, [this](int banner) { Message(banner); }), m_pressed(REGION_NONE), m_bPlaying(false), m_bFlowed(false)
 {
 }
 
@@ -65,6 +65,7 @@ bool CMainWindow::Create(HINSTANCE instance)
     m_tray.reset(new CTrayIcon(m_hWnd, TRAY_CALLBACK, TRAY_TIP));
     m_titleFetch.reset(new CPageFetch(m_hWnd, WM_PELRADIO_TITLE));
     m_player.Create(m_hWnd, CONTROL_PLACE);
+    m_recorder.Attach(m_hWnd);
 
     StartUp();
     SetTimer(m_hWnd, TIMER_TICK, TICK_INTERVAL, NULL);
@@ -269,6 +270,7 @@ void CMainWindow::OnClick(ERegion region)
         Stop();
         break;
     case REGION_RECORD:
+        m_recorder.Toggle();
         break;
     case REGION_DEMAND:
         OpenPage(L"explorer \"" REQUEST_PAGE_URL L"\"");
@@ -358,6 +360,9 @@ LRESULT CMainWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_PELRADIO_TITLE:
         OnTitlePage(reinterpret_cast<std::wstring*>(lParam));
+        return 0;
+    case WM_PELRADIO_SOCKET:
+        m_recorder.OnSocketEvent(wParam, lParam);
         return 0;
     case WM_SYSCOMMAND:
         // The system's own close command ends the program like the close box, icon first.

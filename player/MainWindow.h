@@ -7,6 +7,7 @@
 
 #include "ControlHost.h"
 #include "PageFetch.h"
+#include "Recorder.h"
 #include "Skin.h"
 #include "TrayIcon.h"
 
@@ -69,6 +70,7 @@ private:
     CControlHost m_player;
     std::unique_ptr<CTrayIcon> m_tray;
     std::unique_ptr<CPageFetch> m_titleFetch;
+    CRecorder m_recorder;
     // The region that got the last button press; it keeps the mouse until the buttons are up.
     ERegion m_pressed;
     // What the indicator must not lie about: whether the listener asked to play, and whether

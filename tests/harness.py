@@ -12,12 +12,13 @@ STATION_MP3 = os.path.join(BUILD_DIR, "media", "station.mp3")
 
 
 class Station:
-    """The bundled station on free loopback ports (stream and site); it stops by itself after its lifetime."""
+    """The bundled station on free loopback ports (stream and site), or with port=11000 where
+    pelradio looks for it (site on 11001); it stops by itself after its lifetime."""
 
-    def __init__(self, *args, lifetime=60):
+    def __init__(self, *args, lifetime=60, port=0):
         self.proc = subprocess.Popen(
             [sys.executable, os.path.join(SOURCE_DIR, "tools", "station.py"), "--mp3", STATION_MP3,
-             "--port", "0", "--lifetime", str(lifetime), *args],
+             "--port", str(port), "--lifetime", str(lifetime), *args],
             stdout=subprocess.PIPE, text=True)
         line = self.proc.stdout.readline()
         assert line.startswith("PORT "), line

@@ -23,7 +23,7 @@ fi
 [ -n "${TESTENV_NO_SOUND:-}" ] && export PULSE_SERVER="unix:$ROOT/no-such-server"
 # TESTENV_HOST_DISPLAY=1 (the demo on a desktop) keeps the caller's own X display.
 [ -z "${TESTENV_HOST_DISPLAY:-}" ] && export DISPLAY=":$DISPLAY_NUM"
-{ export LC_ALL=ko_KR.UTF-8; } 2>/dev/null # not generated here; Wine takes code page 949 from the name
+{ export LC_ALL=${TESTENV_LOCALE:-ko_KR.UTF-8}; } 2>/dev/null # not generated here; Wine takes code page 949 from the name
 export TESTENV_SINK=kelnull
 
 up() {

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """The bundled local station: a loopback ICY server that loops an MP3 file.
 
-It answers like a small radio server ("ICY 200 OK", icy-name, icy-metaint with rotating
-StreamTitle blocks) and can be told to misbehave, so the player can be tried against
+It answers like a small radio server ("ICY 200 OK", icy-name, and icy-metaint with rotating
+StreamTitle blocks for clients that send "Icy-MetaData: 1") and can be told to misbehave, so the player can be tried against
 redirects, error answers, silence, dropped connections and oversized headers.
 With --pls it also hands out a PLS playlist whose entries point back at itself.
 A second socket, the site port, serves the station's small web site in code page 949: the
@@ -12,6 +12,7 @@ It listens on 127.0.0.1 only and stops by itself after --lifetime seconds; it pr
 "PORT n" and then "SITE_PORT n" once both sockets listen.
 """
 import argparse
+import os
 import socket
 import socketserver
 import sys
@@ -46,6 +47,7 @@ def parse_args(argv):
     p.add_argument("--http", action="store_true", help='answer "HTTP/1.0 200 OK" instead of "ICY 200 OK"')
     p.add_argument("--redirect", help="answer 302 with this Location")
     p.add_argument("--status", help='answer this status line instead, e.g. "404 Not Found"')
+    p.add_argument("--icy-status", action="store_true", help='with --status: "ICY" instead of "HTTP/1.0" before it')
     p.add_argument("--silence", action="store_true", help="accept connections and never answer")
     p.add_argument("--close-after", type=int, default=0, help="close after this many audio bytes")
     p.add_argument("--oversized-header", action="store_true", help="send a header block without an end")
@@ -53,6 +55,9 @@ def parse_args(argv):
                    help='answer GET paths ending in ".pls" with a playlist of this station\'s / and /live')
     p.add_argument("--log-connections", action="store_true",
                    help="print OPEN <client port> and CLOSED <client port> for each stream connection")
+    p.add_argument("--record-sent", metavar="DIR",
+                   help="write each connection's request and every byte sent on it to DIR/conn-N.request and "
+                        "DIR/conn-N.sent (N counts connections from 1)")
     p.add_argument("--lifetime", type=float, default=600.0, help="seconds until both sockets stop")
     args = p.parse_args(argv)
     if args.site_port is None:
@@ -82,12 +87,12 @@ class Station:
         index = int((time.monotonic() - self.started) / self.args.title_seconds)
         return self.titles[index % len(self.titles)]
 
-    def header(self):
+    def header(self, metadata):
         a = self.args
         if a.redirect:
             return b"HTTP/1.0 302 Found\r\nLocation: " + a.redirect.encode() + b"\r\n\r\n"
         if a.status:
-            return b"HTTP/1.0 " + a.status.encode() + b"\r\nContent-Type: text/html\r\n\r\n"
+            return (b"ICY " if a.icy_status else b"HTTP/1.0 ") + a.status.encode() + b"\r\nContent-Type: text/html\r\n\r\n"
         if a.oversized_header:
             return b"ICY 200 OK\r\n" + b"".join(b"icy-notice%d: filler\r\n" % i for i in range(400))
         lines = [b"HTTP/1.0 200 OK" if a.http else b"ICY 200 OK",
@@ -95,7 +100,7 @@ class Station:
                  b"icy-genre:Test",
                  b"content-type:audio/mpeg",
                  b"icy-br:%d" % (a.kbps or 128)]
-        if a.metaint:
+        if metadata:
             lines.append(b"icy-metaint:%d" % a.metaint)
         return b"\r\n".join(lines) + b"\r\n\r\n"
 
@@ -125,6 +130,22 @@ class Station:
             yield piece
 
 
+class RecordedSocket:
+    """A connection whose every byte handed over for sending is also kept in a file: written
+    before it is sent, so that what a client received always lies within the file."""
+
+    def __init__(self, sock, path):
+        self.sock = sock
+        self.file = open(path, "wb", buffering=0)
+
+    def sendall(self, data):
+        self.file.write(data)
+        self.sock.sendall(data)
+
+    def __getattr__(self, name):
+        return getattr(self.sock, name)
+
+
 class Handler(socketserver.BaseRequestHandler):
     def handle(self):
         station = self.server.station
@@ -138,6 +159,15 @@ class Handler(socketserver.BaseRequestHandler):
                 if not piece:
                     return
                 request += piece
+            if a.record_sent:
+                with self.server.count_lock:
+                    self.server.connections += 1
+                    base = os.path.join(a.record_sent, "conn-%d" % self.server.connections)
+                with open(base + ".request", "wb") as f:
+                    f.write(request)
+                sock = RecordedSocket(sock, base + ".sent")
+            # Like real servers, title blocks only for clients that ask for them.
+            metadata = bool(a.metaint) and b"icy-metadata:1" in request.lower().replace(b" ", b"")
             path = request.split(b" ", 2)[1] if request.startswith(b"GET ") else b""
             if a.pls and path.lower().endswith(b".pls"):
                 sock.sendall(station.playlist(self.server.server_address[1]))
@@ -146,7 +176,7 @@ class Handler(socketserver.BaseRequestHandler):
                 while not self.server.stopping.wait(0.1):
                     pass
                 return
-            sock.sendall(station.header())
+            sock.sendall(station.header(metadata))
             if a.redirect or a.oversized_header:
                 return
             if a.status:
@@ -154,13 +184,13 @@ class Handler(socketserver.BaseRequestHandler):
                 return
             station.log("OPEN %d" % self.client_address[1])
             try:
-                self.stream(sock, station, a)
+                self.stream(sock, station, a, a.metaint if metadata else 0)
             finally:
                 station.log("CLOSED %d" % self.client_address[1])
         except OSError:
             pass
 
-    def stream(self, sock, station, a):
+    def stream(self, sock, station, a, metaint):
         rate = a.kbps * 1000 / 8
         # The trickled bytes take the burst's place: pacing counts from where they end.
         burst = a.trickle or a.burst
@@ -175,8 +205,8 @@ class Handler(socketserver.BaseRequestHandler):
                 if self.server.stopping.is_set():
                     return
                 take = len(piece)
-                if a.metaint:
-                    take = min(take, a.metaint - since_meta)
+                if metaint:
+                    take = min(take, metaint - since_meta)
                 if a.close_after:
                     take = min(take, a.close_after - sent)
                     if take <= 0:
@@ -188,7 +218,7 @@ class Handler(socketserver.BaseRequestHandler):
                 piece = piece[take:]
                 sent += take
                 since_meta += take
-                if a.metaint and since_meta == a.metaint:
+                if metaint and since_meta == metaint:
                     block, last_title = station.metadata_block(last_title)
                     sock.sendall(block)
                     since_meta = 0
@@ -273,6 +303,8 @@ def main(argv):
     args = parse_args(argv)
     server = Server(("127.0.0.1", args.port), Handler)
     server.station = Station(args)
+    server.connections = 0
+    server.count_lock = threading.Lock()
     server.stopping = threading.Event()
     site = Server(("127.0.0.1", args.site_port), SiteHandler)
     site.site = Site(server.station)

@@ -1,0 +1,356 @@
+// pelradio's stream recorder: records the station's raw stream over a connection of its own into an MP3 file.
+#include "Recorder.h"
+
+#include <shlobj.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "Config.h"
+#include "MainWindow.h"
+
+namespace
+{
+const char PICKER_TITLE[] = "저장하실 폴더를 선택해주세요"; // code page 949 bytes
+const char FILE_PREFIX[] = "PELLORA_";
+const char FILE_SUFFIX[] = ".mp3";
+// No Icy-MetaData header: the server then sends the audio without title blocks in it.
+const char STREAM_REQUEST[] = "GET / HTTP/1.0\r\n\r\n";
+// Longer than any status line; an answer without one by then is not a stream.
+const size_t STATUS_LIMIT = 4096;
+// Names tried after the first for one stamp: "-2" up to this.
+const int MAX_SUFFIX = 999;
+const size_t READ_PIECE = 16384;
+
+bool IsNameChar(unsigned char c)
+{
+    return c >= 32 && std::strchr(" :/\\*?\"<>|", c) == NULL;
+}
+
+// An environment variable read once at start; false when it is not set at all.
+bool ReadSeam(const char* name, std::string* value)
+{
+    const char* text = std::getenv(name);
+    if (text == NULL)
+        return false;
+    *value = text;
+    return true;
+}
+
+// "ICY 200 OK" has its code at positions 5 to 7; an HTTP status line has it after the version.
+bool IsStatusOk(const std::string& line)
+{
+    if (line.size() >= 7 && line.compare(4, 3, "200") == 0)
+        return true;
+    if (line.compare(0, 7, "HTTP/1.") != 0)
+        return false;
+    size_t space = line.find(' ');
+    return space != std::string::npos && line.compare(space + 1, 3, "200") == 0 &&
+           (line.size() == space + 4 || line[space + 4] == ' ' || line[space + 4] == '\r' || line[space + 4] == '\n');
+}
+} // namespace
+
+CRecorder::CRecorder(CWindowState& state, CSkin& skin, std::function<void(int)> message)
+    : m_state(state), m_skin(skin), m_message(message), m_hWnd(NULL), m_bWinsock(false), m_bPicking(false),
+      m_socket(INVALID_SOCKET), m_hFile(INVALID_HANDLE_VALUE), m_bHeaderEnded(false), m_written(0),
+      m_bSeamFolder(false)
+{
+    // The control starts Winsock for itself; the recorder's socket needs its own start.
+    WSADATA data;
+    m_bWinsock = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    m_bSeamFolder = ReadSeam("PELRADIO_SEAM_FOLDER", &m_seamFolder);
+    ReadSeam("PELRADIO_SEAM_LOG", &m_seamLog);
+}
+
+CRecorder::~CRecorder()
+{
+    CloseSocket();
+    CloseFile();
+    if (m_bWinsock)
+        WSACleanup();
+}
+
+void CRecorder::Attach(HWND window) { m_hWnd = window; }
+
+void CRecorder::Toggle()
+{
+    if (m_bPicking)
+        return;
+    if (m_state.recording == 0)
+        Start();
+    else
+        Finish(2);
+}
+
+std::string CRecorder::GETFNAME()
+{
+    char date[128] = "";
+    char time[128] = "";
+    GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, NULL, NULL, date, sizeof(date));
+    GetTimeFormatA(LOCALE_USER_DEFAULT, 0, NULL, NULL, time, sizeof(time));
+    std::string text = std::string(date) + time;
+    // Walk by characters: a double-byte character's second byte is never taken for a separator.
+    std::string stamp;
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (IsDBCSLeadByte(c) && i + 1 < text.size()) {
+            stamp += text[i];
+            stamp += text[++i];
+        } else {
+            stamp += IsNameChar(c) ? text[i] : '-';
+        }
+    }
+    return stamp;
+}
+
+void CRecorder::Start()
+{
+    std::string folder;
+    if (!PickFolder(&folder))
+        return; // cancelled: nothing changes, nothing is shown
+    m_state.recording = 1;
+    CloseFile();
+    m_status.clear();
+    m_tail.clear();
+    m_bHeaderEnded = false;
+    m_written = 0;
+    m_state.headerCount = 0;
+    if (!OpenFile(folder) || !Connect()) {
+        Finish(3);
+        return;
+    }
+    // Banner 1 and the lamp then alternate with the tick.
+    m_skin.SetLampVisible(false);
+    m_message(1);
+}
+
+bool CRecorder::PickFolder(std::string* folder)
+{
+    if (m_bSeamFolder) {
+        *folder = m_seamFolder;
+        return !folder->empty();
+    }
+    BROWSEINFOA info = {};
+    info.hwndOwner = m_hWnd;
+    info.pidlRoot = NULL;
+    info.pszDisplayName = NULL;
+    info.lpszTitle = PICKER_TITLE;
+    info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN;
+    m_bPicking = true;
+    LPITEMIDLIST list = SHBrowseForFolderA(&info);
+    m_bPicking = false;
+    if (list == NULL)
+        return false;
+    char path[MAX_PATH] = "";
+    BOOL ok = SHGetPathFromIDListA(list, path);
+    CoTaskMemFree(list);
+    path[MAX_PATH - 1] = '\0';
+    *folder = path;
+    return ok && !folder->empty();
+}
+
+// Never writes over an existing file: a second recording with the same stamp gets "-2", and so on.
+bool CRecorder::OpenFile(const std::string& folder)
+{
+    std::string base = folder;
+    // The picker answers drive roots, and sometimes other folders, with their backslash already on.
+    if (base.empty() || (base[base.size() - 1] != '\\' && base[base.size() - 1] != '/'))
+        base += '\\';
+    base += FILE_PREFIX + GETFNAME();
+    for (int n = 1; n <= MAX_SUFFIX; ++n) {
+        std::string name = base + (n == 1 ? std::string() : "-" + std::to_string(n)) + FILE_SUFFIX;
+        m_hFile = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                              NULL);
+        if (m_hFile != INVALID_HANDLE_VALUE)
+            return true;
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+            return false;
+    }
+    return false;
+}
+
+bool CRecorder::Connect()
+{
+    if (!m_bWinsock)
+        return false;
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(STREAM_PORT);
+    address.sin_addr.s_addr = inet_addr(STREAM_HOST);
+    if (address.sin_addr.s_addr == INADDR_NONE) {
+        // A name: the one lookup blocks briefly; a host not found ends the recording here.
+        hostent* host = gethostbyname(STREAM_HOST);
+        if (host == NULL || host->h_addrtype != AF_INET || host->h_addr_list[0] == NULL)
+            return false;
+        std::memcpy(&address.sin_addr, host->h_addr_list[0], sizeof(address.sin_addr));
+    }
+    m_socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (m_socket == INVALID_SOCKET)
+        return false;
+    // Makes the socket non-blocking; its events come to the main window.
+    if (WSAAsyncSelect(m_socket, m_hWnd, WM_PELRADIO_SOCKET, FD_CONNECT | FD_READ | FD_CLOSE) != 0)
+        return false;
+    if (connect(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 &&
+        WSAGetLastError() != WSAEWOULDBLOCK)
+        return false;
+    return true;
+}
+
+void CRecorder::OnSocketEvent(WPARAM wParam, LPARAM lParam)
+{
+    // Events still queued for a socket closed since then belong to no recording.
+    if (m_socket == INVALID_SOCKET || static_cast<SOCKET>(wParam) != m_socket || m_state.recording == 0)
+        return;
+    int error = WSAGETSELECTERROR(lParam);
+    switch (WSAGETSELECTEVENT(lParam)) {
+    case FD_CONNECT:
+        OnConnected(error);
+        break;
+    case FD_READ: {
+        std::string block;
+        if (error != 0 || !ReadAvailable(&block)) {
+            OnClosed();
+            return;
+        }
+        if (!block.empty() && !OnBlock(block))
+            Finish(3);
+        break;
+    }
+    case FD_CLOSE: {
+        // What arrived before the close is still part of the recording.
+        std::string block;
+        if (ReadAvailable(&block) && !block.empty() && !OnBlock(block)) {
+            Finish(3);
+            return;
+        }
+        OnClosed();
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+// A refused connection ends the recording with the error banner.
+void CRecorder::OnConnected(int error)
+{
+    if (error != 0) {
+        Finish(3);
+        return;
+    }
+    const int length = static_cast<int>(sizeof(STREAM_REQUEST) - 1);
+    int sent = 0;
+    while (sent < length) {
+        int n = send(m_socket, STREAM_REQUEST + sent, length - sent, 0);
+        if (n == SOCKET_ERROR) {
+            if (WSAGetLastError() == WSAEWOULDBLOCK) {
+                Sleep(1); // 18 bytes into an empty send buffer: a wait here is at most momentary
+                continue;
+            }
+            Finish(3);
+            return;
+        }
+        sent += n;
+    }
+}
+
+bool CRecorder::ReadAvailable(std::string* block)
+{
+    char piece[READ_PIECE];
+    for (;;) {
+        int n = recv(m_socket, piece, sizeof(piece), 0);
+        if (n > 0) {
+            block->append(piece, n);
+            continue;
+        }
+        if (n == 0)
+            return true; // the server closed; FD_CLOSE follows
+        return WSAGetLastError() == WSAEWOULDBLOCK;
+    }
+}
+
+// headerCount 0: the block with the status line, dropped; 1: the next block, dropped; 2: written.
+bool CRecorder::OnBlock(const std::string& block)
+{
+    switch (m_state.headerCount) {
+    case 0: {
+        // A status line split over several arrivals is judged once it is whole.
+        m_status += block;
+        size_t end = m_status.find('\n');
+        if (end == std::string::npos) {
+            if (m_status.size() < STATUS_LIMIT)
+                return true;
+            end = m_status.size();
+        }
+        if (!IsStatusOk(m_status.substr(0, end)))
+            return false;
+        m_state.headerCount = 1;
+        m_tail.clear();
+        break;
+    }
+    case 1:
+        m_state.headerCount = 2;
+        break;
+    default: {
+        DWORD written = 0;
+        if (!WriteFile(m_hFile, block.data(), static_cast<DWORD>(block.size()), &written, NULL) ||
+            written != block.size())
+            return false;
+        m_written += written;
+        return true;
+    }
+    }
+    // A header longer than the two dropped blocks is dropped to its end: header text never reaches the file.
+    if (!m_bHeaderEnded) {
+        std::string seen = m_tail + (m_state.headerCount == 1 ? m_status : block);
+        m_bHeaderEnded = seen.find("\r\n\r\n") != std::string::npos || seen.find("\n\n") != std::string::npos;
+        m_tail = seen.substr(seen.size() > 3 ? seen.size() - 3 : 0);
+        if (!m_bHeaderEnded && m_state.headerCount == 2)
+            m_state.headerCount = 1;
+    }
+    return true;
+}
+
+// The server closed: before any audio was written that is a failure; afterwards the recording is complete.
+void CRecorder::OnClosed() { Finish(m_written > 0 ? 2 : 3); }
+
+void CRecorder::Finish(int banner)
+{
+    m_state.recording = 0;
+    CloseSocket();
+    CloseFile();
+    m_skin.SetLampVisible(false);
+    m_message(banner);
+    Beep();
+}
+
+void CRecorder::CloseSocket()
+{
+    if (m_socket == INVALID_SOCKET)
+        return;
+    closesocket(m_socket);
+    m_socket = INVALID_SOCKET;
+}
+
+void CRecorder::CloseFile()
+{
+    if (m_hFile == INVALID_HANDLE_VALUE)
+        return;
+    CloseHandle(m_hFile);
+    m_hFile = INVALID_HANDLE_VALUE;
+}
+
+void CRecorder::Beep()
+{
+    MessageBeep(MB_OK);
+    if (m_seamLog.empty())
+        return;
+    HANDLE log = CreateFileA(m_seamLog.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, NULL);
+    if (log == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    WriteFile(log, "BEEP\r\n", 6, &written, NULL);
+    CloseHandle(log);
+}

@@ -1,0 +1,68 @@
+// pelradio's stream recorder: the record tab's folder picker, its own connection to the stream, the MP3 file.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+struct CWindowState;
+class CSkin;
+
+// Everything here runs on the user-interface thread: the tab's clicks and the socket's events
+// (WSAAsyncSelect) both arrive as the main window's messages, so no field is shared between threads.
+class CRecorder
+{
+public:
+    // message shows banner n (MESSAGE); state and skin belong to the main window and outlive the recorder.
+    CRecorder(CWindowState& state, CSkin& skin, std::function<void(int)> message);
+    // Ending the program during a recording keeps what was written.
+    ~CRecorder();
+    CRecorder(const CRecorder&) = delete;
+    CRecorder& operator=(const CRecorder&) = delete;
+
+    // The main window: owner of the folder picker and receiver of WM_PELRADIO_SOCKET.
+    void Attach(HWND window);
+    // The record tab: starts a recording when none runs, otherwise ends it normally.
+    void Toggle();
+    // WM_PELRADIO_SOCKET: wParam the socket, lParam its event and error.
+    void OnSocketEvent(WPARAM wParam, LPARAM lParam);
+
+    // The time stamp of a new file's name: short date and time, characters names cannot hold made "-".
+    static std::string GETFNAME();
+
+private:
+    void Start();
+    // Normal ending (banner 2) or error ending (banner 3).
+    void Finish(int banner);
+    bool PickFolder(std::string* folder);
+    bool OpenFile(const std::string& folder);
+    bool Connect();
+    void OnConnected(int error);
+    // Reads what is available; false when the connection failed.
+    bool ReadAvailable(std::string* block);
+    // Handles one received block; false when the recording must end with an error.
+    bool OnBlock(const std::string& block);
+    void OnClosed();
+    void CloseSocket();
+    void CloseFile();
+    void Beep();
+
+    CWindowState& m_state;
+    CSkin& m_skin;
+    std::function<void(int)> m_message;
+    HWND m_hWnd;
+    bool m_bWinsock;
+    bool m_bPicking;     // the folder picker is open: the tab does nothing meanwhile
+    SOCKET m_socket;     // INVALID_SOCKET when no connection is open
+    HANDLE m_hFile;      // INVALID_HANDLE_VALUE when no file is open
+    std::string m_status; // the answer's start, gathered until its status line is complete
+    std::string m_tail;   // the last bytes dropped, to find the header's end across blocks
+    bool m_bHeaderEnded;  // the blank line after the header has gone by
+    unsigned long long m_written;
+    // Test seams, read once at start: the picker's answer and a log of the beeps.
+    bool m_bSeamFolder;
+    std::string m_seamFolder;
+    std::string m_seamLog;
+};

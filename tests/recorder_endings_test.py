@@ -1,0 +1,123 @@
+"""How recordings end against stations that misbehave: no station (refused), an ICY or HTTP 404,
+a station that closes before or after audio was written, a silent one stopped by the tab, an
+HTTP/1.0 200 station that records fine; and a cancelled folder picker that changes nothing."""
+import os
+import shutil
+import sys
+import tempfile
+import time
+
+from harness import Checks, Station, wait_for
+from recorder_support import (Pelradio, RECORD_TAB, read, recorder_connections, recordings, tail_offset,
+                              wait_ports_free)
+
+
+class Trial:
+    """One recording against whatever listens on the station's port, with the banner it ends with."""
+
+    def __init__(self, c, player, folder):
+        self.c, self.player, self.folder = c, player, folder
+        self.beeps = player.beeps()
+
+    def run(self, what, banner, stop_after=None):
+        """Starts a recording; stops it with the tab after stop_after seconds, or waits for it to end
+        by itself. Returns the new file's bytes (None when there is no new file)."""
+        c, player = self.c, self.player
+        before = set(recordings(self.folder))
+        player.click(RECORD_TAB)
+        if stop_after is not None:
+            time.sleep(stop_after)
+            c.check(player.state()[0] in ([1], []), "%s: still recording before the tab stops it" % what)
+            player.click(RECORD_TAB)
+        c.check(player.wait_state([banner], False, seconds=10),
+                "%s: banner %d, the lamp hidden: %r" % (what, banner, player.state()))
+        self.beeps += 1
+        c.check(wait_for(lambda: player.beeps() == self.beeps, 5), "%s: one beep" % what)
+        time.sleep(1.2)
+        state = player.state()
+        c.check(state == ([banner], False), "%s: no more blinking afterwards: %r" % (what, state))
+        new = sorted(set(recordings(self.folder)) - before)
+        c.check(len(new) <= 1, "%s: at most one new file" % what)
+        return read(new[0]) if new else None
+
+
+def main():
+    c = Checks()
+    if not wait_ports_free():
+        print("ports 11000 and 11001 stay busy")
+        return 1
+    work = tempfile.mkdtemp(prefix="recorder-")
+    folder = os.path.join(work, "records")
+    sent = os.path.join(work, "sent")
+    os.makedirs(folder)
+    player = None
+    try:
+        player = Pelradio(work, folder)
+        c.check(player.origin is not None, "the window appears")
+        trial = Trial(c, player, folder)
+
+        data = trial.run("no station: refused", 3)
+        c.check(not data, "refused: the file stays empty")
+
+        for name, args in (("ICY 404", ("--icy-status", "--status", "404 Not Found")),
+                           ("HTTP 404", ("--status", "404 Not Found"))):
+            with Station(*args, port=11000, lifetime=30):
+                data = trial.run(name, 3)
+                c.check(not data, "%s: nothing written" % name)
+
+        with Station("--close-after", "10", port=11000, lifetime=30):
+            data = trial.run("closed before audio was written", 3)
+            c.check(not data, "closed early: nothing written")
+
+        with Station("--silence", port=11000, lifetime=30):
+            data = trial.run("stopped before any answer", 2, stop_after=1.5)
+            c.check(data == b"", "stopped before any answer: an empty file")
+
+        for name, args in (("HTTP/1.0 200 station", ("--http",)),
+                           ("closed after audio was written",
+                            ("--close-after", "150000", "--burst", "16384", "--kbps", "256"))):
+            shutil.rmtree(sent, ignore_errors=True)
+            os.makedirs(sent)
+            with Station("--record-sent", sent, *args, port=11000, lifetime=30):
+                data = trial.run(name, 2, stop_after=3 if "--http" in args else None)
+                records = recorder_connections(sent)
+                c.check(len(records) == 1, "%s: one recorder connection" % name)
+                if records and data:
+                    offset = tail_offset(data, records[0])
+                    c.check(offset >= 0 and len(data) > 10000,
+                            "%s: %d bytes, one contiguous piece of what was sent, at %d" % (name, len(data), offset))
+                    if "--close-after" in args:
+                        c.check(offset + len(data) == len(records[0]), "%s: kept to the last byte" % name)
+                else:
+                    c.check(False, "%s: a file with the stream" % name)
+        c.check(player.close(), "the program ends")
+
+        # A cancelled picker: no change, no banner, no beep, no connection.
+        shutil.rmtree(sent, ignore_errors=True)
+        os.makedirs(sent)
+        with Station("--record-sent", sent, port=11000, lifetime=40):
+            player = Pelradio(work, "")
+            beeps = player.beeps()
+            files = recordings(folder)
+            time.sleep(1)
+            c.check(player.state() == ([], False), "before the cancelled pick: no banner, no lamp")
+            player.click(RECORD_TAB)
+            time.sleep(2)
+            c.check(player.state() == ([], False), "cancelled: no banner, no lamp")
+            player.click(RECORD_TAB)
+            time.sleep(1.5)
+            c.check(player.state() == ([], False), "cancelled again: still nothing shown")
+            c.check(player.beeps() == beeps, "cancelled: no beep")
+            c.check(recordings(folder) == files, "cancelled: no file")
+            c.check(recorder_connections(sent) == [], "cancelled: no connection to the station")
+            c.check(player.close(), "the program ends")
+        player = None
+    finally:
+        if player is not None:
+            player.close()
+        shutil.rmtree(work, ignore_errors=True)
+    return c.finish()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
