@@ -98,44 +98,50 @@ void CControlHost::Destroy()
     m_control.Release();
 }
 
+HRESULT CControlHost::Put(DISPID id, VARIANT* value)
+{
+    if (!m_control)
+        return E_UNEXPECTED;
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS params = {value, &named, 1, 1};
+    return m_control->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, NULL, NULL, NULL);
+}
+
 HRESULT CControlHost::PutShort(DISPID id, short value)
 {
     VARIANT arg;
     VariantInit(&arg);
     V_VT(&arg) = VT_I2;
     V_I2(&arg) = value;
-    DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS params = {&arg, &named, 1, 1};
-    if (!m_control)
-        return E_UNEXPECTED;
-    return m_control->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, NULL, NULL, NULL);
+    return Put(id, &arg);
 }
 
 HRESULT CControlHost::PutString(DISPID id, const wchar_t* value)
 {
-    if (!m_control)
-        return E_UNEXPECTED;
     VARIANT arg;
     VariantInit(&arg);
     V_VT(&arg) = VT_BSTR;
     V_BSTR(&arg) = SysAllocString(value);
-    DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS params = {&arg, &named, 1, 1};
-    HRESULT hr = m_control->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, NULL, NULL, NULL);
+    HRESULT hr = Put(id, &arg);
     VariantClear(&arg);
     return hr;
 }
 
-HRESULT CControlHost::GetShort(DISPID id, short* value)
+// A property's value converted to the wanted type; the caller clears it.
+HRESULT CControlHost::GetAs(DISPID id, VARTYPE type, VARIANT* value)
 {
+    VariantInit(value);
     if (!m_control)
         return E_UNEXPECTED;
-    VARIANT result;
-    VariantInit(&result);
     DISPPARAMS none = {NULL, NULL, 0, 0};
-    HRESULT hr = m_control->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &result, NULL, NULL);
-    if (SUCCEEDED(hr))
-        hr = VariantChangeType(&result, &result, 0, VT_I2);
+    HRESULT hr = m_control->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, value, NULL, NULL);
+    return SUCCEEDED(hr) ? VariantChangeType(value, value, 0, type) : hr;
+}
+
+HRESULT CControlHost::GetShort(DISPID id, short* value)
+{
+    VARIANT result;
+    HRESULT hr = GetAs(id, VT_I2, &result);
     if (SUCCEEDED(hr))
         *value = V_I2(&result);
     VariantClear(&result);
@@ -144,14 +150,8 @@ HRESULT CControlHost::GetShort(DISPID id, short* value)
 
 HRESULT CControlHost::GetString(DISPID id, std::wstring* value)
 {
-    if (!m_control)
-        return E_UNEXPECTED;
     VARIANT result;
-    VariantInit(&result);
-    DISPPARAMS none = {NULL, NULL, 0, 0};
-    HRESULT hr = m_control->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &result, NULL, NULL);
-    if (SUCCEEDED(hr))
-        hr = VariantChangeType(&result, &result, 0, VT_BSTR);
+    HRESULT hr = GetAs(id, VT_BSTR, &result);
     if (SUCCEEDED(hr))
         value->assign(V_BSTR(&result), SysStringLen(V_BSTR(&result)));
     VariantClear(&result);

@@ -80,6 +80,8 @@ private:
     };
 
     HRESULT CreateObject();
+    HRESULT Put(DISPID id, VARIANT* value);
+    HRESULT GetAs(DISPID id, VARTYPE type, VARIANT* value);
     void ConnectEvents();
 
     std::function<void(DISPID)> m_onEvent;
