@@ -415,6 +415,12 @@ bool IsStopCommandWaiting()
            PeekMessageA(&msg, NULL, WM_PLAYER_QUIT, WM_PLAYER_QUIT, PM_NOREMOVE);
 }
 
+bool IsNewerCommandWaiting()
+{
+    MSG msg;
+    return IsStopCommandWaiting() || PeekMessageA(&msg, NULL, WM_PLAYER_PLAY, WM_PLAYER_PLAY, PM_NOREMOVE);
+}
+
 CHttpStream::CHttpStream() : m_pRing(NULL), m_nMetaInterval(0), m_bEnded(0), m_hReaderThread(NULL) {}
 
 CHttpStream::~CHttpStream()
@@ -435,12 +441,10 @@ int CHttpStream::Open(HWND notifyWnd, const char* url)
         return 1;
     }
 
-    // Pre-buffer, unless the worker has been told to stop meanwhile.
-    while (!m_bEnded && m_pRing->GetFilled() < HTTP_PREBUFFER) {
+    // Pre-buffer, unless the worker has been told to stop or to play another station
+    // meanwhile: switching must never wait on a silent server.
+    while (!m_bEnded && m_pRing->GetFilled() < HTTP_PREBUFFER && !IsNewerCommandWaiting())
         Sleep(POLL_MS);
-        if (IsStopCommandWaiting())
-            break;
-    }
     return 1;
 }
 
@@ -464,9 +468,9 @@ unsigned CHttpStream::Read(void* buf, unsigned size, unsigned count)
     unsigned need = size * count;
     if (m_pRing == NULL || need > m_pRing->GetCapacity())
         return 0;
-    // A stalled server must not hold the worker's stop or quit: give up when one waits.
+    // A stalled server must not hold the worker's next command: give up when one waits.
     while (!m_bEnded && m_pRing->GetFilled() < need) {
-        if (IsStopCommandWaiting())
+        if (IsNewerCommandWaiting())
             return 0;
         Sleep(POLL_MS);
     }

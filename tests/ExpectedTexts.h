@@ -17,3 +17,4 @@
 #define EXPECT_MIXER_GET_FAILED "Couldn't get control details. Please check your soundcard setting."
 #define EXPECT_MIXER_SET_FAILED "Couldn't set control details. Please check your soundcard setting."
 #define EXPECT_NO_SOUND_OUTPUT "\xbb\xe7\xbf\xee\xb5\xe5 \xc3\xe2\xb7\xc2\xc0\xbb \xc3\xca\xb1\xe2\xc8\xad\xc7\xcf\xc1\xf6 \xb8\xf8\xc7\xdf\xbd\xc0\xb4\xcf\xb4\xd9." // 사운드 출력을 초기화하지 못했습니다.
+#define EXPECT_SOUND_OUTPUT_FAILED "\xbb\xe7\xbf\xee\xb5\xe5 \xc3\xe2\xb7\xc2\xbf\xa1 \xbd\xc7\xc6\xd0\xc7\xdf\xbd\xc0\xb4\xcf\xb4\xd9." // 사운드 출력에 실패했습니다.
