@@ -6,6 +6,7 @@
 #include <process.h>
 #include <vector>
 
+#include "HttpHeader.h"
 #include "HttpUrl.h"
 #include "PlayerMessages.h"
 #include "RingBuffer.h"
@@ -28,27 +29,6 @@ char* CopyText(const char* text, size_t len)
     return copy;
 }
 
-// Returns the position of needle in the first len bytes of data, or -1. Unlike strstr it
-// is not stopped by a zero byte in audio that arrived together with the header.
-int FindBytes(const char* data, int len, const char* needle)
-{
-    int n = static_cast<int>(strlen(needle));
-    for (int i = 0; i + n <= len; ++i)
-        if (memcmp(data + i, needle, n) == 0)
-            return i;
-    return -1;
-}
-
-// Length of the header block including its blank line, or -1 while it is incomplete.
-int FindHeaderEnd(const char* data, int len)
-{
-    int at = FindBytes(data, len, "\r\n\r\n");
-    if (at >= 0)
-        return at + 4;
-    at = FindBytes(data, len, "\n\n");
-    return at >= 0 ? at + 2 : -1;
-}
-
 void PostText(HWND window, char* text)
 {
     if (!PostPlayerMessage(window, WM_PLAYER_METADATA, reinterpret_cast<WPARAM>(text), 0))
@@ -62,7 +42,7 @@ void PostText(HWND window, char* text)
 class CStreamReader
 {
 public:
-    explicit CStreamReader(CHttpStream* stream) : m_stream(stream), m_socket(NULL), m_budget(CONNECT_BUDGET), m_count(0), m_pendingPos(0), m_sinceMeta(0)
+    explicit CStreamReader(CHttpStream* stream) : m_stream(stream), m_socket(NULL), m_budget(CONNECT_BUDGET), m_redirects(0), m_count(0), m_pendingPos(0), m_sinceMeta(0)
     {
     }
     ~CStreamReader() { Release(); }
@@ -95,6 +75,7 @@ private:
     CSocketClient* m_socket;
     CHttpUrl m_url;
     int m_budget;
+    int m_redirects;
     char m_buffer[HTTP_HEADER_MAX + 1];
     int m_count;
     // Stream bytes that came in with the header, handed out before the socket is read again
@@ -137,7 +118,12 @@ bool CStreamReader::Connect()
                 return false;
             }
             if (--m_budget <= 0) {
-                // Giving up is silent: the owner sees the stream end.
+                // Giving up is silent, the owner sees the stream end; unless redirects spent
+                // the budget: then the answers were unusable.
+                if (m_redirects > 0) {
+                    ErrorExit(TEXT_BAD_RESPONSE, 3);
+                    return false;
+                }
                 m_stream->MarkEnded();
                 Release();
                 return false;
@@ -198,16 +184,22 @@ bool CStreamReader::ReceiveHeaderUntil(bool (CStreamReader::*complete)() const)
 }
 
 // A 302 with a "Location: " line restarts the run at its target. The match is exact, as
-// servers write it; a 302 without one is streamed like a 200.
+// servers write it; a 302 without one, or with an empty one, is streamed like a 200.
+// *redirected: the run does not go on with this answer; false returned: the run has ended.
 bool CStreamReader::FollowRedirect(int headerLength, bool* redirected)
 {
     *redirected = false;
-    int at = FindBytes(m_buffer, headerLength, "Location: ");
-    if (at < 0)
+    char target[HTTP_LOCATION_MAX + 1];
+    if (!ParseLocation(m_buffer, headerLength, target))
         return true;
-    char target[256];
-    if (sscanf(m_buffer + at, "Location: %255[^\r\n]", target) != 1)
-        return true;
+    // Each redirect spends one unit of the run's connection budget: a loop of redirects ends
+    // as an unusable answer, not silently.
+    if (--m_budget <= 0) {
+        ErrorExit(TEXT_BAD_RESPONSE, 3);
+        *redirected = true; // the run is over
+        return false;
+    }
+    ++m_redirects;
     delete[] m_stream->m_pszUrl;
     m_stream->m_pszUrl = CopyText(target, strlen(target));
     Release();
@@ -367,8 +359,8 @@ void CStreamReader::Run()
             return;
 
         int status = 0;
-        char reason[256] = "";
-        if (sscanf(m_buffer, " %*s %d %255[^\r\n]", &status, reason) < 1) {
+        char reason[HTTP_REASON_MAX + 1] = "";
+        if (!ParseStatusLine(m_buffer, m_count, &status, reason)) {
             ErrorExit(TEXT_BAD_RESPONSE, 3);
             return;
         }

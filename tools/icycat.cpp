@@ -7,6 +7,7 @@
 #include <process.h>
 #include <string>
 
+#include "ConsoleText.h"
 #include "HttpStream.h"
 #include "PlayerHost.h"
 #include "PlayerMessages.h"
@@ -71,13 +72,13 @@ LRESULT CALLBACK ReportWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
         return 0;
     case WM_PLAYER_METADATA: {
         char* text = reinterpret_cast<char*>(wParam);
-        PrintLine("METADATA " + ToUtf8(text));
+        PrintLine("METADATA " + EscapeControls(ToUtf8(text)));
         delete[] text;
         return 0;
     }
     case WM_PLAYER_MESSAGE:
         PrintLine("MESSAGE " + std::to_string(static_cast<int>(lParam)) + " " +
-                  ToUtf8(reinterpret_cast<const char*>(wParam)));
+                  EscapeControls(ToUtf8(reinterpret_cast<const char*>(wParam))));
         return 0;
     case WM_PLAYER_STARTED:
         PrintLine("STARTED");
