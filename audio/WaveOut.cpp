@@ -4,7 +4,9 @@
 #include "AudioDecoder.h"
 #include "StatusText.h"
 
-CWaveOut::CWaveOut() : m_hWnd(NULL), m_hEvent(NULL), m_bOpen(0), m_pBlocks(NULL), m_hDevice(NULL), m_pSource(NULL)
+CWaveOut::CWaveOut(CWaveOutApi* api)
+    : m_hWnd(NULL), m_hEvent(NULL), m_bOpen(0), m_pBlocks(NULL), m_hDevice(NULL), m_pSource(NULL),
+      m_pApi(api != NULL ? api : CWaveOutApi::System())
 {
     ZeroMemory(&m_format, sizeof(m_format));
     ZeroMemory(m_headers, sizeof(m_headers));
@@ -34,7 +36,7 @@ int CWaveOut::Open(CAudioDecoder* source, HWND window)
     m_format.cbSize = 0;
 
     if (m_hEvent == NULL || m_pBlocks == NULL ||
-        waveOutOpen(&m_hDevice, WAVE_MAPPER, &m_format, reinterpret_cast<DWORD_PTR>(m_hEvent), 0, CALLBACK_EVENT) !=
+        m_pApi->Open(&m_hDevice, WAVE_MAPPER, &m_format, reinterpret_cast<DWORD_PTR>(m_hEvent), 0, CALLBACK_EVENT) !=
             MMSYSERR_NOERROR) {
         m_hDevice = NULL;
         ReleaseStorage();
@@ -46,7 +48,20 @@ int CWaveOut::Open(CAudioDecoder* source, HWND window)
         ZeroMemory(&m_headers[i], sizeof(WAVEHDR));
         m_headers[i].lpData = m_pBlocks + i * WAVEOUT_BLOCK_SIZE;
         m_headers[i].dwBufferLength = WAVEOUT_BLOCK_SIZE;
-        waveOutPrepareHeader(m_hDevice, &m_headers[i], sizeof(WAVEHDR));
+    }
+    for (int i = 0; i < WAVEOUT_BLOCKS; ++i) {
+        if (m_pApi->Prepare(m_hDevice, &m_headers[i]) != MMSYSERR_NOERROR) {
+            // A device that cannot take its blocks would stall silently with the stream open:
+            // end the stream instead, so that the owner moves on.
+            for (int j = 0; j < i; ++j)
+                m_pApi->Unprepare(m_hDevice, &m_headers[j]);
+            m_pApi->Close(m_hDevice);
+            m_hDevice = NULL;
+            ReleaseStorage();
+            SendStatusText(window, TEXT_SOUND_OUTPUT_FAILED, 1);
+            source->Close();
+            return 0;
+        }
     }
     // Decoding happens in Refill on this thread: it must not fall behind the device.
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
@@ -56,7 +71,7 @@ int CWaveOut::Open(CAudioDecoder* source, HWND window)
 
 bool CWaveOut::SetVolume(DWORD raw)
 {
-    return m_hDevice != NULL && waveOutSetVolume(m_hDevice, raw) == MMSYSERR_NOERROR;
+    return m_hDevice != NULL && m_pApi->SetVolume(m_hDevice, raw) == MMSYSERR_NOERROR;
 }
 
 void CWaveOut::Refill()
@@ -72,8 +87,10 @@ void CWaveOut::Refill()
         unsigned length = WAVEOUT_BLOCK_SIZE;
         int more = m_pSource->Read(header->lpData, &length);
         header->dwBufferLength = length;
-        if (length > 0)
-            waveOutWrite(m_hDevice, header, sizeof(WAVEHDR));
+        if (length > 0 && m_pApi->Write(m_hDevice, header) != MMSYSERR_NOERROR) {
+            SendStatusText(m_hWnd, TEXT_SOUND_OUTPUT_FAILED, 1);
+            more = 0;
+        }
         if (!more) {
             m_pSource->Close();
             return;
@@ -96,13 +113,13 @@ void CWaveOut::Close()
     if (m_hDevice == NULL)
         return;
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL);
-    waveOutReset(m_hDevice);
+    m_pApi->Reset(m_hDevice);
     for (int i = 0; i < WAVEOUT_BLOCKS; ++i) {
         m_headers[i].dwBufferLength = WAVEOUT_BLOCK_SIZE;
-        waveOutUnprepareHeader(m_hDevice, &m_headers[i], sizeof(WAVEHDR));
+        m_pApi->Unprepare(m_hDevice, &m_headers[i]);
     }
     ReleaseStorage();
-    waveOutClose(m_hDevice);
+    m_pApi->Close(m_hDevice);
     m_hDevice = NULL;
     m_bOpen = 0;
 }

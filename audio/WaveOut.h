@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include "WaveOutApi.h"
+
 class CAudioDecoder;
 
 #define WAVEOUT_BLOCKS 8
@@ -12,18 +14,21 @@ class CAudioDecoder;
 class CWaveOut
 {
 public:
-    CWaveOut();
+    // api: the device calls; null for the system's.
+    explicit CWaveOut(CWaveOutApi* api = NULL);
     virtual ~CWaveOut();
 
     CWaveOut(const CWaveOut&) = delete;
     CWaveOut& operator=(const CWaveOut&) = delete;
 
     // Opens the wave mapper at the source's sample rate; 1 on success. A failure is
-    // reported to window.
+    // reported to window; a device that opened but would not take its blocks also closes the
+    // source, which ends the stream.
     int Open(CAudioDecoder* source, HWND window);
     // Stops at once: queued blocks are dropped.
     void Close();
-    // Gives every block the device does not hold to the source and queues it.
+    // Gives every block the device does not hold to the source and queues it. A block the
+    // device refuses is reported and closes the source: the stream ends.
     void Refill();
     int IsIdle() const;
     int IsOpen() const { return m_bOpen; }
@@ -45,4 +50,5 @@ private:
     WAVEHDR m_headers[WAVEOUT_BLOCKS];
     HWAVEOUT m_hDevice;
     CAudioDecoder* m_pSource;
+    CWaveOutApi* m_pApi;
 };

@@ -9,10 +9,24 @@ STDMETHODIMP CClassFactory::QueryInterface(REFIID iid, void** object)
         return E_POINTER;
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
         *object = static_cast<IClassFactory*>(this);
+        AddRef();
         return S_OK;
     }
     *object = NULL;
     return E_NOINTERFACE;
+}
+
+STDMETHODIMP_(ULONG) CClassFactory::AddRef()
+{
+    CModule::Lock();
+    return static_cast<ULONG>(InterlockedIncrement(&m_refs));
+}
+
+STDMETHODIMP_(ULONG) CClassFactory::Release()
+{
+    LONG refs = InterlockedDecrement(&m_refs);
+    CModule::Unlock();
+    return static_cast<ULONG>(refs);
 }
 
 STDMETHODIMP CClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void** object)

@@ -13,17 +13,18 @@ class CClassFactory : public IClassFactory
 {
 public:
     CClassFactory(const CLSID& clsid, CreateObjectFn create, UpdateRegistryFn updateRegistry)
-        : m_clsid(clsid), m_create(create), m_updateRegistry(updateRegistry)
+        : m_clsid(clsid), m_create(create), m_updateRegistry(updateRegistry), m_refs(0)
     {
     }
 
     const CLSID& ClassId() const { return m_clsid; }
     HRESULT UpdateRegistry(bool registering) const { return m_updateRegistry(registering); }
 
-    // IUnknown: the factory is static; references do not count.
+    // IUnknown: the factory is static and never freed, but each reference handed out holds the
+    // module loaded, as a live object does, so DllCanUnloadNow says no while a caller keeps one.
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
     // IClassFactory
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** object) override;
     STDMETHODIMP LockServer(BOOL lock) override;
@@ -36,4 +37,5 @@ private:
     const CLSID& m_clsid;
     CreateObjectFn m_create;
     UpdateRegistryFn m_updateRegistry;
+    volatile LONG m_refs; // any caller's thread, through AddRef and Release
 };

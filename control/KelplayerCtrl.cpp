@@ -25,6 +25,7 @@ const DWORD KEL_MISC_STATUS = OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_SETCLIENTSIT
                               OLEMISC_CANTLINKINSIDE | OLEMISC_RECOMPOSEONRESIZE;
 const UINT IDS_KELPLAYER = 1;
 const UINT IDB_KELPLAYER = 1;
+const UINT_PTR TIMER_RECONNECT = 1;
 
 const COleControlInfo KEL_CONTROL_INFO = {
     &CLSID_Kelplayer, &DIID__DKelplayer, &DIID__DKelplayerEvents, &CLSID_KelplayerPropPage, KEL_MISC_STATUS, 1, 0,
@@ -36,7 +37,8 @@ static_assert(KEL_MISC_STATUS == 0x20191, "the control's status bits");
 CKelplayerCtrl::CKelplayerCtrl()
     : COleControl(KEL_CONTROL_INFO), m_nMessageLevel(0), m_bStopped(FALSE),
       m_bWinsockStarted(FALSE), m_nBufferState(0), m_pszMetadata(NULL), m_dwWorkerThreadId(0),
-      m_pMixer(NULL), m_pSocket(NULL), m_posPlay(m_urlList.end()), m_pszStatusText(NULL)
+      m_pMixer(NULL), m_pSocket(NULL), m_posPlay(m_urlList.end()), m_pszStatusText(NULL),
+      m_bAttemptPlayed(FALSE), m_bPausing(FALSE)
 {
     // The report window exists already: texts raised from here on reach it (no sink listens yet).
     m_bWinsockStarted = StartWinsock(GetPlayerWindow());
@@ -66,6 +68,7 @@ CKelplayerCtrl::~CKelplayerCtrl()
     while (GetReportWindow() != NULL &&
            PeekMessageA(&msg, GetReportWindow(), WM_PLAYER_METADATA, WM_PLAYER_METADATA, PM_REMOVE | PM_QS_POSTMESSAGE))
         delete[] reinterpret_cast<char*>(msg.wParam);
+    CancelPause();
     // The window goes first: a status text that the worker sends meanwhile then fails at once
     // instead of waiting for this thread, which waits for the worker.
     DestroyReportWindow();
@@ -140,6 +143,12 @@ void CKelplayerCtrl::SetUrl(const std::string& value)
     }
     m_posPlay = m_urlList.begin();
     SetModifiedFlag(true);
+    // A new list starts its pacing afresh and cuts a pause short: its first entry is tried at once.
+    m_pacing.Reset();
+    if (m_bPausing) {
+        CancelPause();
+        PlayNext();
+    }
 }
 
 std::string CKelplayerCtrl::GetMetadata() const
@@ -157,8 +166,17 @@ void CKelplayerCtrl::SetMetadata(const std::string& value)
 
 void CKelplayerCtrl::Play()
 {
+    // The container's own Play starts afresh: no pause, no failures counted.
+    CancelPause();
+    m_pacing.Reset();
+    PlayNext();
+}
+
+void CKelplayerCtrl::PlayNext()
+{
     if (m_posPlay == m_urlList.end())
         return;
+    m_bAttemptPlayed = FALSE;
     m_nMessageLevel = 0;
     m_bStopped = FALSE;
     const std::string& entry = *m_posPlay;
@@ -172,6 +190,7 @@ void CKelplayerCtrl::Play()
 
 void CKelplayerCtrl::Stop()
 {
+    CancelPause();
     m_nMessageLevel = 0;
     m_bStopped = TRUE;
     PostThreadMessageA(m_dwWorkerThreadId, WM_PLAYER_STOP, 0, 0);
@@ -250,9 +269,21 @@ bool CKelplayerCtrl::OnReportMessage(UINT message, WPARAM wParam, LPARAM lParam,
     case WM_PLAYER_STOP:
         Stop();
         return true;
+    case WM_PLAYER_STARTED:
+        // Audio plays: the attempt did not fail, whatever ends it later.
+        m_bAttemptPlayed = TRUE;
+        m_pacing.Reset();
+        return true;
     case WM_PLAYER_ENDED:
         if (!m_bStopped)
-            Play();
+            OnEnded();
+        return true;
+    case WM_TIMER:
+        if (wParam != TIMER_RECONNECT)
+            return false;
+        CancelPause();
+        if (!m_bStopped)
+            PlayNext();
         return true;
     case WM_PLAYER_BUFFERSTATE:
         OnBufferState(wParam);
@@ -265,6 +296,28 @@ bool CKelplayerCtrl::OnReportMessage(UINT message, WPARAM wParam, LPARAM lParam,
         return true;
     }
     return false;
+}
+
+// A station that keeps failing at once (a refusal, an error status, no audio) must not be
+// reconnected to many times a second for as long as a page stays open.
+void CKelplayerCtrl::OnEnded()
+{
+    CancelPause();
+    DWORD pause = m_bAttemptPlayed ? 0 : m_pacing.Failed(m_urlList.size());
+    if (pause == 0 || GetReportWindow() == NULL) {
+        PlayNext();
+        return;
+    }
+    m_bPausing = SetTimer(GetReportWindow(), TIMER_RECONNECT, pause, NULL) != 0;
+    if (!m_bPausing)
+        PlayNext();
+}
+
+void CKelplayerCtrl::CancelPause()
+{
+    if (m_bPausing && GetReportWindow() != NULL)
+        KillTimer(GetReportWindow(), TIMER_RECONNECT);
+    m_bPausing = FALSE;
 }
 
 void CKelplayerCtrl::OnBufferState(WPARAM wParam)

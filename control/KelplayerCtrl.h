@@ -11,6 +11,7 @@
 #include "Handle.h"
 #include "OleControl.h"
 #include "PlayerHost.h"
+#include "ReconnectPacing.h"
 
 class CMixerVolume;
 class CSocketClient;
@@ -53,6 +54,11 @@ private:
     bool StartWorker();
     // False, with a status text, when a hosting page may not read the address.
     bool IsFetchAllowed(const std::string& url);
+    // Starts the entry at the play position: the body of Play, also run by the continuation.
+    void PlayNext();
+    // A stream ended or could not be opened: the next attempt, at once or after a pause.
+    void OnEnded();
+    void CancelPause();
     void OnBufferState(WPARAM wParam);
     void OnMetadata(WPARAM wParam);
     void OnStatusText(const char* text, short level);
@@ -74,4 +80,9 @@ private:
 
     // The status text being announced, while its ChangeMetadata event runs.
     const char* m_pszStatusText;
+
+    // Automatic continuation: failed attempts in a row make the next one wait.
+    CReconnectPacing m_pacing;
+    BOOL m_bAttemptPlayed; // the worker started a device for the attempt now running
+    BOOL m_bPausing;       // the pause timer runs; the next attempt starts when it fires
 };

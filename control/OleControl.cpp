@@ -74,8 +74,9 @@ LRESULT CALLBACK COleControl::ReportWndProc(HWND hwnd, UINT message, WPARAM wPar
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
     COleControl* control = reinterpret_cast<COleControl*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    // Reports that arrive while the control is being destroyed are dropped.
-    if (control != NULL && control->m_refs > 0 && message >= WM_APP && message <= 0xBFFF) {
+    // Reports (and the control's own timers) that arrive while the control is being destroyed
+    // are dropped.
+    if (control != NULL && control->m_refs > 0 && ((message >= WM_APP && message <= 0xBFFF) || message == WM_TIMER)) {
         // An event handler may release the control; keep it alive until the handler is done.
         control->AddRef();
         LRESULT result = 0;

@@ -151,7 +151,7 @@ protected:
     virtual void OnGetProperty(DISPID id, VARIANT* value) = 0;
     virtual void OnSetProperty(DISPID id, const VARIANT& value) = 0;
     virtual void OnCallMethod(DISPID id, const std::vector<VARIANT>& args, VARIANT* result) = 0;
-    // Messages of the report window; true when handled.
+    // Messages of the report window (WM_APP and above, and WM_TIMER); true when handled.
     virtual bool OnReportMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) = 0;
 
     // Calls an event of the event interface on every connected sink, unless events are frozen.

@@ -28,9 +28,9 @@ int ConnectClient(CSocketClient* client, HWND window, const CHttpUrl& url)
     int timedOut = 0;
     if (client->WaitWritable(CONNECT_WAIT_US, &timedOut))
         return 1;
-    // A refusal seen by the wait has already been reported by the client as such; only a
-    // connection that is still pending is a time-out.
-    if (timedOut)
+    // A refusal seen by the wait has already been reported by the client as such; a
+    // connection still pending, or a wait that failed in itself, ends with the time-out text.
+    if (timedOut || client->WaitFailed())
         SendStatusText(window, TEXT_CONNECT_TIMEOUT, 1);
     return 0;
 }

@@ -6,6 +6,7 @@
 #include <process.h>
 #include <vector>
 
+#include "HttpHeader.h"
 #include "HttpUrl.h"
 #include "PlayerMessages.h"
 #include "RingBuffer.h"
@@ -28,27 +29,6 @@ char* CopyText(const char* text, size_t len)
     return copy;
 }
 
-// Returns the position of needle in the first len bytes of data, or -1. Unlike strstr it
-// is not stopped by a zero byte in audio that arrived together with the header.
-int FindBytes(const char* data, int len, const char* needle)
-{
-    int n = static_cast<int>(strlen(needle));
-    for (int i = 0; i + n <= len; ++i)
-        if (memcmp(data + i, needle, n) == 0)
-            return i;
-    return -1;
-}
-
-// Length of the header block including its blank line, or -1 while it is incomplete.
-int FindHeaderEnd(const char* data, int len)
-{
-    int at = FindBytes(data, len, "\r\n\r\n");
-    if (at >= 0)
-        return at + 4;
-    at = FindBytes(data, len, "\n\n");
-    return at >= 0 ? at + 2 : -1;
-}
-
 void PostText(HWND window, char* text)
 {
     if (!PostPlayerMessage(window, WM_PLAYER_METADATA, reinterpret_cast<WPARAM>(text), 0))
@@ -62,7 +42,7 @@ void PostText(HWND window, char* text)
 class CStreamReader
 {
 public:
-    explicit CStreamReader(CHttpStream* stream) : m_stream(stream), m_socket(NULL), m_budget(CONNECT_BUDGET), m_count(0), m_pendingPos(0), m_sinceMeta(0)
+    explicit CStreamReader(CHttpStream* stream) : m_stream(stream), m_socket(NULL), m_budget(CONNECT_BUDGET), m_redirects(0), m_count(0), m_pendingPos(0), m_sinceMeta(0)
     {
     }
     ~CStreamReader() { Release(); }
@@ -95,6 +75,7 @@ private:
     CSocketClient* m_socket;
     CHttpUrl m_url;
     int m_budget;
+    int m_redirects;
     char m_buffer[HTTP_HEADER_MAX + 1];
     int m_count;
     // Stream bytes that came in with the header, handed out before the socket is read again
@@ -137,7 +118,12 @@ bool CStreamReader::Connect()
                 return false;
             }
             if (--m_budget <= 0) {
-                // Giving up is silent: the owner sees the stream end.
+                // Giving up is silent, the owner sees the stream end; unless redirects spent
+                // the budget: then the answers were unusable.
+                if (m_redirects > 0) {
+                    ErrorExit(TEXT_BAD_RESPONSE, 3);
+                    return false;
+                }
                 m_stream->MarkEnded();
                 Release();
                 return false;
@@ -198,16 +184,22 @@ bool CStreamReader::ReceiveHeaderUntil(bool (CStreamReader::*complete)() const)
 }
 
 // A 302 with a "Location: " line restarts the run at its target. The match is exact, as
-// servers write it; a 302 without one is streamed like a 200.
+// servers write it; a 302 without one, or with an empty one, is streamed like a 200.
+// *redirected: the run does not go on with this answer; false returned: the run has ended.
 bool CStreamReader::FollowRedirect(int headerLength, bool* redirected)
 {
     *redirected = false;
-    int at = FindBytes(m_buffer, headerLength, "Location: ");
-    if (at < 0)
+    char target[HTTP_LOCATION_MAX + 1];
+    if (!ParseLocation(m_buffer, headerLength, target))
         return true;
-    char target[256];
-    if (sscanf(m_buffer + at, "Location: %255[^\r\n]", target) != 1)
-        return true;
+    // Each redirect spends one unit of the run's connection budget: a loop of redirects ends
+    // as an unusable answer, not silently.
+    if (--m_budget <= 0) {
+        ErrorExit(TEXT_BAD_RESPONSE, 3);
+        *redirected = true; // the run is over
+        return false;
+    }
+    ++m_redirects;
     delete[] m_stream->m_pszUrl;
     m_stream->m_pszUrl = CopyText(target, strlen(target));
     Release();
@@ -367,8 +359,8 @@ void CStreamReader::Run()
             return;
 
         int status = 0;
-        char reason[256] = "";
-        if (sscanf(m_buffer, " %*s %d %255[^\r\n]", &status, reason) < 1) {
+        char reason[HTTP_REASON_MAX + 1] = "";
+        if (!ParseStatusLine(m_buffer, m_count, &status, reason)) {
             ErrorExit(TEXT_BAD_RESPONSE, 3);
             return;
         }
@@ -415,6 +407,12 @@ bool IsStopCommandWaiting()
            PeekMessageA(&msg, NULL, WM_PLAYER_QUIT, WM_PLAYER_QUIT, PM_NOREMOVE);
 }
 
+bool IsNewerCommandWaiting()
+{
+    MSG msg;
+    return IsStopCommandWaiting() || PeekMessageA(&msg, NULL, WM_PLAYER_PLAY, WM_PLAYER_PLAY, PM_NOREMOVE);
+}
+
 CHttpStream::CHttpStream() : m_pRing(NULL), m_nMetaInterval(0), m_bEnded(0), m_hReaderThread(NULL) {}
 
 CHttpStream::~CHttpStream()
@@ -435,12 +433,10 @@ int CHttpStream::Open(HWND notifyWnd, const char* url)
         return 1;
     }
 
-    // Pre-buffer, unless the worker has been told to stop meanwhile.
-    while (!m_bEnded && m_pRing->GetFilled() < HTTP_PREBUFFER) {
+    // Pre-buffer, unless the worker has been told to stop or to play another station
+    // meanwhile: switching must never wait on a silent server.
+    while (!m_bEnded && m_pRing->GetFilled() < HTTP_PREBUFFER && !IsNewerCommandWaiting())
         Sleep(POLL_MS);
-        if (IsStopCommandWaiting())
-            break;
-    }
     return 1;
 }
 
@@ -464,9 +460,9 @@ unsigned CHttpStream::Read(void* buf, unsigned size, unsigned count)
     unsigned need = size * count;
     if (m_pRing == NULL || need > m_pRing->GetCapacity())
         return 0;
-    // A stalled server must not hold the worker's stop or quit: give up when one waits.
+    // A stalled server must not hold the worker's next command: give up when one waits.
     while (!m_bEnded && m_pRing->GetFilled() < need) {
-        if (IsStopCommandWaiting())
+        if (IsNewerCommandWaiting())
             return 0;
         Sleep(POLL_MS);
     }

@@ -19,7 +19,7 @@ public:
     int Open(HWND notifyWnd, const char* url) override;
     void Close() override;
     // Blocks until size * count bytes are buffered; count, or 0 once the stream has ended
-    // or a stop or quit command waits for the calling thread.
+    // or a newer command (play, stop or quit) waits for the calling thread.
     unsigned Read(void* buf, unsigned size, unsigned count) override;
     int Seek(int offset, int origin) override;
     int Tell() override;
@@ -42,3 +42,6 @@ unsigned __stdcall ReaderThreadProc(void* stream);
 
 // True when a stop or quit command is waiting in the calling thread's queue.
 bool IsStopCommandWaiting();
+// True when a command that supersedes the current stream (play, stop or quit) is waiting in
+// the calling thread's queue.
+bool IsNewerCommandWaiting();

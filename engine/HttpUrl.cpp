@@ -18,8 +18,24 @@ int ParseHttpUrl(const char* url, CHttpUrl* parsed)
     if (strncmp(start, "http://", 7) == 0 && strcspn(start + 7, ":/") > HTTP_HOST_MAX)
         return 0;
 
-    if (sscanf(url, " http://%259[^:/]:%d", parsed->host, &parsed->port) < 1)
+    if (sscanf(url, " http://%259[^:/]", parsed->host) != 1)
         return 0;
+    // The port, if any, is read here rather than by %d: a number outside 1..65535 must be a bad
+    // address, not wrap round to another port.
+    const char* after = start + 7 + strlen(parsed->host);
+    if (*after == ':' && after[1] >= '0' && after[1] <= '9') {
+        long port = 0;
+        for (const char* d = after + 1; *d >= '0' && *d <= '9'; ++d) {
+            port = port * 10 + (*d - '0');
+            if (port > 65535)
+                return 0;
+        }
+        if (port < 1)
+            return 0;
+        parsed->port = static_cast<int>(port);
+    } else if (*after == ':' && (after[1] == '-' || after[1] == '+')) {
+        return 0; // a signed port is no port
+    }
 
     if (strlen(url) > 7) {
         const char* slash = strchr(url + 7, '/');

@@ -10,5 +10,6 @@ struct CHttpUrl
     const char* path; // points into the parsed text, or at "/"
 };
 
-// 1 when the address parses; 0 for another scheme, no host, or a host longer than HTTP_HOST_MAX.
+// 1 when the address parses; 0 for another scheme, no host, a host longer than HTTP_HOST_MAX,
+// or a port outside 1..65535.
 int ParseHttpUrl(const char* url, CHttpUrl* parsed);

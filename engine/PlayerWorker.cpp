@@ -13,10 +13,14 @@ namespace
 {
 const DWORD DEVICE_WAIT_MS = 1000;
 const DWORD DRAIN_WAIT_MS = 100;
+// Eight blocks last at most 1.5 s (at 22050 Hz); a device still holding them after this
+// never returns them and is reset.
+const DWORD DRAIN_LIMIT_MS = 2000;
 } // namespace
 
-CPlayerWorker::CPlayerWorker(CPlayerHost* host, CAudioDecoder* decoder)
-    : m_pHost(host), m_pDecoder(decoder), m_bQuit(false), m_hShared(NULL), m_pActivePlayer(NULL)
+CPlayerWorker::CPlayerWorker(CPlayerHost* host, CAudioDecoder* decoder, CWaveOutApi* waveOutApi)
+    : m_pHost(host), m_pDecoder(decoder), m_waveOut(waveOutApi), m_bQuit(false), m_bDraining(false),
+      m_dwDrainStart(0), m_hShared(NULL), m_pActivePlayer(NULL)
 {
 }
 
@@ -64,16 +68,19 @@ unsigned CPlayerWorker::Run()
             // A command wakes the wait too, so stop and play do not wait for the device.
             if (MsgWaitForMultipleObjects(1, &device, FALSE, DEVICE_WAIT_MS, QS_ALLPOSTMESSAGE) == WAIT_OBJECT_0) {
                 m_waveOut.Refill();
-                // A refill given up for a waiting stop or quit is no end of the stream.
-                if (!m_pDecoder->m_bOpen && !IsStopCommandWaiting())
+                // A refill given up for a waiting command is no end of the stream.
+                if (!m_pDecoder->m_bOpen && !IsNewerCommandWaiting())
                     Report(WM_PLAYER_ENDED);
             }
-        } else if (m_waveOut.IsIdle()) {
-            m_waveOut.Close();
-            Report(WM_PLAYER_CLOSED);
         } else {
-            // Draining: the device signals as each block comes back.
-            MsgWaitForMultipleObjects(1, &device, FALSE, DRAIN_WAIT_MS, QS_ALLPOSTMESSAGE);
+            if (!m_bDraining) {
+                m_bDraining = true;
+                m_dwDrainStart = GetTickCount();
+            }
+            if (m_waveOut.IsIdle() || GetTickCount() - m_dwDrainStart >= DRAIN_LIMIT_MS)
+                CloseDevice();
+            else // the device signals as each block comes back
+                MsgWaitForMultipleObjects(1, &device, FALSE, DRAIN_WAIT_MS, QS_ALLPOSTMESSAGE);
         }
     }
     return 0;
@@ -110,17 +117,21 @@ void CPlayerWorker::HandleBatch()
 
 void CPlayerWorker::Play(const char* url)
 {
+    // A stop or quit right behind this play: the old audio is not wanted any more.
+    if (m_waveOut.IsOpen() && IsStopCommandWaiting())
+        CloseDevice();
     m_pDecoder->Close();
     int opened = m_pDecoder->Open(m_pHost->GetPlayerWindow(), url);
-    // The previous stream's queued audio has played out while the new one connected.
+    // The previous stream's queued audio has played out while the new one connected, unless
+    // a newer command cut the connecting short.
     if (m_waveOut.IsOpen()) {
-        Drain();
-        m_waveOut.Close();
-        Report(WM_PLAYER_CLOSED);
+        if (!IsNewerCommandWaiting())
+            Drain();
+        CloseDevice();
     }
     if (!opened) {
-        // An open cut short by a waiting stop or quit was cancelled, not failed.
-        if (!IsStopCommandWaiting()) {
+        // An open cut short by a waiting command was cancelled, not failed.
+        if (!IsNewerCommandWaiting()) {
             SendStatusText(m_pHost->GetPlayerWindow(), TEXT_BAD_STATION, 1);
             Report(WM_PLAYER_ENDED);
         }
@@ -128,6 +139,9 @@ void CPlayerWorker::Play(const char* url)
         // Each stream gets a new device: it starts at the host's volume, before its first block.
         ApplyVolume();
         Report(WM_PLAYER_STARTED);
+    } else if (!m_pDecoder->m_bOpen) {
+        // The device opened but refused its blocks and ended the stream (its text is sent).
+        Report(WM_PLAYER_ENDED);
     }
     if (m_pActivePlayer != NULL)
         *m_pActivePlayer = GetCurrentThreadId();
@@ -144,14 +158,26 @@ void CPlayerWorker::ApplyVolume()
 
 void CPlayerWorker::Drain()
 {
-    while (!m_waveOut.IsIdle())
-        WaitForSingleObject(m_waveOut.GetEvent(), DRAIN_WAIT_MS);
+    DWORD start = GetTickCount();
+    HANDLE device = m_waveOut.GetEvent();
+    while (!m_waveOut.IsIdle() && GetTickCount() - start < DRAIN_LIMIT_MS && !IsNewerCommandWaiting())
+        MsgWaitForMultipleObjects(1, &device, FALSE, DRAIN_WAIT_MS, QS_ALLPOSTMESSAGE);
+}
+
+// Stops the device at once (queued blocks come back unplayed) and reports it closed.
+void CPlayerWorker::CloseDevice()
+{
+    m_waveOut.Close();
+    m_bDraining = false;
+    Report(WM_PLAYER_CLOSED);
 }
 
 void CPlayerWorker::Stop()
 {
-    m_pDecoder->Close();
+    // The device first: its queued audio stops before the reader is joined.
     m_waveOut.Close();
+    m_bDraining = false;
+    m_pDecoder->Close();
     Report(WM_PLAYER_CLOSED);
 }
 

@@ -14,8 +14,9 @@ class CPlayerHost;
 class CPlayerWorker
 {
 public:
-    // The worker owns the decoder from here on.
-    CPlayerWorker(CPlayerHost* host, CAudioDecoder* decoder);
+    // The worker owns the decoder from here on. waveOutApi: the device calls, null for the
+    // system's.
+    CPlayerWorker(CPlayerHost* host, CAudioDecoder* decoder, CWaveOutApi* waveOutApi = NULL);
     ~CPlayerWorker();
 
     CPlayerWorker(const CPlayerWorker&) = delete;
@@ -28,7 +29,9 @@ private:
     void HandleBatch();
     void Play(const char* url);
     void Stop();
+    // Lets the queued blocks play out, for at most DRAIN_LIMIT_MS; a newer command ends it.
     void Drain();
+    void CloseDevice();
     void ApplyVolume();
     void Report(UINT message);
 
@@ -36,6 +39,8 @@ private:
     CAudioDecoder* m_pDecoder;
     CWaveOut m_waveOut;
     bool m_bQuit;
+    bool m_bDraining;      // the decoder closed with blocks still queued on the device
+    DWORD m_dwDrainStart;  // when that drain began
     HANDLE m_hShared;
     volatile DWORD* m_pActivePlayer; // thread id of the worker that last accepted a play
 };

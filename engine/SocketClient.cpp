@@ -14,7 +14,7 @@ timeval MakeTimeout(int timeoutMicroseconds)
 }
 } // namespace
 
-CSocketClient::CSocketClient(HWND owner) : m_hOwner(owner), m_socket(INVALID_SOCKET) {}
+CSocketClient::CSocketClient(HWND owner) : m_hOwner(owner), m_socket(INVALID_SOCKET), m_bWaitFailed(false) {}
 
 CSocketClient::~CSocketClient()
 {
@@ -88,6 +88,7 @@ int CSocketClient::Receive(char* buf, int size)
 int CSocketClient::WaitWritable(int timeoutMicroseconds, int* timedOut)
 {
     *timedOut = 0;
+    m_bWaitFailed = false;
     if (m_socket == INVALID_SOCKET)
         return 0;
 
@@ -105,6 +106,7 @@ int CSocketClient::WaitWritable(int timeoutMicroseconds, int* timedOut)
         return 0;
     }
     if (result < 0) {
+        m_bWaitFailed = true;
         CloseSocket();
         return 0;
     }

@@ -20,6 +20,8 @@ public:
     int Receive(char* buf, int size);
     // 1 when the pending connection stands; a refused one is reported and closes the socket.
     int WaitWritable(int timeoutMicroseconds, int* timedOut);
+    // True when the last WaitWritable failed in select itself (not reported; the socket is closed).
+    bool WaitFailed() const { return m_bWaitFailed; }
     int WaitReadable(int timeoutMicroseconds);
 
 private:
@@ -27,6 +29,7 @@ private:
 
     HWND m_hOwner;
     SOCKET m_socket;
+    bool m_bWaitFailed;
 };
 
 // Starts Winsock 2.0; 1 when it is ready. A missing Winsock 2 is reported to the window.

@@ -19,6 +19,7 @@
 #define TEXT_BAD_PLAYLIST "올바른 PLS 파일이 아닙니다."
 #define TEXT_NO_SOUND_OUTPUT "사운드 출력을 초기화하지 못했습니다."
 #define TEXT_NOT_FROM_THIS_PAGE "이 페이지에서는 허용되지 않는 주소입니다."
+#define TEXT_SOUND_OUTPUT_FAILED "사운드 출력에 실패했습니다."
 
 // Sends a status text synchronously; a null window (none yet, or already gone) drops it.
 inline void SendStatusText(HWND window, const char* text, int level)

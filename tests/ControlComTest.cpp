@@ -605,7 +605,7 @@ TEST(ControlInAtlHost, HostsTheControlByProgIdAndDeliversEvents)
 }
 
 // The module stays loaded while an object or a server lock lives.
-TEST(ControlModule, CanUnloadOnlyWithoutObjectsAndLocks)
+TEST(ControlModule, CanUnloadOnlyWithoutObjectsFactoriesAndLocks)
 {
     CComScope com;
     std::string path = std::string("Z:") + KEL_OCX_PATH;
@@ -625,6 +625,8 @@ TEST(ControlModule, CanUnloadOnlyWithoutObjectsAndLocks)
     CLSIDFromProgID(KEL_PROGID, &clsid);
     IClassFactory* factory = nullptr;
     ASSERT_EQ(getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+    // A factory handed out holds the module, without LockServer too.
+    EXPECT_EQ(canUnload(), S_FALSE);
     IClassFactory* none = nullptr;
     EXPECT_EQ(getClassObject(IID_IDispatch, IID_IClassFactory, reinterpret_cast<void**>(&none)), CLASS_E_CLASSNOTAVAILABLE);
     EXPECT_EQ(none, nullptr);
@@ -634,12 +636,23 @@ TEST(ControlModule, CanUnloadOnlyWithoutObjectsAndLocks)
     ASSERT_EQ(factory->CreateInstance(NULL, IID_IUnknown, reinterpret_cast<void**>(&object)), S_OK);
     EXPECT_EQ(canUnload(), S_FALSE);
     object->Release();
-    EXPECT_EQ(canUnload(), S_OK);
-    factory->LockServer(TRUE);
     EXPECT_EQ(canUnload(), S_FALSE);
-    factory->LockServer(FALSE);
-    EXPECT_EQ(canUnload(), S_OK);
+    factory->AddRef();
     factory->Release();
+    EXPECT_EQ(canUnload(), S_FALSE);
+    factory->Release();
+    EXPECT_EQ(canUnload(), S_OK);
+
+    // A lock outlives the factory it was taken through.
+    ASSERT_EQ(getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+    factory->LockServer(TRUE);
+    factory->Release();
+    EXPECT_EQ(canUnload(), S_FALSE);
+    ASSERT_EQ(getClassObject(clsid, IID_IUnknown, reinterpret_cast<void**>(&factory)), S_OK);
+    factory->LockServer(FALSE);
+    EXPECT_EQ(canUnload(), S_FALSE);
+    factory->Release();
+    EXPECT_EQ(canUnload(), S_OK);
     FreeLibrary(module);
 }
 

@@ -3,11 +3,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "ComTestSupport.h"
+#include "ExpectedTexts.h"
 #include "LoopbackServer.h"
 
 namespace
@@ -170,4 +172,113 @@ TEST_F(ControlPlay, AnUnreachableStationIsTriedAgainUntilStopped)
     size_t after = texts.size();
     PumpUntil(nullptr, 1000);
     EXPECT_EQ(texts.size(), after) << "no more attempts after Stop";
+}
+
+namespace
+{
+// A station that refuses every listener with an error status; it notes when each one came.
+class CRefusingStation
+{
+public:
+    CRefusingStation()
+        : m_server([this](CLoopbackServer& s, SOCKET client, const std::string&) {
+              {
+                  std::lock_guard<std::mutex> hold(m_lock);
+                  m_times.push_back(GetTickCount());
+              }
+              s.SendAll(client, "ICY 404 Not Found\r\n\r\n");
+          })
+    {
+    }
+    std::string Url(const std::string& path = "/") const { return m_server.Url(path); }
+    std::vector<DWORD> Times()
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        return m_times;
+    }
+
+private:
+    std::mutex m_lock;
+    std::vector<DWORD> m_times;
+    CLoopbackServer m_server;
+};
+
+size_t CountPrefix(const std::vector<std::string>& texts, const std::string& prefix)
+{
+    return std::count_if(texts.begin(), texts.end(), [&](const std::string& t) { return t.rfind(prefix, 0) == 0; });
+}
+} // namespace
+
+TEST_F(ControlPlay, AFailingStationIsRetriedPromptlyThenAtAGrowingPace)
+{
+    CRefusingStation station;
+    CDispatchCaller c(control);
+    c.PutString(L"url", station.Url());
+    c.Call0(L"Play");
+    PumpUntil(nullptr, 10000);
+    std::vector<DWORD> times = station.Times();
+    // 0.5, 1, 2 and 4 s pauses fit five attempts into 10 s (a handful, not a hundred).
+    EXPECT_GE(times.size(), 3u);
+    EXPECT_LE(times.size(), 6u);
+    if (times.size() >= 2) {
+        EXPECT_LT(times[1] - times[0], 1000u) << "the first retry comes within a second";
+    }
+    for (size_t i = 2; i < times.size(); ++i)
+        EXPECT_GT(times[i] - times[i - 1], times[i - 1] - times[i - 2]) << "each pause is longer, attempt " << i;
+    // Every attempt's failure still reaches the container.
+    EXPECT_GE(CountPrefix(texts, EXPECT_CANNOT_LISTEN_PREFIX), times.size() - 1);
+    c.Call0(L"Stop");
+}
+
+TEST_F(ControlPlay, StopPlayAndANewUrlCutThePause)
+{
+    CRefusingStation station;
+    CDispatchCaller c(control);
+    c.PutString(L"url", station.Url());
+    c.Call0(L"Play");
+    // Three failures: the pause before the fourth attempt is 2 s.
+    ASSERT_TRUE(PumpUntil([&] { return station.Times().size() >= 3; }, 5000));
+    PumpUntil(nullptr, 300);
+    c.Call0(L"Stop");
+    size_t stopped = station.Times().size();
+    PumpUntil(nullptr, 3000);
+    EXPECT_EQ(station.Times().size(), stopped) << "no attempt after Stop";
+
+    // A new Play starts at once, and starts the pacing from the top.
+    DWORD start = GetTickCount();
+    c.Call0(L"Play");
+    ASSERT_TRUE(PumpUntil([&] { return station.Times().size() > stopped; }, 2000));
+    EXPECT_LT(station.Times().back() - start, 700u);
+    ASSERT_TRUE(PumpUntil([&] { return station.Times().size() > stopped + 1; }, 2000));
+    EXPECT_LT(station.Times().back() - station.Times()[stopped], 1000u);
+
+    // While the control pauses, a new address is tried at once.
+    ASSERT_TRUE(PumpUntil([&] { return station.Times().size() >= stopped + 3; }, 5000));
+    PumpUntil(nullptr, 300);
+    CRefusingStation other;
+    start = GetTickCount();
+    c.PutString(L"url", other.Url());
+    ASSERT_TRUE(PumpUntil([&] { return !other.Times().empty(); }, 2000));
+    EXPECT_LT(other.Times().front() - start, 700u);
+    c.Call0(L"Stop");
+}
+
+TEST_F(ControlPlay, AListIsWalkedWithoutPauseUntilEveryEntryFailed)
+{
+    CRefusingStation station;
+    std::string list = "[playlist]\r\nNumberOfEntries=3\r\nFile1=" + station.Url("/a") + "\r\nFile2=" +
+                       station.Url("/b") + "\r\nFile3=" + station.Url("/c") + "\r\n";
+    CLoopbackServer web([&](CLoopbackServer& s, SOCKET client, const std::string&) {
+        s.SendAll(client, "HTTP/1.0 200 OK\r\n\r\n" + list);
+    });
+    CDispatchCaller c(control);
+    c.PutString(L"url", web.Url("/list.pls"));
+    c.Call0(L"Play");
+    ASSERT_TRUE(PumpUntil([&] { return station.Times().size() >= 5; }, 8000));
+    std::vector<DWORD> t = station.Times();
+    c.Call0(L"Stop");
+    // a, b, c back to back; the 0.5 s pause once all three failed; then a and b again.
+    DWORD inRound = std::max(t[1] - t[0], t[2] - t[1]);
+    EXPECT_GE(t[3] - t[2], inRound + 300) << "pause after the round";
+    EXPECT_LT(t[4] - t[3], t[3] - t[2]) << "no pause inside the next round";
 }

@@ -395,3 +395,58 @@ TEST(HttpStreamConnect, UnresolvableNameIsRetriedWithItsText)
     EXPECT_GE(failures, 1);
     EXPECT_LE(failures, 12);
 }
+
+TEST(HttpStreamStatus, NoReasonPhraseGivesAnEmptyReasonNotTheNextLine)
+{
+    CLoopbackServer server([](CLoopbackServer& s, SOCKET c, const std::string&) {
+        s.SendAll(c, "ICY 404\r\nicy-name:Next Line\r\n\r\n");
+    });
+    CTestWindow window;
+    unsigned last = 1;
+    OpenAndRead(window, server.Url("/"), 10, &last);
+    EXPECT_EQ(0u, last);
+    EXPECT_EQ(1, window.CountMessages(EXPECT_CANNOT_LISTEN_PREFIX, 3));
+}
+
+TEST(HttpStreamRequest, EmptyLocationStreamsTheBody)
+{
+    CLoopbackServer server([](CLoopbackServer& s, SOCKET c, const std::string&) {
+        s.SendAll(c, "HTTP/1.0 302 Found\r\nLocation: \r\nicy-name:Next\r\n\r\n" + Pattern(40000, 5));
+        s.WaitPeerClosed(c, 5000);
+    });
+    CTestWindow window;
+    EXPECT_TRUE(Pattern(40000, 5) == OpenAndRead(window, server.Url("/"), 40000));
+    EXPECT_EQ(1, server.Connections());
+    EXPECT_EQ(std::vector<std::string>{"Next"}, window.Texts(WM_PLAYER_METADATA));
+}
+
+TEST(HttpStreamRequest, ARedirectLoopEndsWithTheBadResponseText)
+{
+    int port = 0;
+    CLoopbackServer server([&](CLoopbackServer& s, SOCKET c, const std::string&) {
+        s.SendAll(c, "HTTP/1.0 302 Found\r\nLocation: http://127.0.0.1:" + std::to_string(port) + "/again\r\n\r\n");
+    });
+    port = server.Port();
+    CTestWindow window;
+    unsigned last = 1;
+    OpenAndRead(window, server.Url("/"), 10, &last);
+    EXPECT_EQ(0u, last);
+    EXPECT_EQ(1, window.CountMessages(EXPECT_BAD_RESPONSE, 3));
+    EXPECT_LE(server.Connections(), 20);
+}
+
+TEST(HttpStreamAddress, PortsOutsideTheRangeAreRefusedWithoutConnecting)
+{
+    CLoopbackServer server(nullptr);
+    // 65536 more than the server's port would wrap round to it.
+    const std::string bad[] = {"0", "65536", "70000", std::to_string(server.Port() + 65536), "4294967376", "-1"};
+    for (const std::string& port : bad) {
+        CTestWindow window;
+        unsigned last = 1;
+        OpenAndRead(window, "http://127.0.0.1:" + port + "/", 10, &last);
+        EXPECT_EQ(0u, last) << port;
+        EXPECT_EQ(1, window.CountMessages(EXPECT_BAD_ADDRESS, 3)) << port;
+    }
+    Sleep(100);
+    EXPECT_EQ(0, server.Connections());
+}

@@ -21,8 +21,10 @@ namespace
 class CWorkerHost : public CPlayerHost
 {
 public:
-    // mp3: the worker gets the real MP3 decoder instead of the tone source.
-    explicit CWorkerHost(bool mp3 = false) : m_mp3(mp3), m_start(CreateEventA(NULL, FALSE, FALSE, NULL))
+    // mp3: the worker gets the real MP3 decoder instead of the tone source. api: the device
+    // calls its output makes (the system's when null).
+    explicit CWorkerHost(bool mp3 = false, CWaveOutApi* api = NULL)
+        : m_mp3(mp3), m_api(api), m_start(CreateEventA(NULL, FALSE, FALSE, NULL))
     {
         m_thread = reinterpret_cast<HANDLE>(_beginthreadex(NULL, 0, ThreadProc, this, 0, &m_threadId));
         WaitForSingleObject(m_start, INFINITE);
@@ -76,14 +78,73 @@ private:
     {
         CWorkerHost* self = static_cast<CWorkerHost*>(arg);
         CAudioDecoder* decoder = self->m_mp3 ? static_cast<CAudioDecoder*>(new CMp3Decoder) : new CToneDecoder;
-        CPlayerWorker worker(self, decoder);
+        CPlayerWorker worker(self, decoder, self->m_api);
         return worker.Run();
     }
     bool m_mp3;
+    CWaveOutApi* m_api;
     HANDLE m_start;
     HANDLE m_thread;
     unsigned m_threadId = 0;
 };
+
+// The real device, except where a test makes it fail or keep what it is given.
+class CFaultyWaveOut : public CWaveOutApi
+{
+public:
+    // Calls from this one on fail (0: none).
+    int failPrepareAt = 0;
+    int failWriteAt = 0;
+    // Written blocks are kept for ever instead of played (until a reset).
+    bool keepBlocks = false;
+
+    MMRESULT Prepare(HWAVEOUT device, WAVEHDR* header) override
+    {
+        if (failPrepareAt != 0 && ++m_prepares >= failPrepareAt)
+            return MMSYSERR_NOMEM;
+        return CWaveOutApi::Prepare(device, header);
+    }
+    MMRESULT Write(HWAVEOUT device, WAVEHDR* header) override
+    {
+        if (failWriteAt != 0 && ++m_writes >= failWriteAt)
+            return MMSYSERR_ERROR;
+        if (keepBlocks) {
+            header->dwFlags |= WHDR_INQUEUE;
+            m_kept.push_back(header);
+            return MMSYSERR_NOERROR;
+        }
+        return CWaveOutApi::Write(device, header);
+    }
+    MMRESULT Reset(HWAVEOUT device) override
+    {
+        for (WAVEHDR* header : m_kept)
+            header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+        m_kept.clear();
+        return CWaveOutApi::Reset(device);
+    }
+
+private:
+    int m_prepares = 0;
+    int m_writes = 0;
+    std::vector<WAVEHDR*> m_kept;
+};
+
+std::string StationMp3()
+{
+    std::ifstream file(KEL_MEDIA_DIR "station.mp3", std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
+// An ICY station that loops the programme as fast as the client takes it.
+CLoopbackServer::Handler IcyStation(const std::string& audio)
+{
+    return [audio](CLoopbackServer& s, SOCKET client, const std::string&) {
+        if (!s.SendAll(client, "ICY 200 OK\r\nicy-name:Loopback\r\n\r\n"))
+            return;
+        while (!s.Stopping() && s.SendAll(client, audio)) {
+        }
+    };
+}
 
 class PlayerWorker : public ::testing::Test
 {
@@ -243,4 +304,113 @@ TEST_F(PlayerWorker, StalledServerDoesNotHoldStopOrQuit)
         quitTook = GetTickCount() - start;
     }
     EXPECT_LT(quitTook, 400u);
+}
+
+TEST_F(PlayerWorker, PlayThenStopOnARealStreamClosesTheDeviceAtOnce)
+{
+    std::string mp3 = StationMp3();
+    ASSERT_GT(mp3.size(), 60000u);
+    CLoopbackServer server(IcyStation(mp3));
+    CWorkerHost host(true);
+    host.Post(WM_PLAYER_PLAY, server.Url("/").c_str());
+    ASSERT_TRUE(host.WaitFor(WM_PLAYER_STARTED, 1, 5000));
+    host.window.Pump(500);
+    // Another station asked for and stopped at once: the old device's queued audio (about
+    // 0.74 s) is dropped, not played out first.
+    DWORD start = GetTickCount();
+    host.Post(WM_PLAYER_PLAY, server.Url("/").c_str());
+    host.Post(WM_PLAYER_STOP);
+    ASSERT_TRUE(host.WaitFor(WM_PLAYER_CLOSED, 1, 3000));
+    EXPECT_LT(host.window.Of(WM_PLAYER_CLOSED)[0].tick - start, 200u);
+    host.window.Pump(300);
+    EXPECT_TRUE(host.window.Of(WM_PLAYER_ENDED).empty());
+    EXPECT_TRUE(host.window.Of(WM_PLAYER_MESSAGE).empty());
+}
+
+TEST_F(PlayerWorker, ADeviceThatKeepsItsBlocksIsClosedWithinTwoSeconds)
+{
+    CFaultyWaveOut api;
+    api.keepBlocks = true;
+    CWorkerHost host(false, &api);
+    host.Post(WM_PLAYER_PLAY, "tone:44100:440:660:300");
+    ASSERT_TRUE(host.WaitFor(WM_PLAYER_ENDED, 1, 3000));
+    ASSERT_TRUE(host.WaitFor(WM_PLAYER_CLOSED, 1, 4000));
+    DWORD took = host.window.Of(WM_PLAYER_CLOSED)[0].tick - host.window.Of(WM_PLAYER_ENDED)[0].tick;
+    EXPECT_GE(took, 1800u);
+    EXPECT_LE(took, 2500u);
+    EXPECT_EQ((std::vector<std::string>{"STARTED", "ENDED", "CLOSED"}), host.Sequence());
+}
+
+TEST_F(PlayerWorker, ADeviceThatKeepsItsBlocksDoesNotHoldTheNextPlay)
+{
+    CFaultyWaveOut api;
+    api.keepBlocks = true;
+    CWorkerHost host(false, &api);
+    host.Post(WM_PLAYER_PLAY, "tone:44100:440:660:60000");
+    ASSERT_TRUE(host.WaitFor(WM_PLAYER_STARTED, 1, 3000));
+    host.window.Pump(200);
+    DWORD start = GetTickCount();
+    host.Post(WM_PLAYER_PLAY, "tone:22050:300:300:60000");
+    ASSERT_TRUE(host.WaitFor(WM_PLAYER_STARTED, 2, 5000));
+    EXPECT_LE(host.window.Of(WM_PLAYER_STARTED)[1].tick - start, 2500u);
+}
+
+TEST_F(PlayerWorker, AFailedWriteEndsTheStreamWithItsText)
+{
+    CFaultyWaveOut api;
+    api.failWriteAt = 3;
+    CWorkerHost host(false, &api);
+    host.Post(WM_PLAYER_PLAY, "tone:44100:440:660:60000");
+    ASSERT_TRUE(host.WaitFor(WM_PLAYER_CLOSED, 1, 5000));
+    EXPECT_EQ((std::vector<std::string>{"STARTED", "MESSAGE", "ENDED", "CLOSED"}), host.Sequence());
+    EXPECT_EQ(1, host.window.CountMessages(EXPECT_SOUND_OUTPUT_FAILED, 1));
+}
+
+TEST_F(PlayerWorker, AFailedPrepareEndsTheStreamWithItsText)
+{
+    CFaultyWaveOut api;
+    api.failPrepareAt = 4;
+    CWorkerHost host(false, &api);
+    host.Post(WM_PLAYER_PLAY, "tone:44100:440:660:60000");
+    ASSERT_TRUE(host.WaitFor(WM_PLAYER_ENDED, 1, 5000));
+    host.window.Pump(200);
+    EXPECT_EQ((std::vector<std::string>{"MESSAGE", "ENDED"}), host.Sequence());
+    EXPECT_EQ(1, host.window.CountMessages(EXPECT_SOUND_OUTPUT_FAILED, 1));
+}
+
+TEST_F(PlayerWorker, APlayQueuedBehindASilentServerStartsWithinASecond)
+{
+    std::string mp3 = StationMp3();
+    CLoopbackServer silent([](CLoopbackServer& s, SOCKET client, const std::string&) { s.Stall(client); });
+    CLoopbackServer station(IcyStation(mp3));
+    CWorkerHost host(true);
+    host.Post(WM_PLAYER_PLAY, silent.Url("/").c_str());
+    host.window.Pump(700);
+    DWORD start = GetTickCount();
+    host.Post(WM_PLAYER_PLAY, station.Url("/").c_str());
+    ASSERT_TRUE(host.WaitFor(WM_PLAYER_STARTED, 1, 5000));
+    EXPECT_LT(host.window.Of(WM_PLAYER_STARTED)[0].tick - start, 1000u);
+    // The silent one was given up for the newer play, not failed.
+    EXPECT_EQ((std::vector<std::string>{"STARTED"}), host.Sequence());
+}
+
+TEST_F(PlayerWorker, APlayQueuedBehindAStalledStreamStartsWithinASecond)
+{
+    std::string mp3 = StationMp3();
+    ASSERT_GT(mp3.size(), 60000u);
+    CLoopbackServer stalling([&](CLoopbackServer& s, SOCKET c, const std::string&) {
+        s.SendAll(c, "ICY 200 OK\r\n\r\n" + mp3.substr(0, 48000));
+        s.Stall(c);
+    });
+    CLoopbackServer station(IcyStation(mp3));
+    CWorkerHost host(true);
+    host.Post(WM_PLAYER_PLAY, stalling.Url("/").c_str());
+    ASSERT_TRUE(host.WaitFor(WM_PLAYER_STARTED, 1, 5000));
+    // The buffered audio runs out: the refill waits for data that never comes.
+    host.window.Pump(4500);
+    DWORD start = GetTickCount();
+    host.Post(WM_PLAYER_PLAY, station.Url("/").c_str());
+    ASSERT_TRUE(host.WaitFor(WM_PLAYER_STARTED, 2, 5000));
+    EXPECT_LT(host.window.Of(WM_PLAYER_STARTED)[1].tick - start, 1000u);
+    EXPECT_TRUE(host.window.Of(WM_PLAYER_ENDED).empty());
 }

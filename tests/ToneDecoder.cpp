@@ -62,7 +62,7 @@ void CToneDecoder::Close()
 int CToneDecoder::Read(void* buffer, unsigned* length)
 {
     if (m_stall) {
-        while (!IsStopCommandWaiting())
+        while (!IsNewerCommandWaiting())
             Sleep(100);
         *length = 0;
         return 0;

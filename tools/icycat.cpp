@@ -7,6 +7,7 @@
 #include <process.h>
 #include <string>
 
+#include "ConsoleText.h"
 #include "HttpStream.h"
 #include "PlayerHost.h"
 #include "PlayerMessages.h"
@@ -74,13 +75,13 @@ LRESULT CALLBACK ReportWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
         return 0;
     case WM_PLAYER_METADATA: {
         char* text = reinterpret_cast<char*>(wParam);
-        PrintLine("METADATA " + ToUtf8(text, true));
+        PrintLine("METADATA " + EscapeControls(ToUtf8(text, true)));
         delete[] text;
         return 0;
     }
     case WM_PLAYER_MESSAGE:
         PrintLine("MESSAGE " + std::to_string(static_cast<int>(lParam)) + " " +
-                  ToUtf8(reinterpret_cast<const char*>(wParam), false));
+                  EscapeControls(ToUtf8(reinterpret_cast<const char*>(wParam), false)));
         return 0;
     case WM_PLAYER_STARTED:
         PrintLine("STARTED");

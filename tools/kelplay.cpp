@@ -9,6 +9,7 @@
 #include <process.h>
 #include <string>
 
+#include "ConsoleText.h"
 #include "ControlHost.h"
 #include "Dispids.h"
 
@@ -53,7 +54,7 @@ void PrintEvent(DISPID id)
     if (id == EVENTID_KEL_CHANGEBUFFERSTATE && SUCCEEDED(g_host->CallShort(DISPID_KEL_GETBUFFERSTATE, &fill)))
         PrintLine("ChangeBufferState " + std::to_string(fill));
     else if (id == EVENTID_KEL_CHANGEMETADATA && SUCCEEDED(g_host->GetString(DISPID_KEL_METADATA, &title)))
-        PrintLine("ChangeMetadata " + Utf8(title));
+        PrintLine("ChangeMetadata " + EscapeControls(Utf8(title)));
 }
 
 // COM calls stay on the main thread: this thread only hands the lines over.

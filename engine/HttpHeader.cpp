@@ -1,0 +1,84 @@
+// Status line and redirect parsing, bounded by the bytes received and never crossing a line end.
+#include "HttpHeader.h"
+
+#include <cstring>
+
+namespace
+{
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+bool IsLineEnd(char c)
+{
+    return c == '\r' || c == '\n';
+}
+} // namespace
+
+int FindBytes(const char* data, int len, const char* needle)
+{
+    int n = static_cast<int>(strlen(needle));
+    for (int i = 0; i + n <= len; ++i)
+        if (memcmp(data + i, needle, n) == 0)
+            return i;
+    return -1;
+}
+
+int FindHeaderEnd(const char* data, int len)
+{
+    int at = FindBytes(data, len, "\r\n\r\n");
+    if (at >= 0)
+        return at + 4;
+    at = FindBytes(data, len, "\n\n");
+    return at >= 0 ? at + 2 : -1;
+}
+
+int ParseStatusLine(const char* data, int len, int* status, char reason[HTTP_REASON_MAX + 1])
+{
+    reason[0] = '\0';
+    int i = 0;
+    // Leading white space, line ends included, as servers sometimes send a blank line first.
+    while (i < len && (IsBlank(data[i]) || IsLineEnd(data[i])))
+        ++i;
+    // The protocol word ("ICY", "HTTP/1.0"), whatever it is.
+    while (i < len && data[i] != '\0' && !IsBlank(data[i]) && !IsLineEnd(data[i]))
+        ++i;
+    while (i < len && IsBlank(data[i]))
+        ++i;
+    int code = 0;
+    int digits = 0;
+    for (; i < len && data[i] >= '0' && data[i] <= '9'; ++i, ++digits) {
+        if (code < 100000)
+            code = code * 10 + (data[i] - '0');
+    }
+    if (digits == 0)
+        return 0;
+    *status = code;
+    while (i < len && IsBlank(data[i]))
+        ++i;
+    int n = 0;
+    for (; i < len && n < HTTP_REASON_MAX && data[i] != '\0' && !IsLineEnd(data[i]); ++i)
+        reason[n++] = data[i];
+    reason[n] = '\0';
+    return 1;
+}
+
+int ParseLocation(const char* data, int len, char target[HTTP_LOCATION_MAX + 1])
+{
+    target[0] = '\0';
+    int at = FindBytes(data, len, "Location: ");
+    if (at < 0)
+        return 0;
+    int i = at + 10;
+    while (i < len && IsBlank(data[i]))
+        ++i;
+    int n = 0;
+    for (; i < len && data[i] != '\0' && !IsLineEnd(data[i]); ++i) {
+        if (n == HTTP_LOCATION_MAX)
+            return 0; // cut, it would lead somewhere else
+        target[n++] = data[i];
+    }
+    target[n] = '\0';
+    return n > 0;
+}
