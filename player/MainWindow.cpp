@@ -24,7 +24,8 @@ CMainWindow::CMainWindow()
           if (id == EVENTID_KEL_CHANGEBUFFERSTATE)
               OnBufferStateChanged();
       }),
-      m_recorder(m_state, m_skin, [this](int banner) { Message(banner); }), m_pressed(REGION_NONE), m_bPlaying(false), m_bFlowed(false)
+      m_recorder(m_state, m_skin, [this](int banner) { Message(banner); }), m_pressed(REGION_NONE),
+      m_bPlaying(false), m_bFlowed(false)
 {
 }
 
