@@ -7,8 +7,9 @@ import sys
 import tempfile
 import time
 
-from harness import Checks, Station, wait_for
-from recorder_support import (Pelradio, RECORD_TAB, read, recorder_connections, recordings, tail_offset,
+from harness import Checks, wait_for
+from pelradio import TestStation
+from recorder_support import (RECORD_AT, read, recorder, recorder_connections, recordings, tail_offset,
                               wait_ports_free)
 
 
@@ -24,11 +25,11 @@ class Trial:
         by itself. Returns the new file's bytes (None when there is no new file)."""
         c, player = self.c, self.player
         before = set(recordings(self.folder))
-        player.click(RECORD_TAB)
+        player.tap(*RECORD_AT)
         if stop_after is not None:
             time.sleep(stop_after)
             c.check(player.state()[0] in ([1], []), "%s: still recording before the tab stops it" % what)
-            player.click(RECORD_TAB)
+            player.tap(*RECORD_AT)
         c.check(player.wait_state([banner], False, seconds=10),
                 "%s: banner %d, the lamp hidden: %r" % (what, banner, player.state()))
         self.beeps += 1
@@ -52,8 +53,8 @@ def main():
     os.makedirs(folder)
     player = None
     try:
-        player = Pelradio(work, folder)
-        c.check(player.origin is not None, "the window appears")
+        player = recorder(work, folder)
+        c.check(player.window is not None, "the window appears")
         trial = Trial(c, player, folder)
 
         data = trial.run("no station: refused", 3)
@@ -61,15 +62,15 @@ def main():
 
         for name, args in (("ICY 404", ("--icy-status", "--status", "404 Not Found")),
                            ("HTTP 404", ("--status", "404 Not Found"))):
-            with Station(*args, port=11000, lifetime=30):
+            with TestStation(*args, lifetime=30):
                 data = trial.run(name, 3)
                 c.check(not data, "%s: nothing written" % name)
 
-        with Station("--close-after", "10", port=11000, lifetime=30):
+        with TestStation("--close-after", "10", lifetime=30):
             data = trial.run("closed before audio was written", 3)
             c.check(not data, "closed early: nothing written")
 
-        with Station("--silence", port=11000, lifetime=30):
+        with TestStation("--silence", lifetime=30):
             data = trial.run("stopped before any answer", 2, stop_after=1.5)
             c.check(data == b"", "stopped before any answer: an empty file")
 
@@ -78,7 +79,7 @@ def main():
                             ("--close-after", "150000", "--burst", "16384", "--kbps", "256"))):
             shutil.rmtree(sent, ignore_errors=True)
             os.makedirs(sent)
-            with Station("--record-sent", sent, *args, port=11000, lifetime=30):
+            with TestStation("--record-sent", sent, *args, lifetime=30):
                 data = trial.run(name, 2, stop_after=3 if "--http" in args else None)
                 records = recorder_connections(sent)
                 c.check(len(records) == 1, "%s: one recorder connection" % name)
@@ -95,16 +96,16 @@ def main():
         # A cancelled picker: no change, no banner, no beep, no connection.
         shutil.rmtree(sent, ignore_errors=True)
         os.makedirs(sent)
-        with Station("--record-sent", sent, port=11000, lifetime=40):
-            player = Pelradio(work, "")
+        with TestStation("--record-sent", sent, lifetime=40):
+            player = recorder(work, "")
             beeps = player.beeps()
             files = recordings(folder)
             time.sleep(1)
             c.check(player.state() == ([], False), "before the cancelled pick: no banner, no lamp")
-            player.click(RECORD_TAB)
+            player.tap(*RECORD_AT)
             time.sleep(2)
             c.check(player.state() == ([], False), "cancelled: no banner, no lamp")
-            player.click(RECORD_TAB)
+            player.tap(*RECORD_AT)
             time.sleep(1.5)
             c.check(player.state() == ([], False), "cancelled again: still nothing shown")
             c.check(player.beeps() == beeps, "cancelled: no beep")

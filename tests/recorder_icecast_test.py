@@ -9,7 +9,7 @@ import time
 import urllib.request
 
 from harness import Checks, STATION_MP3
-from recorder_support import Pelradio, RECORD_TAB, decodes, read, recordings, wait_ports_free
+from recorder_support import RECORD_AT, decodes, read, recorder, recordings, wait_ports_free
 
 # pelradio asks for "/": an alias maps it to the fed mount.
 CONFIG = """<icecast>
@@ -85,12 +85,12 @@ def main():
         answer = root_answer()
         c.check(answer.startswith(b"HTTP/1.0 200"), "icecast answers / with the stream: %r" % answer[:20])
 
-        player = Pelradio(work, folder)
-        c.check(player.origin is not None, "the window appears")
-        player.click(RECORD_TAB)
+        player = recorder(work, folder)
+        c.check(player.window is not None, "the window appears")
+        player.tap(*RECORD_AT)
         time.sleep(4)
         c.check(player.state()[0] in ([1], []), "still recording after 4 s")
-        player.click(RECORD_TAB)
+        player.tap(*RECORD_AT)
         c.check(player.wait_state([2], False), "banner 2 after the stop: %r" % (player.state(),))
         files = recordings(folder)
         c.check(len(files) == 1, "one file")

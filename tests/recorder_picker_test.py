@@ -8,9 +8,10 @@ import sys
 import tempfile
 import time
 
-from harness import Checks, Station, wait_for
-from recorder_support import (ENV, Pelradio, RECORD_TAB, click_at, read, recorder_connections, recordings,
-                              tail_offset, wait_ports_free, window_origin)
+from harness import Checks, wait_for
+from pelradio import ENV, TestStation, click_at, window_origin
+from recorder_support import (RECORD_AT, read, recorder, recorder_connections, recordings, tail_offset,
+                              wait_ports_free)
 
 PICKER_CAPTION = "폴더 탐색"
 DOCUMENTS_ITEM = (78, 127)
@@ -32,10 +33,10 @@ def main():
     player = None
     made = []
     try:
-        with Station("--record-sent", sent, port=11000, lifetime=120):
-            player = Pelradio(work, None)
-            c.check(player.origin is not None, "the window appears")
-            player.click(RECORD_TAB)
+        with TestStation("--record-sent", sent, lifetime=120):
+            player = recorder(work, None)
+            c.check(player.window is not None, "the window appears")
+            player.tap(*RECORD_AT)
             picker = window_origin(PICKER_CAPTION, 20)
             c.check(picker is not None, "the record tab opens the folder picker")
             if picker is not None:
@@ -47,7 +48,7 @@ def main():
                 c.check(wait_for(lambda: window_origin(PICKER_CAPTION, 0) is None, 10), "the picker closes")
                 c.check(player.wait_state([1], False, 5) or player.wait_state([], True, 1), "recording")
                 time.sleep(3)
-                player.click(RECORD_TAB)
+                player.tap(*RECORD_AT)
                 c.check(player.wait_state([2], False), "banner 2 after the stop")
                 made = sorted(set(recordings(documents)) - before)
                 c.check(len(made) == 1, "the file is in Documents: %r" % [os.path.basename(m) for m in made])
@@ -62,11 +63,11 @@ def main():
             # English locale: the short date is M/d/yyyy and the time h:mm:ss AM.
             folder = os.path.join(work, "english")
             os.makedirs(folder)
-            player = Pelradio(work, folder, locale="en_US.UTF-8")
-            c.check(player.origin is not None, "the window appears under the English locale")
-            player.click(RECORD_TAB)
+            player = recorder(work, folder, locale="en_US.UTF-8")
+            c.check(player.window is not None, "the window appears under the English locale")
+            player.tap(*RECORD_AT)
             time.sleep(2)
-            player.click(RECORD_TAB)
+            player.tap(*RECORD_AT)
             c.check(player.wait_state([2], False), "English locale: banner 2 after the stop")
             files = [os.path.basename(f) for f in recordings(folder)]
             c.check(len(files) == 1 and re.fullmatch(r"PELLORA_\d{1,2}-\d{1,2}-\d{4}\d{1,2}-\d\d-\d\d-[AP]M\.mp3",

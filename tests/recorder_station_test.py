@@ -7,9 +7,10 @@ import sys
 import tempfile
 import time
 
-from harness import Checks, Station, wait_for
-from recorder_support import (Pelradio, RECORD_TAB, connections, decodes, read, recorder_connections, recordings,
-                              screenshot, tail_offset, wait_ports_free)
+from harness import Checks, wait_for
+from pelradio import Screenshot, TestStation
+from recorder_support import (RECORD_AT, connections, decodes, read, recorder, recorder_connections, recordings,
+                              tail_offset, wait_ports_free)
 
 # The station bursts 64 KiB and then paces; the two dropped blocks lie within that burst and what follows it.
 DROPPED_LIMIT = 2 * 65536 + 16384
@@ -41,21 +42,21 @@ def main():
     os.makedirs(folder)
     os.makedirs(sent)
     try:
-        with Station("--record-sent", sent, port=11000, lifetime=150):
-            player = Pelradio(work, folder)
-            c.check(player.origin is not None, "the window appears")
+        with TestStation("--record-sent", sent, lifetime=150):
+            player = recorder(work, folder)
+            c.check(player.window is not None, "the window appears")
             c.check(wait_for(lambda: player_sent(sent) > 0, 20), "the control plays the station")
             c.check(player.state() == ([], False), "no banner and no lamp before recording")
 
             # One recording of a few seconds, watched while it runs; started just after a tick, so that
             # the first screenshot comes before the next.
             c.check(player.after_tick(), "the tray icon's frame changes with the tick")
-            player.click(RECORD_TAB)
+            player.tap(*RECORD_AT)
             samples = []
             began = time.monotonic()
             playing_at_start = player_sent(sent)
             while time.monotonic() - began < 4.0:
-                samples.append(player.state(screenshot()))
+                samples.append(player.state(Screenshot()))
             c.check(samples[0] == ([1], False), "banner 1 shown and the lamp hidden at the start: %r" % (samples[0],))
             alternating = [s for s in samples if s in (([1], False), ([], True))]
             c.check(len(alternating) >= 0.8 * len(samples),
@@ -63,7 +64,7 @@ def main():
                     % (len(alternating), len(samples)))
             turns = sum(1 for a, b in zip(alternating, alternating[1:]) if a != b)
             c.check(turns >= 5, "they swap with the tick: %d swaps in 4 s" % turns)
-            player.click(RECORD_TAB)
+            player.tap(*RECORD_AT)
             c.check(player.wait_state([2], False), "banner 2 after the stop, the lamp hidden")
             c.check(wait_for(lambda: player.beeps() == 1, 5), "one beep")
             c.check(player_sent(sent) - playing_at_start > 40000,
@@ -87,16 +88,16 @@ def main():
                 before = set(recordings(folder))
                 first_conn = len(recorder_connections(sent))
                 wait_for(lambda: time.time() % 1.0 < 0.1, 2, step=0.01)
-                player.click(RECORD_TAB)
+                player.tap(*RECORD_AT)
                 time.sleep(0.2)
-                player.click(RECORD_TAB)
-                player.click(RECORD_TAB)
+                player.tap(*RECORD_AT)
+                player.tap(*RECORD_AT)
                 # X input arrives in order: once the second runs, the first is closed.
                 time.sleep(1)
                 new = sorted(set(recordings(folder)) - before, key=lambda p: (len(p), p))
                 first_stopped = read(new[0]) if new else None
                 time.sleep(2)
-                player.click(RECORD_TAB)
+                player.tap(*RECORD_AT)
                 endings += 2
                 c.check(player.wait_state([2], False), "banner 2 after the second of the pair")
                 pair = sorted(set(recordings(folder)) - before, key=lambda p: (len(p), p))
@@ -119,7 +120,7 @@ def main():
 
             # Ending the program while recording keeps what was written.
             before = set(recordings(folder))
-            player.click(RECORD_TAB)
+            player.tap(*RECORD_AT)
             time.sleep(3)
             c.check(player.state()[0] in ([1], []), "recording before the program ends")
             c.check(player.close(), "the close box ends the program during a recording")
