@@ -3,34 +3,25 @@ and a recording on a system whose short date holds "/" (English, code page 1252)
 import glob
 import os
 import re
-import shutil
 import sys
-import tempfile
 import time
 
-from harness import Checks, wait_for
+from harness import wait_for
 from pelradio import ENV, TestStation, click_at, window_origin
-from recorder_support import (RECORD_AT, read, recorder, recorder_connections, recordings, tail_offset,
-                              wait_ports_free)
+from recorder_support import RECORD_AT, read, recorder, recorder_connections, recordings, run, tail_offset
 
 PICKER_CAPTION = "폴더 탐색"
 DOCUMENTS_ITEM = (78, 127)
 OK_BUTTON = (183, 319)
 
 
-def main():
-    c = Checks()
-    if not wait_ports_free():
-        print("ports 11000 and 11001 stay busy")
-        return 1
-    work = tempfile.mkdtemp(prefix="recorder-")
+def test(c, work):
     sent = os.path.join(work, "sent")
     os.makedirs(sent)
     users = [d for d in glob.glob(os.path.join(ENV["WINEPREFIX"], "drive_c", "users", "*", "Documents"))
              if "/Public/" not in d]
     documents = os.path.realpath(users[0]) if users else work
     before = set(recordings(documents))
-    player = None
     made = []
     try:
         with TestStation("--record-sent", sent, lifetime=120):
@@ -58,7 +49,6 @@ def main():
                     c.check(len(data) > 0 and tail_offset(data, records[0]) >= 0,
                             "it holds %d bytes of the station's stream" % len(data))
             c.check(player.close(), "the program ends")
-            player = None
 
             # English locale: the short date is M/d/yyyy and the time h:mm:ss AM.
             folder = os.path.join(work, "english")
@@ -76,15 +66,10 @@ def main():
             c.check(len(files) == 1 and os.path.getsize(os.path.join(folder, files[0])) > 0,
                     "English locale: the file holds the stream")
             c.check(player.close(), "the program ends")
-            player = None
     finally:
-        if player is not None:
-            player.close()
         for m in made:
             os.remove(m)
-        shutil.rmtree(work, ignore_errors=True)
-    return c.finish()
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run(test))

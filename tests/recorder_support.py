@@ -1,17 +1,23 @@
-"""What the recorder tests share beyond pelradio.py: the player with the recorder's seams, and the
-checks of a recorded file against what the station sent."""
+"""What the recorder tests share beyond pelradio.py: their run, the player with its seams, file checks.
+
+A test runs once pelradio's station ports are free; a recording is checked against the bytes the
+station sent on the recorder's connection."""
 import glob
 import os
+import shutil
 import socket
 import subprocess
+import tempfile
 
-from harness import wait_for
+from harness import Checks, wait_for
 from pelradio import RECORD_TAB, SITE_PORT, STREAM_PORT, Player, center, windows_path
 
 # The recorder's request; the control's asks for titles too.
 REQUEST = b"GET / HTTP/1.0\r\n\r\n"
 # Where the tests click the record tab.
 RECORD_AT = center(RECORD_TAB)
+# Players started by this test, closed at its end if still running.
+STARTED = []
 
 
 def recorder(workdir, folder, locale=None):
@@ -20,7 +26,27 @@ def recorder(workdir, folder, locale=None):
     env = {}
     if folder is not None:
         env["PELRADIO_SEAM_FOLDER"] = windows_path(folder) if folder else ""
-    return Player(env=env, locale=locale, seam_log=os.path.join(workdir, "beeps.log"))
+    player = Player(env=env, locale=locale, seam_log=os.path.join(workdir, "beeps.log"))
+    STARTED.append(player)
+    return player
+
+
+def run(test):
+    """Runs test(c, work) once the station's ports are free, with a fresh work folder; returns the
+    exit code. A player it left running is closed, as after a failure."""
+    c = Checks()
+    if not wait_ports_free():
+        print("ports 11000 and 11001 stay busy")
+        return 1
+    work = tempfile.mkdtemp(prefix="recorder-")
+    try:
+        test(c, work)
+    finally:
+        for player in STARTED:
+            if player.proc.poll() is None:
+                player.close()
+        shutil.rmtree(work, ignore_errors=True)
+    return c.finish()
 
 
 def recordings(folder):
