@@ -170,9 +170,9 @@ class Player:
     """pelradio.exe under Wine, with its window found on the X display.
 
     env: variables added to the test's own; locale: the system's (testenv.sh's TESTENV_LOCALE);
-    seam_log: a file where the program logs its beeps."""
+    seam_log: a file where the program logs its beeps; pause: seconds left for the first paint."""
 
-    def __init__(self, exe=PELRADIO, env=None, locale=None, seam_log=None):
+    def __init__(self, exe=PELRADIO, env=None, locale=None, seam_log=None, pause=1.0):
         # The seams only as a test asks for them.
         variables = {k: v for k, v in os.environ.items() if not k.startswith("PELRADIO_SEAM_")}
         variables.update(env or {})
@@ -189,7 +189,7 @@ class Player:
         assert self.window is not None, "the player's window did not appear"
         # Found as soon as it exists; a person meets it once it is mapped and painted.
         wait_for(self.visible, 10, step=0.1)
-        time.sleep(1.0)
+        time.sleep(pause)
 
     def _find(self):
         found = xdo("search", "--name", CAPTION).split()
