@@ -3,19 +3,26 @@
 The player's addresses are built in: the stream at 127.0.0.1:11000 and the site at
 127.0.0.1:11001, so the stations and pages of these tests listen there.
 """
+import functools
 import os
 import struct
 import subprocess
-import sys
 import threading
 import time
 
-from harness import BUILD_DIR, SOURCE_DIR, STATION_MP3, WINE_RUN, wait_for
+from harness import BUILD_DIR, SOURCE_DIR, WINE_RUN, Station, wait_for
 
+
+def testenv():
+    """The test environment's variables (DISPLAY, WINEPREFIX, HOME, ...), as testenv.sh sets them."""
+    out = subprocess.run(["bash", "-c", '. "$1" 2>/dev/null && env -0', "-",
+                          os.path.join(SOURCE_DIR, "tests", "testenv.sh")], stdout=subprocess.PIPE, check=True).stdout
+    return dict(item.split("=", 1) for item in out.decode().split("\0") if "=" in item)
+
+
+ENV = testenv()
 # The test environment's own X display, as its programs under Wine see it.
-os.environ["DISPLAY"] = subprocess.run(
-    ["bash", "-c", '. "$1" 2>/dev/null; printf %s "$DISPLAY"', "-", os.path.join(SOURCE_DIR, "tests", "testenv.sh")],
-    stdout=subprocess.PIPE, text=True, check=True).stdout
+os.environ["DISPLAY"] = ENV["DISPLAY"]
 
 PELRADIO = os.path.join(BUILD_DIR, "player", "pelradio.exe")
 SKIN_DIR = os.path.join(BUILD_DIR, "player", "skin")
@@ -29,6 +36,7 @@ MIN_BOX = (338, 5, 11, 12)
 TITLE_STRIP = (0, 0, 354, 21)
 DEMAND_TAB = (74, 25, 58, 11)
 RECORD_TAB = (131, 24, 46, 11)
+LAMP = (160, 27)
 LOGO = (179, 25, 165, 26)
 INDICATOR_AT = (14, 42)
 PLAY_BUTTON = (15, 59, 9, 9)
@@ -42,12 +50,44 @@ LCD = (20, 28, 36)  # the label's background in the skin
 
 def xdo(*args):
     out = subprocess.run(["xdotool", *map(str, args)], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                         text=True)
+                         encoding="utf-8", errors="replace", timeout=20)
     return out.stdout.strip()
 
 
 def center(place):
     return place[0] + place[2] // 2, place[1] + place[3] // 2
+
+
+def click_at(x, y, button=1):
+    """A click at a screen position in one xdotool call, without pauses around it."""
+    xdo("mousemove", x, y, "sleep", "0.05", "click", button)
+
+
+def window_geometry(window):
+    """(x, y, width, height) of an X window on the screen."""
+    values = dict(line.split("=", 1) for line in xdo("getwindowgeometry", "--shell", window).split())
+    return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+
+def window_named(name):
+    """The first top-level window with exactly this name, or None."""
+    # Names compared here, not by xdotool's pattern: its regular expressions miss Korean text.
+    return next((w for w in xdo("search", "--name", ".").split() if xdo("getwindowname", w) == name), None)
+
+
+def window_origin(name, seconds=0):
+    """Top-left corner of the window with exactly this name, waited for; None when it does not come."""
+    origin = []
+
+    def found():
+        window = window_named(name)
+        origin[:] = window_geometry(window)[:2] if window else []
+        return bool(origin)
+    return tuple(origin) if wait_for(found, seconds) else None
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 class Bitmap:
@@ -68,6 +108,7 @@ class Bitmap:
         self.rows = rows[::-1] if height > 0 else rows
 
 
+@functools.lru_cache(maxsize=None)
 def skin_picture(name):
     return Bitmap(os.path.join(SKIN_DIR, name))
 
@@ -104,18 +145,15 @@ class Screenshot:
         return self.area(x, y, picture.width, picture.height) == picture.rows
 
 
-class TestStation:
+class TestStation(Station):
     """The bundled station on the player's own ports, logging its stream connections."""
 
     def __init__(self, *args, lifetime=120):
-        self.proc = subprocess.Popen(
-            [sys.executable, os.path.join(SOURCE_DIR, "tools", "station.py"), "--mp3", STATION_MP3,
-             "--port", str(STREAM_PORT), "--site-port", str(SITE_PORT), "--lifetime", str(lifetime),
-             "--log-connections", *args], stdout=subprocess.PIPE, text=True)
+        super().__init__("--site-port", str(SITE_PORT), "--log-connections", *args, lifetime=lifetime,
+                         port=STREAM_PORT)
         self.lines = []
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
-        assert wait_for(lambda: any(l.startswith("SITE_PORT") for l in self.lines), 10), self.lines
 
     def _read(self):
         for line in self.proc.stdout:
@@ -127,26 +165,31 @@ class TestStation:
     def open_now(self):
         return self.opened() - sum(1 for l in self.lines if l.startswith("CLOSED "))
 
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.proc.terminate()
-        self.proc.wait(timeout=10)
-
 
 class Player:
-    """pelradio.exe under Wine, with its window found on the X display."""
+    """pelradio.exe under Wine, with its window found on the X display.
 
-    def __init__(self, exe=PELRADIO, env=None):
+    env: variables added to the test's own; locale: the system's (testenv.sh's TESTENV_LOCALE);
+    seam_log: a file where the program logs its beeps; pause: seconds left for the first paint."""
+
+    def __init__(self, exe=PELRADIO, env=None, locale=None, seam_log=None, pause=1.0):
+        # The seams only as a test asks for them.
+        variables = {k: v for k, v in os.environ.items() if not k.startswith("PELRADIO_SEAM_")}
+        variables.update(env or {})
+        if locale:
+            variables["TESTENV_LOCALE"] = locale
+        self.seam_log = seam_log
+        if seam_log:
+            variables["PELRADIO_SEAM_LOG"] = windows_path(seam_log)
         self.proc = subprocess.Popen([WINE_RUN, exe], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                     env=env)
+                                     env=variables)
         self.window = None
-        wait_for(lambda: self._find() is not None, 20, step=0.2)
+        # A cold Wine start takes long.
+        wait_for(lambda: self._find() is not None, 40, step=0.2)
         assert self.window is not None, "the player's window did not appear"
         # Found as soon as it exists; a person meets it once it is mapped and painted.
         wait_for(self.visible, 10, step=0.1)
-        time.sleep(1.0)
+        time.sleep(pause)
 
     def _find(self):
         found = xdo("search", "--name", CAPTION).split()
@@ -155,8 +198,7 @@ class Player:
 
     def geometry(self):
         """(x, y, width, height) of the window on the screen."""
-        values = dict(line.split("=", 1) for line in xdo("getwindowgeometry", "--shell", self.window).split())
-        return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+        return window_geometry(self.window)
 
     def visible(self):
         return self.window in xdo("search", "--onlyvisible", "--name", CAPTION).split()
@@ -183,6 +225,10 @@ class Player:
         xdo("mouseup", button)
         time.sleep(0.2)
 
+    def tap(self, x, y, button=1):
+        """A click without click()'s pauses, for clicks whose timing a test measures."""
+        click_at(*self.to_screen(x, y), button)
+
     def shows(self, x, y, picture):
         gx, gy, _, _ = self.geometry()
         return Screenshot().shows(gx + x, gy + y, picture)
@@ -190,6 +236,37 @@ class Player:
     def label(self):
         gx, gy, _, _ = self.geometry()
         return Screenshot().area(gx + LABEL[0], gy + LABEL[1], LABEL[2], LABEL[3])
+
+    def state(self, shot=None):
+        """(banners shown, lamp shown), read from one screenshot."""
+        shot = shot or Screenshot()
+        gx, gy, _, _ = self.geometry()
+        banners = [n for n, (bx, by) in enumerate(BANNERS)
+                   if shot.shows(gx + bx, gy + by, skin_picture("banner%d.bmp" % n))]
+        return banners, shot.shows(gx + LAMP[0], gy + LAMP[1], skin_picture("lamp.bmp"))
+
+    def wait_state(self, banners, lamp, seconds=5):
+        return wait_for(lambda: self.state() == (banners, lamp), seconds, step=0.2)
+
+    def after_tick(self, seconds=3):
+        """Waits until the tray icon's frame changes, which the window's tick does: the next tick is
+        then most of an interval away."""
+        if not wait_for(lambda: tray_window() is not None, 5):
+            return False
+        tx, ty, _, _ = window_geometry(tray_window())
+
+        def icon():
+            return Screenshot().area(tx, ty, 16, 16)
+        first = icon()
+        return wait_for(lambda: icon() != first, seconds, step=0)
+
+    def beeps(self):
+        """How many beeps the seam log holds."""
+        try:
+            with open(self.seam_log) as f:
+                return f.read().split().count("BEEP")
+        except OSError:
+            return 0
 
     def ended(self, seconds):
         try:
@@ -199,12 +276,14 @@ class Player:
             return False
 
     def close(self):
-        """Ends the program through its close box; killed if that fails."""
+        """Ends the program through its close box; true when it ended so, else it is killed."""
         if self.proc.poll() is None and self.window is not None:
             self.click(*center(CLOSE_BOX))
-        if not self.ended(10):
-            subprocess.run(["/usr/lib/wine/wineserver64", "-k"], stderr=subprocess.DEVNULL)
-            self.proc.wait(timeout=10)
+        if self.ended(15):
+            return True
+        subprocess.run(["/usr/lib/wine/wineserver64", "-k"], env=ENV, stderr=subprocess.DEVNULL)
+        self.proc.wait(timeout=10)
+        return False
 
 
 def label_is_empty(area):

@@ -7,12 +7,11 @@ import time
 
 from audio import Capture, active_span, read_channels, rms
 from harness import Checks, wait_for
-from pelradio import (BANNERS, CLOSE_BOX, CREDIT, DEMAND_TAB, INDICATOR_AT, LOGO, MIN_BOX, PLAY_BUTTON, RAMP,
+from pelradio import (CLOSE_BOX, CREDIT, DEMAND_TAB, INDICATOR_AT, LOGO, MIN_BOX, PLAY_BUTTON, RAMP,
                       STOP_BUTTON, BrowserStandIn, Player, TestStation, center, label_is_empty, skin_picture,
                       tray_window, xdo)
 
 INDICATORS = {name: skin_picture(name + ".bmp") for name in ("disconnected", "connecting", "connected")}
-BANNER_PICTURES = [skin_picture("banner%d.bmp" % n) for n in range(4)]
 KNOB = skin_picture("knob.bmp")
 
 
@@ -20,10 +19,6 @@ def indicator(player):
     """The one indicator picture on screen, or a list when it is not exactly one."""
     shown = [name for name, pic in INDICATORS.items() if player.shows(INDICATOR_AT[0], INDICATOR_AT[1], pic)]
     return shown[0] if len(shown) == 1 else shown
-
-
-def banners(player):
-    return [n for n in range(4) if player.shows(BANNERS[n][0], BANNERS[n][1], BANNER_PICTURES[n])]
 
 
 def knob_at(player):
@@ -108,7 +103,7 @@ def main():
         c.check(wait_for(lambda: len(browser.pages()) == 1, 15), "the demand tab opens a page: %r" % browser.pages())
         c.check(browser.pages()[-1:] == ["http://127.0.0.1:11001/zboard/zboard.php?id=Request"],
                 "it is the request page")
-        c.check(banners(player) == [0], "exactly banner 0 shows: %r" % banners(player))
+        c.check(player.state()[0] == [0], "exactly banner 0 shows: %r" % player.state()[0])
         player.click(*center(CREDIT))
         c.check(wait_for(lambda: len(browser.pages()) == 2, 15), "the credit line opens a page")
         c.check(browser.pages()[-1:] == ["http://127.0.0.1:11001/maker.html"], "it is the maker's page: %r"

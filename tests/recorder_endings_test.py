@@ -4,12 +4,11 @@ HTTP/1.0 200 station that records fine; and a cancelled folder picker that chang
 import os
 import shutil
 import sys
-import tempfile
 import time
 
-from harness import Checks, Station, wait_for
-from recorder_support import (Pelradio, RECORD_TAB, read, recorder_connections, recordings, tail_offset,
-                              wait_ports_free)
+from harness import wait_for
+from pelradio import TestStation
+from recorder_support import RECORD_AT, read, recorder, recorder_connections, recordings, run, tail_offset
 
 
 class Trial:
@@ -24,11 +23,11 @@ class Trial:
         by itself. Returns the new file's bytes (None when there is no new file)."""
         c, player = self.c, self.player
         before = set(recordings(self.folder))
-        player.click(RECORD_TAB)
+        player.tap(*RECORD_AT)
         if stop_after is not None:
             time.sleep(stop_after)
             c.check(player.state()[0] in ([1], []), "%s: still recording before the tab stops it" % what)
-            player.click(RECORD_TAB)
+            player.tap(*RECORD_AT)
         c.check(player.wait_state([banner], False, seconds=10),
                 "%s: banner %d, the lamp hidden: %r" % (what, banner, player.state()))
         self.beeps += 1
@@ -41,83 +40,70 @@ class Trial:
         return read(new[0]) if new else None
 
 
-def main():
-    c = Checks()
-    if not wait_ports_free():
-        print("ports 11000 and 11001 stay busy")
-        return 1
-    work = tempfile.mkdtemp(prefix="recorder-")
+def test(c, work):
     folder = os.path.join(work, "records")
     sent = os.path.join(work, "sent")
     os.makedirs(folder)
-    player = None
-    try:
-        player = Pelradio(work, folder)
-        c.check(player.origin is not None, "the window appears")
-        trial = Trial(c, player, folder)
+    player = recorder(work, folder)
+    c.check(player.window is not None, "the window appears")
+    trial = Trial(c, player, folder)
 
-        data = trial.run("no station: refused", 3)
-        c.check(not data, "refused: the file stays empty")
+    data = trial.run("no station: refused", 3)
+    c.check(not data, "refused: the file stays empty")
 
-        for name, args in (("ICY 404", ("--icy-status", "--status", "404 Not Found")),
-                           ("HTTP 404", ("--status", "404 Not Found"))):
-            with Station(*args, port=11000, lifetime=30):
-                data = trial.run(name, 3)
-                c.check(not data, "%s: nothing written" % name)
+    for name, args in (("ICY 404", ("--icy-status", "--status", "404 Not Found")),
+                       ("HTTP 404", ("--status", "404 Not Found"))):
+        with TestStation(*args, lifetime=30):
+            data = trial.run(name, 3)
+            c.check(not data, "%s: nothing written" % name)
 
-        with Station("--close-after", "10", port=11000, lifetime=30):
-            data = trial.run("closed before audio was written", 3)
-            c.check(not data, "closed early: nothing written")
+    with TestStation("--close-after", "10", lifetime=30):
+        data = trial.run("closed before audio was written", 3)
+        c.check(not data, "closed early: nothing written")
 
-        with Station("--silence", port=11000, lifetime=30):
-            data = trial.run("stopped before any answer", 2, stop_after=1.5)
-            c.check(data == b"", "stopped before any answer: an empty file")
+    with TestStation("--silence", lifetime=30):
+        data = trial.run("stopped before any answer", 2, stop_after=1.5)
+        c.check(data == b"", "stopped before any answer: an empty file")
 
-        for name, args in (("HTTP/1.0 200 station", ("--http",)),
-                           ("closed after audio was written",
-                            ("--close-after", "150000", "--burst", "16384", "--kbps", "256"))):
-            shutil.rmtree(sent, ignore_errors=True)
-            os.makedirs(sent)
-            with Station("--record-sent", sent, *args, port=11000, lifetime=30):
-                data = trial.run(name, 2, stop_after=3 if "--http" in args else None)
-                records = recorder_connections(sent)
-                c.check(len(records) == 1, "%s: one recorder connection" % name)
-                if records and data:
-                    offset = tail_offset(data, records[0])
-                    c.check(offset >= 0 and len(data) > 10000,
-                            "%s: %d bytes, one contiguous piece of what was sent, at %d" % (name, len(data), offset))
-                    if "--close-after" in args:
-                        c.check(offset + len(data) == len(records[0]), "%s: kept to the last byte" % name)
-                else:
-                    c.check(False, "%s: a file with the stream" % name)
-        c.check(player.close(), "the program ends")
-
-        # A cancelled picker: no change, no banner, no beep, no connection.
+    for name, args in (("HTTP/1.0 200 station", ("--http",)),
+                       ("closed after audio was written",
+                        ("--close-after", "150000", "--burst", "16384", "--kbps", "256"))):
         shutil.rmtree(sent, ignore_errors=True)
         os.makedirs(sent)
-        with Station("--record-sent", sent, port=11000, lifetime=40):
-            player = Pelradio(work, "")
-            beeps = player.beeps()
-            files = recordings(folder)
-            time.sleep(1)
-            c.check(player.state() == ([], False), "before the cancelled pick: no banner, no lamp")
-            player.click(RECORD_TAB)
-            time.sleep(2)
-            c.check(player.state() == ([], False), "cancelled: no banner, no lamp")
-            player.click(RECORD_TAB)
-            time.sleep(1.5)
-            c.check(player.state() == ([], False), "cancelled again: still nothing shown")
-            c.check(player.beeps() == beeps, "cancelled: no beep")
-            c.check(recordings(folder) == files, "cancelled: no file")
-            c.check(recorder_connections(sent) == [], "cancelled: no connection to the station")
-            c.check(player.close(), "the program ends")
-        player = None
-    finally:
-        if player is not None:
-            player.close()
-        shutil.rmtree(work, ignore_errors=True)
-    return c.finish()
+        with TestStation("--record-sent", sent, *args, lifetime=30):
+            data = trial.run(name, 2, stop_after=3 if "--http" in args else None)
+            records = recorder_connections(sent)
+            c.check(len(records) == 1, "%s: one recorder connection" % name)
+            if records and data:
+                offset = tail_offset(data, records[0])
+                c.check(offset >= 0 and len(data) > 10000,
+                        "%s: %d bytes, one contiguous piece of what was sent, at %d" % (name, len(data), offset))
+                if "--close-after" in args:
+                    c.check(offset + len(data) == len(records[0]), "%s: kept to the last byte" % name)
+            else:
+                c.check(False, "%s: a file with the stream" % name)
+    c.check(player.close(), "the program ends")
+
+    # A cancelled picker: no change, no banner, no beep, no connection.
+    shutil.rmtree(sent, ignore_errors=True)
+    os.makedirs(sent)
+    with TestStation("--record-sent", sent, lifetime=40):
+        player = recorder(work, "")
+        beeps = player.beeps()
+        files = recordings(folder)
+        time.sleep(1)
+        c.check(player.state() == ([], False), "before the cancelled pick: no banner, no lamp")
+        player.tap(*RECORD_AT)
+        time.sleep(2)
+        c.check(player.state() == ([], False), "cancelled: no banner, no lamp")
+        player.tap(*RECORD_AT)
+        time.sleep(1.5)
+        c.check(player.state() == ([], False), "cancelled again: still nothing shown")
+        c.check(player.beeps() == beeps, "cancelled: no beep")
+        c.check(recordings(folder) == files, "cancelled: no file")
+        c.check(recorder_connections(sent) == [], "cancelled: no connection to the station")
+        c.check(player.close(), "the program ends")
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run(test))

@@ -3,39 +3,31 @@ and a recording on a system whose short date holds "/" (English, code page 1252)
 import glob
 import os
 import re
-import shutil
 import sys
-import tempfile
 import time
 
-from harness import Checks, Station, wait_for
-from recorder_support import (ENV, Pelradio, RECORD_TAB, click_at, read, recorder_connections, recordings,
-                              tail_offset, wait_ports_free, window_origin)
+from harness import wait_for
+from pelradio import ENV, TestStation, click_at, window_origin
+from recorder_support import RECORD_AT, read, recorder, recorder_connections, recordings, run, tail_offset
 
 PICKER_CAPTION = "폴더 탐색"
 DOCUMENTS_ITEM = (78, 127)
 OK_BUTTON = (183, 319)
 
 
-def main():
-    c = Checks()
-    if not wait_ports_free():
-        print("ports 11000 and 11001 stay busy")
-        return 1
-    work = tempfile.mkdtemp(prefix="recorder-")
+def test(c, work):
     sent = os.path.join(work, "sent")
     os.makedirs(sent)
     users = [d for d in glob.glob(os.path.join(ENV["WINEPREFIX"], "drive_c", "users", "*", "Documents"))
              if "/Public/" not in d]
     documents = os.path.realpath(users[0]) if users else work
     before = set(recordings(documents))
-    player = None
     made = []
     try:
-        with Station("--record-sent", sent, port=11000, lifetime=120):
-            player = Pelradio(work, None)
-            c.check(player.origin is not None, "the window appears")
-            player.click(RECORD_TAB)
+        with TestStation("--record-sent", sent, lifetime=120):
+            player = recorder(work, None)
+            c.check(player.window is not None, "the window appears")
+            player.tap(*RECORD_AT)
             picker = window_origin(PICKER_CAPTION, 20)
             c.check(picker is not None, "the record tab opens the folder picker")
             if picker is not None:
@@ -47,7 +39,7 @@ def main():
                 c.check(wait_for(lambda: window_origin(PICKER_CAPTION, 0) is None, 10), "the picker closes")
                 c.check(player.wait_state([1], False, 5) or player.wait_state([], True, 1), "recording")
                 time.sleep(3)
-                player.click(RECORD_TAB)
+                player.tap(*RECORD_AT)
                 c.check(player.wait_state([2], False), "banner 2 after the stop")
                 made = sorted(set(recordings(documents)) - before)
                 c.check(len(made) == 1, "the file is in Documents: %r" % [os.path.basename(m) for m in made])
@@ -57,16 +49,15 @@ def main():
                     c.check(len(data) > 0 and tail_offset(data, records[0]) >= 0,
                             "it holds %d bytes of the station's stream" % len(data))
             c.check(player.close(), "the program ends")
-            player = None
 
             # English locale: the short date is M/d/yyyy and the time h:mm:ss AM.
             folder = os.path.join(work, "english")
             os.makedirs(folder)
-            player = Pelradio(work, folder, locale="en_US.UTF-8")
-            c.check(player.origin is not None, "the window appears under the English locale")
-            player.click(RECORD_TAB)
+            player = recorder(work, folder, locale="en_US.UTF-8")
+            c.check(player.window is not None, "the window appears under the English locale")
+            player.tap(*RECORD_AT)
             time.sleep(2)
-            player.click(RECORD_TAB)
+            player.tap(*RECORD_AT)
             c.check(player.wait_state([2], False), "English locale: banner 2 after the stop")
             files = [os.path.basename(f) for f in recordings(folder)]
             c.check(len(files) == 1 and re.fullmatch(r"PELLORA_\d{1,2}-\d{1,2}-\d{4}\d{1,2}-\d\d-\d\d-[AP]M\.mp3",
@@ -75,15 +66,10 @@ def main():
             c.check(len(files) == 1 and os.path.getsize(os.path.join(folder, files[0])) > 0,
                     "English locale: the file holds the stream")
             c.check(player.close(), "the program ends")
-            player = None
     finally:
-        if player is not None:
-            player.close()
         for m in made:
             os.remove(m)
-        shutil.rmtree(work, ignore_errors=True)
-    return c.finish()
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run(test))
