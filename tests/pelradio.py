@@ -248,18 +248,6 @@ class Player:
     def wait_state(self, banners, lamp, seconds=5):
         return wait_for(lambda: self.state() == (banners, lamp), seconds, step=0.2)
 
-    def after_tick(self, seconds=3):
-        """Waits until the tray icon's frame changes, which the window's tick does: the next tick is
-        then most of an interval away."""
-        if not wait_for(lambda: tray_window() is not None, 5):
-            return False
-        tx, ty, _, _ = window_geometry(tray_window())
-
-        def icon():
-            return Screenshot().area(tx, ty, 16, 16)
-        first = icon()
-        return wait_for(lambda: icon() != first, seconds, step=0)
-
     def beeps(self):
         """How many beeps the seam log holds."""
         try:

@@ -26,8 +26,7 @@ def recorder(workdir, folder, locale=None):
     env = {}
     if folder is not None:
         env["PELRADIO_SEAM_FOLDER"] = windows_path(folder) if folder else ""
-    # Under Wine the tray icon is seen changing frames only in about its first second: after_tick() comes then.
-    player = Player(env=env, locale=locale, seam_log=os.path.join(workdir, "beeps.log"), pause=0.5)
+    player = Player(env=env, locale=locale, seam_log=os.path.join(workdir, "beeps.log"))
     STARTED.append(player)
     return player
 
