@@ -268,6 +268,7 @@ void CStreamReader::WriteAudio(const char* data, unsigned n)
 {
     CRingBuffer* ring = m_stream->m_pRing;
     ring->Write(data, n);
+    SetEvent(m_stream->m_hDataEvent);
     m_sinceMeta += n;
     PostPlayerMessage(Window(), WM_PLAYER_BUFFERSTATE, ring->GetFilled() * 100 / ring->GetCapacity(), 0);
 }
@@ -415,7 +416,7 @@ bool IsStopCommandWaiting()
            PeekMessageA(&msg, NULL, WM_PLAYER_QUIT, WM_PLAYER_QUIT, PM_NOREMOVE);
 }
 
-CHttpStream::CHttpStream() : m_pRing(NULL), m_nMetaInterval(0), m_bEnded(0), m_hReaderThread(NULL) {}
+CHttpStream::CHttpStream() : m_pRing(NULL), m_nMetaInterval(0), m_bEnded(0), m_hReaderThread(NULL), m_hDataEvent(NULL) {}
 
 CHttpStream::~CHttpStream()
 {
@@ -429,15 +430,17 @@ int CHttpStream::Open(HWND notifyWnd, const char* url)
     m_pszUrl = CopyText(url, strlen(url));
     m_bEnded = 0;
     m_pRing = new CRingBuffer(HTTP_RING_CAPACITY);
+    m_hDataEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
     m_hReaderThread = reinterpret_cast<HANDLE>(_beginthreadex(NULL, 0, ReaderThreadProc, this, 0, NULL));
     if (m_hReaderThread == NULL) {
         MarkEnded();
         return 1;
     }
 
-    // Pre-buffer, unless the worker has been told to stop meanwhile.
+    // Pre-buffer, unless the worker has been told to stop meanwhile. Waking as data arrives,
+    // not after whole sleeps, lets a bursting station start as soon as its bytes are in.
     while (!m_bEnded && m_pRing->GetFilled() < HTTP_PREBUFFER) {
-        Sleep(POLL_MS);
+        WaitForData();
         if (IsStopCommandWaiting())
             break;
     }
@@ -451,6 +454,10 @@ void CHttpStream::Close()
         WaitForSingleObject(m_hReaderThread, INFINITE);
         CloseHandle(m_hReaderThread);
         m_hReaderThread = NULL;
+    }
+    if (m_hDataEvent != NULL) {
+        CloseHandle(m_hDataEvent);
+        m_hDataEvent = NULL;
     }
     m_nMetaInterval = 0;
     delete m_pRing;
@@ -468,7 +475,7 @@ unsigned CHttpStream::Read(void* buf, unsigned size, unsigned count)
     while (!m_bEnded && m_pRing->GetFilled() < need) {
         if (IsStopCommandWaiting())
             return 0;
-        Sleep(POLL_MS);
+        WaitForData();
     }
     if (m_bEnded)
         return 0;
@@ -491,6 +498,14 @@ int CHttpStream::Tell()
 int CHttpStream::GetLength()
 {
     return -1;
+}
+
+// Returns once the reader has written into the ring, or after a poll's time at most: the ended
+// flag and the worker's queue are looked at as often as before.
+void CHttpStream::WaitForData()
+{
+    if (m_hDataEvent == NULL || WaitForSingleObject(m_hDataEvent, POLL_MS) == WAIT_FAILED)
+        Sleep(POLL_MS);
 }
 
 void CHttpStream::MarkEnded()

@@ -30,12 +30,16 @@ public:
 
 private:
     friend unsigned __stdcall ReaderThreadProc(void* stream);
+    void WaitForData();
     friend class CStreamReader;
 
     CRingBuffer* m_pRing;
     unsigned m_nMetaInterval;
     volatile LONG m_bEnded;
     HANDLE m_hReaderThread;
+    // Set by the reader thread after each write into the ring; waited on by the owner's thread,
+    // which creates it before the reader starts and closes it after the reader has ended.
+    HANDLE m_hDataEvent;
 };
 
 unsigned __stdcall ReaderThreadProc(void* stream);
