@@ -16,7 +16,8 @@ namespace
 {
 const int CONNECT_BUDGET = 20;
 const int CONNECT_WAIT_US = 100000;
-const int RECEIVE_WAIT_US = 20000;
+// Close wakes a receive wait at once (the stream's close event); this is only a safety net.
+const int RECEIVE_WAIT_US = 1000000;
 const DWORD POLL_MS = 100;
 const unsigned CHUNK = 4096;
 
@@ -186,7 +187,7 @@ bool CStreamReader::ReceiveHeaderUntil(bool (CStreamReader::*complete)() const)
             ErrorExit(TEXT_BAD_RESPONSE, 3);
             return false;
         }
-        if (!m_socket->WaitReadable(RECEIVE_WAIT_US))
+        if (!m_socket->WaitReadable(RECEIVE_WAIT_US, m_stream->m_hCloseEvent))
             continue;
         int got = m_socket->Receive(m_buffer + m_count, HTTP_HEADER_MAX - m_count);
         if (got <= 0) {
@@ -254,7 +255,7 @@ int CStreamReader::Pull(char* dst, int max)
         m_pendingPos += n;
         return static_cast<int>(n);
     }
-    if (!m_socket->WaitReadable(RECEIVE_WAIT_US))
+    if (!m_socket->WaitReadable(RECEIVE_WAIT_US, m_stream->m_hCloseEvent))
         return 0;
     int got = m_socket->Receive(dst, max);
     if (got <= 0) {
@@ -318,7 +319,7 @@ void CStreamReader::Stream()
     m_sinceMeta = 0;
     while (!Ended()) {
         if (ring->GetFree() < CHUNK) {
-            Sleep(POLL_MS);
+            WaitForSingleObject(m_stream->m_hCloseEvent, POLL_MS);
             continue;
         }
         unsigned chunk = CHUNK;
@@ -416,7 +417,10 @@ bool IsStopCommandWaiting()
            PeekMessageA(&msg, NULL, WM_PLAYER_QUIT, WM_PLAYER_QUIT, PM_NOREMOVE);
 }
 
-CHttpStream::CHttpStream() : m_pRing(NULL), m_nMetaInterval(0), m_bEnded(0), m_hReaderThread(NULL), m_hDataEvent(NULL) {}
+CHttpStream::CHttpStream()
+    : m_pRing(NULL), m_nMetaInterval(0), m_bEnded(0), m_hReaderThread(NULL), m_hDataEvent(NULL), m_hCloseEvent(NULL)
+{
+}
 
 CHttpStream::~CHttpStream()
 {
@@ -431,6 +435,7 @@ int CHttpStream::Open(HWND notifyWnd, const char* url)
     m_bEnded = 0;
     m_pRing = new CRingBuffer(HTTP_RING_CAPACITY);
     m_hDataEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
+    m_hCloseEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
     m_hReaderThread = reinterpret_cast<HANDLE>(_beginthreadex(NULL, 0, ReaderThreadProc, this, 0, NULL));
     if (m_hReaderThread == NULL) {
         MarkEnded();
@@ -450,10 +455,16 @@ int CHttpStream::Open(HWND notifyWnd, const char* url)
 void CHttpStream::Close()
 {
     m_bEnded = 1;
+    if (m_hCloseEvent != NULL)
+        SetEvent(m_hCloseEvent);
     if (m_hReaderThread != NULL) {
         WaitForSingleObject(m_hReaderThread, INFINITE);
         CloseHandle(m_hReaderThread);
         m_hReaderThread = NULL;
+    }
+    if (m_hCloseEvent != NULL) {
+        CloseHandle(m_hCloseEvent);
+        m_hCloseEvent = NULL;
     }
     if (m_hDataEvent != NULL) {
         CloseHandle(m_hDataEvent);

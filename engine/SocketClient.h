@@ -21,12 +21,16 @@ public:
     // 1 when the pending connection stands; a refused one is reported and closes the socket.
     int WaitWritable(int timeoutMicroseconds, int* timedOut);
     int WaitReadable(int timeoutMicroseconds);
+    // As above, but also returns 0 as soon as wake is set: a thread can sleep on the socket for
+    // long and still be ended at once by another thread.
+    int WaitReadable(int timeoutMicroseconds, HANDLE wake);
 
 private:
     void CloseSocket();
 
     HWND m_hOwner;
     SOCKET m_socket;
+    WSAEVENT m_hNetEvent; // signalled by Winsock on FD_READ or FD_CLOSE; none until the first wait
 };
 
 // Starts Winsock 2.0; 1 when it is ready. A missing Winsock 2 is reported to the window.
