@@ -17,7 +17,8 @@ namespace
 {
 const int CONNECT_BUDGET = 20;
 const int CONNECT_WAIT_US = 100000;
-const int RECEIVE_WAIT_US = 20000;
+// Close wakes a receive wait at once (the stream's close event); this is only a safety net.
+const int RECEIVE_WAIT_US = 1000000;
 const DWORD POLL_MS = 100;
 const unsigned CHUNK = 4096;
 
@@ -172,7 +173,7 @@ bool CStreamReader::ReceiveHeaderUntil(bool (CStreamReader::*complete)() const)
             ErrorExit(TEXT_BAD_RESPONSE, 3);
             return false;
         }
-        if (!m_socket->WaitReadable(RECEIVE_WAIT_US))
+        if (!m_socket->WaitReadable(RECEIVE_WAIT_US, m_stream->m_hCloseEvent))
             continue;
         int got = m_socket->Receive(m_buffer + m_count, HTTP_HEADER_MAX - m_count);
         if (got <= 0) {
@@ -246,7 +247,7 @@ int CStreamReader::Pull(char* dst, int max)
         m_pendingPos += n;
         return static_cast<int>(n);
     }
-    if (!m_socket->WaitReadable(RECEIVE_WAIT_US))
+    if (!m_socket->WaitReadable(RECEIVE_WAIT_US, m_stream->m_hCloseEvent))
         return 0;
     int got = m_socket->Receive(dst, max);
     if (got <= 0) {
@@ -260,6 +261,7 @@ void CStreamReader::WriteAudio(const char* data, unsigned n)
 {
     CRingBuffer* ring = m_stream->m_pRing;
     ring->Write(data, n);
+    SetEvent(m_stream->m_hDataEvent);
     m_sinceMeta += n;
     PostPlayerMessage(Window(), WM_PLAYER_BUFFERSTATE, ring->GetFilled() * 100 / ring->GetCapacity(), 0);
 }
@@ -309,7 +311,7 @@ void CStreamReader::Stream()
     m_sinceMeta = 0;
     while (!Ended()) {
         if (ring->GetFree() < CHUNK) {
-            Sleep(POLL_MS);
+            WaitForSingleObject(m_stream->m_hCloseEvent, POLL_MS);
             continue;
         }
         unsigned chunk = CHUNK;
@@ -413,7 +415,10 @@ bool IsNewerCommandWaiting()
     return IsStopCommandWaiting() || PeekMessageA(&msg, NULL, WM_PLAYER_PLAY, WM_PLAYER_PLAY, PM_NOREMOVE);
 }
 
-CHttpStream::CHttpStream() : m_pRing(NULL), m_nMetaInterval(0), m_bEnded(0), m_hReaderThread(NULL) {}
+CHttpStream::CHttpStream()
+    : m_pRing(NULL), m_nMetaInterval(0), m_bEnded(0), m_hReaderThread(NULL), m_hDataEvent(NULL), m_hCloseEvent(NULL)
+{
+}
 
 CHttpStream::~CHttpStream()
 {
@@ -427,6 +432,8 @@ int CHttpStream::Open(HWND notifyWnd, const char* url)
     m_pszUrl = CopyText(url, strlen(url));
     m_bEnded = 0;
     m_pRing = new CRingBuffer(HTTP_RING_CAPACITY);
+    m_hDataEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
+    m_hCloseEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
     m_hReaderThread = reinterpret_cast<HANDLE>(_beginthreadex(NULL, 0, ReaderThreadProc, this, 0, NULL));
     if (m_hReaderThread == NULL) {
         MarkEnded();
@@ -434,19 +441,33 @@ int CHttpStream::Open(HWND notifyWnd, const char* url)
     }
 
     // Pre-buffer, unless the worker has been told to stop or to play another station
-    // meanwhile: switching must never wait on a silent server.
-    while (!m_bEnded && m_pRing->GetFilled() < HTTP_PREBUFFER && !IsNewerCommandWaiting())
-        Sleep(POLL_MS);
+    // meanwhile: switching must never wait on a silent server. Waking as data arrives, not
+    // after whole sleeps, lets a bursting station start as soon as its bytes are in.
+    while (!m_bEnded && m_pRing->GetFilled() < HTTP_PREBUFFER) {
+        WaitForData();
+        if (IsNewerCommandWaiting())
+            break;
+    }
     return 1;
 }
 
 void CHttpStream::Close()
 {
     m_bEnded = 1;
+    if (m_hCloseEvent != NULL)
+        SetEvent(m_hCloseEvent);
     if (m_hReaderThread != NULL) {
         WaitForSingleObject(m_hReaderThread, INFINITE);
         CloseHandle(m_hReaderThread);
         m_hReaderThread = NULL;
+    }
+    if (m_hCloseEvent != NULL) {
+        CloseHandle(m_hCloseEvent);
+        m_hCloseEvent = NULL;
+    }
+    if (m_hDataEvent != NULL) {
+        CloseHandle(m_hDataEvent);
+        m_hDataEvent = NULL;
     }
     m_nMetaInterval = 0;
     delete m_pRing;
@@ -464,7 +485,7 @@ unsigned CHttpStream::Read(void* buf, unsigned size, unsigned count)
     while (!m_bEnded && m_pRing->GetFilled() < need) {
         if (IsNewerCommandWaiting())
             return 0;
-        Sleep(POLL_MS);
+        WaitForData();
     }
     if (m_bEnded)
         return 0;
@@ -487,6 +508,14 @@ int CHttpStream::Tell()
 int CHttpStream::GetLength()
 {
     return -1;
+}
+
+// Returns once the reader has written into the ring, or after a poll's time at most: the ended
+// flag and the worker's queue are looked at as often as before.
+void CHttpStream::WaitForData()
+{
+    if (m_hDataEvent == NULL || WaitForSingleObject(m_hDataEvent, POLL_MS) == WAIT_FAILED)
+        Sleep(POLL_MS);
 }
 
 void CHttpStream::MarkEnded()

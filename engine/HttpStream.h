@@ -30,12 +30,19 @@ public:
 
 private:
     friend unsigned __stdcall ReaderThreadProc(void* stream);
+    void WaitForData();
     friend class CStreamReader;
 
     CRingBuffer* m_pRing;
     unsigned m_nMetaInterval;
     volatile LONG m_bEnded;
     HANDLE m_hReaderThread;
+    // Set by the reader thread after each write into the ring; waited on by the owner's thread,
+    // which creates it before the reader starts and closes it after the reader has ended.
+    HANDLE m_hDataEvent;
+    // Set by the owner's Close, waited on by the reader thread beside its socket; created by
+    // the owner before the reader starts and closed after the reader has ended.
+    HANDLE m_hCloseEvent;
 };
 
 unsigned __stdcall ReaderThreadProc(void* stream);

@@ -14,7 +14,10 @@ timeval MakeTimeout(int timeoutMicroseconds)
 }
 } // namespace
 
-CSocketClient::CSocketClient(HWND owner) : m_hOwner(owner), m_socket(INVALID_SOCKET), m_bWaitFailed(false) {}
+CSocketClient::CSocketClient(HWND owner)
+    : m_hOwner(owner), m_socket(INVALID_SOCKET), m_bWaitFailed(false), m_hNetEvent(WSA_INVALID_EVENT)
+{
+}
 
 CSocketClient::~CSocketClient()
 {
@@ -26,6 +29,10 @@ void CSocketClient::CloseSocket()
     if (m_socket != INVALID_SOCKET) {
         closesocket(m_socket);
         m_socket = INVALID_SOCKET;
+    }
+    if (m_hNetEvent != WSA_INVALID_EVENT) {
+        WSACloseEvent(m_hNetEvent);
+        m_hNetEvent = WSA_INVALID_EVENT;
     }
 }
 
@@ -127,6 +134,28 @@ int CSocketClient::WaitReadable(int timeoutMicroseconds)
     FD_SET(m_socket, &readable);
     timeval tv = MakeTimeout(timeoutMicroseconds);
     return select(0, &readable, NULL, NULL, &tv) > 0 ? 1 : 0;
+}
+
+int CSocketClient::WaitReadable(int timeoutMicroseconds, HANDLE wake)
+{
+    if (m_socket == INVALID_SOCKET)
+        return 0;
+    if (m_hNetEvent == WSA_INVALID_EVENT) {
+        m_hNetEvent = WSACreateEvent();
+        if (m_hNetEvent == WSA_INVALID_EVENT || WSAEventSelect(m_socket, m_hNetEvent, FD_READ | FD_CLOSE) != 0)
+            return WaitReadable(timeoutMicroseconds);
+    }
+    // Reset first, then look: bytes that arrive after the look set the event again. Winsock
+    // records FD_READ only once until the next receive, so readiness is always confirmed by
+    // select, never taken from the event alone.
+    WSAResetEvent(m_hNetEvent);
+    if (WaitReadable(0))
+        return 1;
+    HANDLE events[2] = {m_hNetEvent, wake};
+    DWORD result = WaitForMultipleObjects(wake != NULL ? 2 : 1, events, FALSE, static_cast<DWORD>(timeoutMicroseconds / 1000));
+    if (result != WAIT_OBJECT_0)
+        return 0;
+    return WaitReadable(0);
 }
 
 int StartWinsock(HWND window)

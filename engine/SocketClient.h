@@ -23,6 +23,9 @@ public:
     // True when the last WaitWritable failed in select itself (not reported; the socket is closed).
     bool WaitFailed() const { return m_bWaitFailed; }
     int WaitReadable(int timeoutMicroseconds);
+    // As above, but also returns 0 as soon as wake is set: a thread can sleep on the socket for
+    // long and still be ended at once by another thread.
+    int WaitReadable(int timeoutMicroseconds, HANDLE wake);
 
 private:
     void CloseSocket();
@@ -30,6 +33,7 @@ private:
     HWND m_hOwner;
     SOCKET m_socket;
     bool m_bWaitFailed;
+    WSAEVENT m_hNetEvent; // signalled by Winsock on FD_READ or FD_CLOSE; none until the first wait
 };
 
 // Starts Winsock 2.0; 1 when it is ready. A missing Winsock 2 is reported to the window.

@@ -1,21 +1,103 @@
 #!/usr/bin/env bash
-# Benchmarks, printed not asserted: the decoder's cost against bare libmad, and the CPU share
-# of the whole pipeline while it plays the bundled station. Usage: tools/bench.sh [seconds]
+# Benchmarks, printed not asserted: the decoder's cost against bare libmad; the CPU share of the
+# pipeline playing the bundled station; start, stop and takeover latencies; memory; and native
+# mpg123 playing the same station into the same null sink as the reference.
+# Usage: tools/bench.sh [seconds]   (BENCH_RUNS=n sets the runs per latency figure, default 5)
 set -euo pipefail
 TOP=$(cd "$(dirname "$0")/.." && pwd)
 SECONDS_TO_PLAY=${1:-30}
+RUNS=${BENCH_RUNS:-5}
 "$TOP/tools/build.sh" x86_64 >/dev/null
 B="$TOP/build/x86_64"
 export TESTENV_ROOT="$B/testenv"
 "$TOP/tests/testenv.sh" up
-trap '"$TOP/tests/testenv.sh" down' EXIT
+# The reference player only; nothing of ours needs it.
+if ! command -v mpg123 >/dev/null; then
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends mpg123 >/dev/null
+fi
+. "$TOP/tests/testenv.sh" 2>/dev/null
+OUT="$TESTENV_ROOT/bench"
+mkdir -p "$OUT"
+PIDS=()
+cleanup() {
+  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+  "$TOP/tests/testenv.sh" down
+}
+trap cleanup EXIT
+PROBE="$TOP/tools/bench_probe.py"
 
-"$TOP/tests/wine-run.sh" "$B/tests/decoder_bench.exe"
+echo "load: $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) on $(nproc) cores"
+"$TOP/tests/wine-run.sh" "$B/tests/decoder_bench.exe" | tr -d '\r' | tee "$OUT/decoder.txt"
 
-python3 "$TOP/tools/station.py" --mp3 "$B/media/station.mp3" --port 0 --lifetime $((SECONDS_TO_PLAY + 30)) \
-  > "$TESTENV_ROOT/bench-station.port" &
-STATION=$!
-trap 'kill $STATION 2>/dev/null; "$TOP/tests/testenv.sh" down' EXIT
+LIFETIME=$((SECONDS_TO_PLAY * 2 + RUNS * 40 + 120))
+python3 "$TOP/tools/station.py" --mp3 "$B/media/station.mp3" --port 0 --lifetime $LIFETIME >"$OUT/burst.port" &
+PIDS+=($!)
+python3 "$TOP/tools/station.py" --mp3 "$B/media/station.mp3" --port 0 --burst 0 --lifetime $LIFETIME >"$OUT/paced.port" &
+PIDS+=($!)
 sleep 1
-PORT=$(awk '$1 == "PORT" {print $2}' "$TESTENV_ROOT/bench-station.port")
-"$TOP/tests/wine-run.sh" "$B/tests/pipeline_bench.exe" "http://127.0.0.1:$PORT/" "$SECONDS_TO_PLAY"
+BURST="http://127.0.0.1:$(awk '$1 == "PORT" {print $2}' "$OUT/burst.port")/"
+PACED="http://127.0.0.1:$(awk '$1 == "PORT" {print $2}' "$OUT/paced.port")/"
+
+# CPU: the process measures itself and its own threads; the wineserver it needs is read from outside
+# over the same stretch (it starts after connecting and 5 s of playing).
+echo "--- CPU while playing the bundled station for $SECONDS_TO_PLAY s"
+/usr/lib/wine/wineserver64 -p60 </dev/null >/dev/null 2>&1 || true
+# This prefix's wineserver works in the prefix or in a directory named after its device and inode.
+SERVER_DIR=$(printf 'server-%x-%x' "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")
+WINESERVER_PID=
+for pid in $(pgrep wineserver); do
+  case "$(readlink "/proc/$pid/cwd")" in */"$SERVER_DIR" | "$WINEPREFIX") WINESERVER_PID=$pid ;; esac
+done
+"$TOP/tests/wine-run.sh" "$B/tests/pipeline_bench.exe" "$BURST" "$SECONDS_TO_PLAY" 2>/dev/null | tr -d '\r' >"$OUT/pipeline.txt" &
+BENCH=$!
+sleep 7
+python3 "$PROBE" cpu $((SECONDS_TO_PLAY - 3)) $WINESERVER_PID >"$OUT/wineserver.txt"
+wait $BENCH
+cat "$OUT/pipeline.txt"
+echo "wineserver: $(awk '$2 == "total" {print $3}' "$OUT/wineserver.txt")% of one core"
+mpg123 -q -o pulse "$BURST" >/dev/null 2>&1 &
+MPG=$!
+sleep 5
+python3 "$PROBE" cpu "$SECONDS_TO_PLAY" $MPG >"$OUT/mpg123-cpu.txt"
+kill $MPG; wait $MPG 2>/dev/null || true
+echo "mpg123: $(awk '$2 == "total" {print $3}' "$OUT/mpg123-cpu.txt")% of one core"
+
+echo "--- latencies and memory, $RUNS runs each"
+python3 "$PROBE" onsets "$TESTENV_SINK" $((RUNS * 40 + 60)) >"$OUT/onsets.txt" 2>/dev/null &
+ONSETS=$!
+PIDS+=($ONSETS)
+sleep 1
+"$TOP/tests/wine-run.sh" "$B/tests/latency_bench.exe" "$BURST" "$PACED" "$RUNS" 2>/dev/null |
+  python3 "$PROBE" tap latency_bench.exe | tee "$OUT/plays.txt"
+# mpg123 from its launch: a native process starts in milliseconds.
+for station in burst paced; do
+  url=$BURST; [ $station = paced ] && url=$PACED
+  for i in $(seq "$RUNS"); do
+    echo "PLAY mpg123_$station $i $(date +%s.%N)" >>"$OUT/plays.txt"
+    mpg123 -q -o pulse "$url" >/dev/null 2>&1 &
+    MPG=$!
+    sleep 3
+    kill $MPG; wait $MPG 2>/dev/null || true
+    sleep 0.8
+  done
+done
+kill $ONSETS 2>/dev/null || true
+wait $ONSETS 2>/dev/null || true
+python3 "$PROBE" join "$OUT/plays.txt" "$OUT/onsets.txt" burst paced mpg123_burst mpg123_paced | tee "$OUT/sound.txt"
+
+result() { grep -h "^RESULT $1 " "$OUT"/*.txt | head -1 | awk '{print $3}'; }
+echo
+echo "=== Summary (load now: $(cut -d' ' -f1-3 /proc/loadavg)), target in brackets"
+echo "pump / bare libmad, median pass:              $(sed -n "s/.*CPU, \([0-9.]*\) median pass.*/\1/p" "$OUT/decoder.txt")  [at most 1.10]"
+echo "our threads while playing, % of one core:     $(result own_threads_cpu_percent)  [at most 1]"
+echo "whole process while playing, % of one core:   $(result process_cpu_percent)  (+ wineserver $(awk '$2 == "total" {print $3}' "$OUT/wineserver.txt"))  [clearly below 5.8]"
+echo "mpg123 while playing, % of one core:          $(awk '$2 == "total" {print $3}' "$OUT/mpg123-cpu.txt")  (reference)"
+for station in burst paced; do
+  echo "$station: play to first block written, ms:    $(result ${station}_first_block_ms)"
+  echo "$station: play to first audible sample, ms:   $(result ${station}_first_sound_ms)  $([ $station = burst ] && echo '[at most 250]')"
+  echo "$station: mpg123 launch to first sound, ms:   $(result mpg123_${station}_first_sound_ms)  (reference)"
+  echo "$station: stop to device closed, ms:          $(result ${station}_stop_ms)"
+done
+echo "takeover: second play to first device closed, ms: $(result takeover_ms)"
+echo "private memory, one control playing, KiB:     $(result memory_one_playing_kib)"
+echo "growth after $((RUNS * 2)) stations in a row, KiB:    $(result memory_growth_after_stations_kib)  [none beyond ring and blocks: 384]"
