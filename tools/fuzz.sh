@@ -56,5 +56,6 @@ for f in "$TOP"/tests/hostile/*.icy.gz; do
     "$f" > "$OUT/seeds/$(basename "$f" .icy.gz)"
 done
 
-"$FUZZER" "$OUT/corpus" "$OUT/seeds" -max_total_time="$SECONDS_TO_RUN" -timeout=10 -rss_limit_mb=2048 \
+# The regression cases (findings of earlier runs) are run first, as seeds.
+"$FUZZER" "$OUT/corpus" "$OUT/seeds" "$TOP/tests/fuzz/regressions" -max_total_time="$SECONDS_TO_RUN" -timeout=10 -rss_limit_mb=2048 \
   -max_len=262144 -artifact_prefix="$OUT/findings/" -print_final_stats=1
