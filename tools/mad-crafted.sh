@@ -49,7 +49,7 @@ if sh -c '"$0" reservoir-overflow' "$OUT/release-assert/mad_crafted" > "$OUT/ass
 else
   echo "release with asserts, reservoir-overflow: $(grep -o 'Assertion .* failed' "$OUT/assert.release")"
 fi
-# Our bounds reject nothing that the release decodes: the same frames from every file of ours.
+# Our bounds reject nothing that the release decodes: the same frames and samples from every file of ours.
 for f in "$MEDIA"/*.mp3; do
   a=$("$OUT/ours/mad_crafted" --file "$f") b=$("$OUT/release/mad_crafted" --file "$f")
   if [ "$a" != "$b" ]; then echo "$(basename "$f"): ours $a, release $b"; fail=1; fi

@@ -1,7 +1,7 @@
 // Crafted frames that make libmad 0.15.1b write or read outside its buffers (native, under AddressSanitizer).
 // Usage: mad_crafted <case>      decodes one crafted stream, prints how each frame ended, exits 0
 //        mad_crafted --list      prints the case names
-//        mad_crafted --file F    decodes a whole MP3 file, prints "frames N errors M"
+//        mad_crafted --file F    decodes a whole MP3 file, prints "frames N errors M pcm <hash of the output>"
 // Each stream lies in a heap block of exactly its own size, so a read one byte past it is reported.
 #include <cstdio>
 #include <cstdlib>
@@ -165,8 +165,9 @@ const Case g_cases[] = {
 };
 
 // Decodes the bytes from an exactly sized heap block; prints one line per frame and returns
-// the count of frames decoded and of errors.
-void Decode(const std::vector<unsigned char>& bytes, bool verbose, unsigned* frames, unsigned* errors)
+// the count of frames decoded and of errors, and a hash of the synthesised samples.
+void Decode(const std::vector<unsigned char>& bytes, bool verbose, unsigned* frames, unsigned* errors,
+            unsigned long long* pcm)
 {
     unsigned char* block = static_cast<unsigned char*>(malloc(bytes.size()));
     memcpy(block, bytes.data(), bytes.size());
@@ -178,9 +179,14 @@ void Decode(const std::vector<unsigned char>& bytes, bool verbose, unsigned* fra
     mad_synth_init(&synth);
     mad_stream_buffer(&stream, block, bytes.size());
     *frames = *errors = 0;
+    *pcm = 14695981039346656037ull;
     for (;;) {
         if (mad_frame_decode(&frame, &stream) == 0) {
             mad_synth_frame(&synth, &frame);
+            for (unsigned ch = 0; ch < synth.pcm.channels; ++ch) {
+                for (unsigned i = 0; i < synth.pcm.length; ++i)
+                    *pcm = (*pcm ^ static_cast<unsigned>(synth.pcm.samples[ch][i])) * 1099511628211ull;
+            }
             ++*frames;
             if (verbose)
                 printf("frame %u decoded\n", *frames + *errors);
@@ -209,6 +215,7 @@ int main(int argc, char** argv)
         return 0;
     }
     unsigned frames = 0, errors = 0;
+    unsigned long long pcm = 0;
     if (argc == 3 && strcmp(argv[1], "--file") == 0) {
         FILE* f = fopen(argv[2], "rb");
         if (!f)
@@ -219,13 +226,13 @@ int main(int argc, char** argv)
             bytes.push_back(static_cast<unsigned char>(c));
         fclose(f);
         bytes.insert(bytes.end(), MAD_BUFFER_GUARD, 0); // lets the last frame decode
-        Decode(bytes, false, &frames, &errors);
-        printf("frames %u errors %u\n", frames, errors);
+        Decode(bytes, false, &frames, &errors, &pcm);
+        printf("frames %u errors %u pcm %016llx\n", frames, errors, pcm);
         return 0;
     }
     for (const Case& c : g_cases) {
         if (argc == 2 && c.name == std::string(argv[1])) {
-            Decode(c.make(), true, &frames, &errors);
+            Decode(c.make(), true, &frames, &errors, &pcm);
             printf("%s: frames %u errors %u\n", c.name, frames, errors);
             return 0;
         }
