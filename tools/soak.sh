@@ -16,5 +16,5 @@ fi
 export TESTENV_ROOT=$BUILD/soakenv
 "$TOP/tests/testenv.sh" up
 trap '"$TOP/tests/testenv.sh" down' EXIT
-"$TOP/tests/wine-run.sh" regsvr32 /s "$BUILD/control/kelplayerx.ocx"
+"$TOP/tests/wine-run.sh" regsvr32 /s "$BUILD/control/kelplayerx.ocx" 2>/dev/null # Wine's ALSA probe is noisy
 WINE_RUN=$TOP/tests/wine-run.sh BUILD_DIR=$BUILD SOURCE_DIR=$TOP python3 "$TOP/tools/soak.py" "$MINUTES" "${2:-150}"
