@@ -2,6 +2,8 @@
 # Fuzzes the answer parsing and the decoder pump (with our patched libmad) natively under
 # AddressSanitizer and UndefinedBehaviorSanitizer with clang's libFuzzer.
 # Usage: tools/fuzz.sh [seconds]   (default 60; needs the x86_64 build for the patched libmad)
+#        tools/fuzz.sh --crafted   the crafted frames of tests/fuzz/MadCrafted.cpp: each must trip
+#                                  the release libmad and be decoded or rejected cleanly by ours
 # Findings are written to build/fuzz/findings; the corpus grows in build/fuzz/corpus.
 set -euo pipefail
 TOP=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,6 +17,9 @@ if [ ! -f "$MAD_SRC/layer3.c" ]; then
   exit 2
 fi
 "$TOP/tools/setup-deps.sh" "$TOP/build/deps" # clang with libFuzzer and the sanitizers' runtime
+if [ "${1:-}" = --crafted ]; then
+  exec "$TOP/tools/mad-crafted.sh" "$TOP/build/deps/libmad-0.15.1b" "$MAD_SRC" "$MAD_INC" "$MEDIA" "$OUT/crafted"
+fi
 mkdir -p "$OUT/obj" "$OUT/corpus" "$OUT/seeds" "$OUT/findings"
 SAN="-fsanitize=address,undefined -fno-sanitize-recover=undefined -g -O1"
 
@@ -51,5 +56,6 @@ for f in "$TOP"/tests/hostile/*.icy.gz; do
     "$f" > "$OUT/seeds/$(basename "$f" .icy.gz)"
 done
 
-"$FUZZER" "$OUT/corpus" "$OUT/seeds" -max_total_time="$SECONDS_TO_RUN" -timeout=10 -rss_limit_mb=2048 \
+# The regression cases (findings of earlier runs) are run first, as seeds.
+"$FUZZER" "$OUT/corpus" "$OUT/seeds" "$TOP/tests/fuzz/regressions" -max_total_time="$SECONDS_TO_RUN" -timeout=10 -rss_limit_mb=2048 \
   -max_len=262144 -artifact_prefix="$OUT/findings/" -print_final_stats=1
