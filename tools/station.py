@@ -146,6 +146,17 @@ class RecordedSocket:
         return getattr(self.sock, name)
 
 
+def read_request(sock):
+    """The request up to its blank line (at most 8 KiB); None when the client closed before it."""
+    request = b""
+    while b"\r\n\r\n" not in request and len(request) < 8192:
+        piece = sock.recv(4096)
+        if not piece:
+            return None
+        request += piece
+    return request
+
+
 class Handler(socketserver.BaseRequestHandler):
     def handle(self):
         station = self.server.station
@@ -153,12 +164,9 @@ class Handler(socketserver.BaseRequestHandler):
         sock = self.request
         sock.settimeout(5)
         try:
-            request = b""
-            while b"\r\n\r\n" not in request and len(request) < 8192:
-                piece = sock.recv(4096)
-                if not piece:
-                    return
-                request += piece
+            request = read_request(sock)
+            if request is None:
+                return
             if a.record_sent:
                 with self.server.count_lock:
                     self.server.connections += 1
@@ -280,12 +288,9 @@ class SiteHandler(socketserver.BaseRequestHandler):
         sock = self.request
         sock.settimeout(5)
         try:
-            request = b""
-            while b"\r\n\r\n" not in request and len(request) < 8192:
-                piece = sock.recv(4096)
-                if not piece:
-                    return
-                request += piece
+            request = read_request(sock)
+            if request is None:
+                return
             path = request.split(b" ", 2)[1] if request.startswith(b"GET ") else b""
             status, body = self.server.site.answer(path)
             sock.sendall(b"HTTP/1.0 " + status + b"\r\nContent-Type: text/html\r\nContent-Length: %d\r\n\r\n"
