@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "DitherConversion.h"
 #include "HttpStream.h"
 #include "StatusText.h"
 
@@ -13,20 +14,6 @@ const unsigned XING_FRAMES = 0x1;
 const unsigned XING_BYTES = 0x2;
 const unsigned XING_TOC = 0x4;
 const unsigned XING_QUALITY = 0x8;
-
-const int SAMPLE_MAX = (1 << 28) - 1;
-const int SAMPLE_MIN = -(1 << 28);
-const int DROPPED_BITS = 13; // 28 fraction bits down to 15
-const int DROPPED_MASK = (1 << DROPPED_BITS) - 1;
-
-// Noise-shaping error terms and the dither generator of one output channel.
-struct CDitherState
-{
-    int e0;
-    int e1;
-    int e2;
-    unsigned r;
-};
 
 // One state per output channel for the whole process, never reset: every decoder continues
 // the shaping and the random sequence where the previous conversion left them.
@@ -42,74 +29,6 @@ CRITICAL_SECTION* DitherLock()
     (void)ready;
     return &lock;
 }
-
-// Beyond this magnitude a sample clips whatever the error terms (they stay within 2^15), so
-// it converts exactly as this limit does; below it the sums fit in 32 bits.
-const int SAMPLE_LIMIT = 1 << 29;
-
-// One channel's state held in locals for a conversion run. The output bytes may alias any
-// memory, so a state left in g_dither would be stored and loaded again for every sample; in
-// locals it stays in registers and the two channels' chains overlap in the processor.
-struct CShaper
-{
-    int e0;
-    int e1;
-    int e2;
-    unsigned r;
-    int low; // r & DROPPED_MASK: the previous step's random bits, kept rather than masked again
-
-    explicit CShaper(const CDitherState& d)
-        : e0(d.e0), e1(d.e1), e2(d.e2), r(d.r), low(static_cast<int>(d.r & DROPPED_MASK))
-    {
-    }
-    void Save(CDitherState& d) const
-    {
-        d.e0 = e0;
-        d.e1 = e1;
-        d.e2 = e2;
-        d.r = r;
-    }
-
-    // Noise shaping, dither and clipping of one sample; returns the 16-bit value.
-    inline int Store(mad_fixed_t sample)
-    {
-        r = r * 1664525u + 1013904223u;
-        int next = static_cast<int>(r & DROPPED_MASK);
-        int dither = 0x1000 + next - low;
-        low = next;
-        int half = e0 / 2;
-        // Clipping is rare: the branch hints keep the common path straight.
-        if (__builtin_expect(static_cast<unsigned>(sample) + SAMPLE_LIMIT <= 2u * SAMPLE_LIMIT, 1)) {
-            // Everything but e0 is summed first: per sample only e0's add, mask and subtract
-            // stay on the chain. Unclipped, s - (o & ~mask) is (o & mask) - dither.
-            int o = e0 + (sample - e1 + e2 + dither);
-            if (__builtin_expect(static_cast<unsigned>(o - SAMPLE_MIN) <= static_cast<unsigned>(SAMPLE_MAX - SAMPLE_MIN), 1)) {
-                e2 = e1;
-                e1 = half;
-                e0 = (o & DROPPED_MASK) - dither;
-                return o >> DROPPED_BITS;
-            }
-        } else {
-            sample = sample > 0 ? SAMPLE_LIMIT : -SAMPLE_LIMIT;
-        }
-        int s = sample + e0 - e1 + e2;
-        int o = s + dither;
-        e2 = e1;
-        e1 = half;
-        if (o > SAMPLE_MAX) {
-            o = SAMPLE_MAX;
-            if (s > SAMPLE_MAX)
-                s = SAMPLE_MAX;
-        } else if (o < SAMPLE_MIN) {
-            o = SAMPLE_MIN;
-            if (s < SAMPLE_MIN)
-                s = SAMPLE_MIN;
-        }
-        o &= ~DROPPED_MASK;
-        e0 = s - o;
-        return o >> DROPPED_BITS;
-    }
-};
 } // namespace
 
 CMp3Decoder::CMp3Decoder() : m_nInputFill(0), m_nConsumed(0)
@@ -287,14 +206,7 @@ void CMp3Decoder::ConvertRun(unsigned char* out, unsigned count)
     const mad_fixed_t* right = m_synth.pcm.samples[m_synth.pcm.channels > 1 ? 1 : 0] + m_nConsumed;
     CRITICAL_SECTION* lock = DitherLock();
     EnterCriticalSection(lock);
-    CShaper l(g_dither[0]), r(g_dither[1]);
-    for (unsigned i = 0; i < count; ++i) {
-        short sample[2] = {static_cast<short>(l.Store(left[i])), static_cast<short>(r.Store(right[i]))};
-        memcpy(out, sample, 4); // 16-bit little-endian, left first
-        out += 4;
-    }
-    l.Save(g_dither[0]);
-    r.Save(g_dither[1]);
+    ConvertDithered(g_dither, left, right, count, out);
     LeaveCriticalSection(lock);
 }
 
