@@ -103,7 +103,7 @@ struct CVectorShaper
     {
     }
     static __m128i Lanes(int left, int right) { return _mm_set_epi32(0, right, 0, left); }
-    static int Lane(__m128i v, int lane)
+    static int Lane(__m128i v, int lane) // lane 0 or 2
     {
         return _mm_cvtsi128_si32(lane == 0 ? v : _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 2, 2, 2)));
     }

@@ -29,12 +29,33 @@ double Ms(double from, double to)
     return from > 0 && to > 0 ? (to - from) * 1000 : -1;
 }
 
+// The bytes in use in all of the process's heaps (the C runtime's included): what our code holds,
+// apart from what Wine's own drivers allocate outside them.
+unsigned long HeapInUseKib()
+{
+    HANDLE heaps[64];
+    DWORD count = GetProcessHeaps(64, heaps);
+    unsigned long long bytes = 0;
+    for (DWORD i = 0; i < count && i < 64; ++i) {
+        if (!HeapLock(heaps[i]))
+            continue;
+        PROCESS_HEAP_ENTRY entry;
+        entry.lpData = NULL;
+        while (HeapWalk(heaps[i], &entry)) {
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
+                bytes += entry.cbData;
+        }
+        HeapUnlock(heaps[i]);
+    }
+    return static_cast<unsigned long>(bytes / 1024);
+}
+
 // Marks a moment for the memory figures: tools/bench.sh reads the process's private memory from
 // outside when the line appears (Wine reports none through GetProcessMemoryInfo), while this
-// process keeps still for a moment.
+// process keeps still for a moment. The line carries the heaps' bytes in use, read in here.
 void MarkMemory(const char* when)
 {
-    printf("MEMORY %s\n", when);
+    printf("MEMORY %s %lu\n", when, HeapInUseKib());
     fflush(stdout);
     CBenchPlayer::Pump(500);
 }
@@ -58,6 +79,13 @@ int main(int argc, char** argv)
     MarkMemory("idle");
     std::map<std::string, CFigures> figures;
     const char* labels[2] = {"burst", "paced"};
+    // The figures' own storage is taken now, so that the heaps' bytes in use show only the
+    // players' memory.
+    for (const char* label : labels) {
+        CFigures& f = figures[label];
+        for (std::vector<double>* v : {&f.prebuffer, &f.probe, &f.device, &f.block, &f.stop})
+            v->reserve(static_cast<size_t>(runs));
+    }
     int played = 0;
     for (int i = 0; i < runs; ++i) {
         for (int k = 0; k < 2; ++k) {
@@ -69,10 +97,13 @@ int main(int argc, char** argv)
                 return 1;
             }
             CBenchPlayer::Pump(1500);
-            if (++played == 1)
+            ++played;
+            if (played == 1)
                 MarkMemory("one_playing");
-            if (played == 2 * runs)
+            else if (played == 2 * runs)
                 MarkMemory("after_stations");
+            else if (played % 10 == 0)
+                MarkMemory(("after_" + std::to_string(played)).c_str());
             const CPlayTimes& t = first.m_times;
             CFigures& f = figures[labels[k]];
             f.prebuffer.push_back(Ms(play, t.prebuffered));

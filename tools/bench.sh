@@ -101,3 +101,5 @@ done
 echo "takeover: second play to first device closed, ms: $(result takeover_ms)"
 echo "private memory, one control playing, KiB:     $(result memory_one_playing_kib)"
 echo "growth after $((RUNS * 2)) stations in a row, KiB:    $(result memory_growth_after_stations_kib)  [none beyond ring and blocks: 384]"
+echo "heaps' bytes in use, one control playing, KiB: $(result heap_one_playing_kib)"
+echo "their growth after $((RUNS * 2)) stations, KiB:        $(result heap_growth_after_stations_kib)  [none]"

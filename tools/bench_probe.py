@@ -6,8 +6,9 @@
   bench_probe.py join PLAYS ONSETS LABEL.. for each "PLAY <label> <run> <epoch>" line of PLAYS, the
                                            first onset after it: prints the median delay per label
   bench_probe.py cpu SECONDS PID...        CPU share of each process over SECONDS, and their sum
-  bench_probe.py tap NAME                  copies stdin to stdout; at each "MEMORY <when>" line adds the
-                                           private (resident anonymous) memory of the process running NAME
+  bench_probe.py tap NAME                  copies stdin to stdout; at each "MEMORY <when> <heap KiB>" line
+                                           adds the private (resident anonymous) memory of the process
+                                           running NAME
 """
 import os
 import statistics
@@ -115,18 +116,22 @@ def private_kib(pid):
 
 def tap(name):
     seen = {}
+    heap = {}
     for line in sys.stdin:
         line = line.rstrip("\r\n")
         parts = line.split()
-        if len(parts) == 2 and parts[0] == "MEMORY":
+        if len(parts) == 3 and parts[0] == "MEMORY":
             pid = find_process(name)
             kib = private_kib(pid) if pid else -1
             seen[parts[1]] = kib
-            line = "MEMORY %s private_kib=%d" % (parts[1], kib)
+            heap[parts[1]] = int(parts[2])
+            line = "MEMORY %s private_kib=%d heap_in_use_kib=%s" % (parts[1], kib, parts[2])
         print(line, flush=True)
     if "one_playing" in seen and "after_stations" in seen:
         print("RESULT memory_one_playing_kib %d" % seen["one_playing"])
         print("RESULT memory_growth_after_stations_kib %d" % (seen["after_stations"] - seen["one_playing"]))
+        print("RESULT heap_one_playing_kib %d" % heap["one_playing"])
+        print("RESULT heap_growth_after_stations_kib %d" % (heap["after_stations"] - heap["one_playing"]))
 
 
 def main(argv):
