@@ -16,6 +16,13 @@ const int DROPPED_MASK = (1 << DROPPED_BITS) - 1;
 const int DITHER_OFFSET = 0x1000;
 const unsigned RANDOM_MUL = 1664525u;
 const unsigned RANDOM_ADD = 1013904223u;
+// Two, three and four steps of the generator at once: r * mul^k + add * (mul^(k-1) + ... + 1).
+const unsigned RANDOM_MUL_2 = RANDOM_MUL * RANDOM_MUL;
+const unsigned RANDOM_ADD_2 = RANDOM_ADD * RANDOM_MUL + RANDOM_ADD;
+const unsigned RANDOM_MUL_3 = RANDOM_MUL_2 * RANDOM_MUL;
+const unsigned RANDOM_ADD_3 = RANDOM_ADD_2 * RANDOM_MUL + RANDOM_ADD;
+const unsigned RANDOM_MUL_4 = RANDOM_MUL_3 * RANDOM_MUL;
+const unsigned RANDOM_ADD_4 = RANDOM_ADD_3 * RANDOM_MUL + RANDOM_ADD;
 
 // Beyond this magnitude a sample clips whatever the error terms (they stay within 2^15), so
 // it converts exactly as this limit does; below it the sums fit in 32 bits.
@@ -117,14 +124,21 @@ struct CVectorShaper
         }
     }
 
-    // One sample frame without clipping: the sample's left value in lane 0, its right in lane 2.
-    // Returns the shaped and dithered value in the same lanes, before its low bits go.
-    inline __m128i Step(__m128i sample)
+    // The random value k steps after r: the generator's k-fold composition is again
+    // r * mul + add, so the four values a block needs come from r at once rather than one after
+    // another through the multiply's latency.
+    static __m128i Advance(__m128i r, unsigned mul, unsigned add)
+    {
+        return _mm_add_epi32(_mm_mul_epu32(r, _mm_set1_epi32(static_cast<int>(mul))), _mm_set1_epi32(static_cast<int>(add)));
+    }
+
+    // One sample frame without clipping: the sample's left value in lane 0, its right in lane 2,
+    // and the frame's random value in the same lanes. Returns the shaped and dithered value in
+    // those lanes, before its low bits go.
+    inline __m128i Step(__m128i sample, __m128i random)
     {
         const __m128i mask = _mm_set1_epi32(DROPPED_MASK);
-        r = _mm_add_epi32(_mm_mul_epu32(r, _mm_set1_epi32(static_cast<int>(RANDOM_MUL))),
-                          _mm_set1_epi32(static_cast<int>(RANDOM_ADD)));
-        __m128i next = _mm_and_si128(r, mask);
+        __m128i next = _mm_and_si128(random, mask);
         __m128i dither = _mm_sub_epi32(_mm_add_epi32(next, _mm_set1_epi32(DITHER_OFFSET)), low);
         low = next;
         // e0 / 2 rounding toward zero: add the sign bit before the shift.
@@ -162,15 +176,20 @@ struct CVectorShaper
             __m128i r4 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(right + i));
             __m128i first = _mm_unpacklo_epi64(l4, r4);  // L0 L1 R0 R1
             __m128i second = _mm_unpackhi_epi64(l4, r4); // L2 L3 R2 R3
-            __m128i o0 = Step(first);
-            __m128i o1 = Step(_mm_srli_epi64(first, 32));
-            __m128i o2 = Step(second);
-            __m128i o3 = Step(_mm_srli_epi64(second, 32));
+            __m128i r1 = Advance(r, RANDOM_MUL, RANDOM_ADD);
+            __m128i r2 = Advance(r, RANDOM_MUL_2, RANDOM_ADD_2);
+            __m128i r3 = Advance(r, RANDOM_MUL_3, RANDOM_ADD_3);
+            r = Advance(r, RANDOM_MUL_4, RANDOM_ADD_4);
+            __m128i o0 = Step(first, r1);
+            __m128i o1 = Step(_mm_srli_epi64(first, 32), r2);
+            __m128i o2 = Step(second, r3);
+            __m128i o3 = Step(_mm_srli_epi64(second, 32), r);
             __m128i pcm = _mm_packs_epi32(Shifted(o0, o1, outside), Shifted(o2, o3, outside));
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i), pcm); // L R pairs, 16-bit little-endian
         }
         for (; i < count; ++i) {
-            __m128i o = Step(_mm_unpacklo_epi64(_mm_cvtsi32_si128(left[i]), _mm_cvtsi32_si128(right[i])));
+            r = Advance(r, RANDOM_MUL, RANDOM_ADD);
+            __m128i o = Step(_mm_unpacklo_epi64(_mm_cvtsi32_si128(left[i]), _mm_cvtsi32_si128(right[i])), r);
             __m128i pcm = Shifted(o, o, outside);
             int pair = _mm_cvtsi128_si32(_mm_packs_epi32(pcm, pcm));
             memcpy(out + 4 * i, &pair, 4);
