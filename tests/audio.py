@@ -20,7 +20,16 @@ class Capture:
             ["parecord", "--device=%s.monitor" % SINK, "--latency-msec=20", "--rate=44100", "--channels=2",
              "--format=s16le", "--file-format=wav", self.path],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=pulse_env())
-        time.sleep(0.5)
+        # A freshly started server can take more than a second to let the first recording begin:
+        # wait until the monitor's silence reaches the file, or the start of what follows is lost.
+        deadline = time.time() + 10
+        while time.time() < deadline and self.proc.poll() is None:
+            if os.path.exists(self.path) and os.path.getsize(self.path) > 44 + 4 * 4410:
+                break
+            time.sleep(0.05)
+        else:
+            raise RuntimeError("parecord did not start recording")
+        time.sleep(0.2)
         return self
 
     def __exit__(self, *exc):
@@ -65,17 +74,31 @@ def frequency(channel, start, end, rate):
     return rate * len(kept) / sum(kept)
 
 
-def longest_gap(left, right, start, end, rate, threshold=500):
-    """Longest run of silence inside [start, end], in seconds."""
-    longest = run = 0
+def silent_runs(left, right, start, end, threshold=500):
+    """Lengths of the runs of silence inside [start, end], in samples."""
+    runs = []
+    run = 0
     for i in range(start, end):
         if abs(left[i]) <= threshold and abs(right[i]) <= threshold:
             run += 1
-            longest = max(longest, run)
-        else:
+        elif run:
+            runs.append(run)
             run = 0
+    return runs + [run] if run else runs
+
+
+def longest_gap(left, right, start, end, rate, threshold=500):
+    """Longest run of silence inside [start, end], in seconds."""
     # A sine crosses zero every half period: only runs longer than a few periods are gaps.
-    return longest / rate
+    return max(silent_runs(left, right, start, end, threshold), default=0) / rate
+
+
+def sounding_seconds(left, right, start, end, rate, threshold=500):
+    """How long sound was heard over [start, end], in seconds: the span less its gaps (silent
+    runs over 5 ms; a sine's zero crossings are far shorter). The sink plays silence where the
+    device fell behind, so this, unlike the span, is how much of the signal came out."""
+    gaps = sum(run for run in silent_runs(left, right, start, end, threshold) if run > rate // 200)
+    return (end - start - gaps) / rate
 
 
 def rms(channel, start, end):
