@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Benchmarks, printed not asserted: the decoder's cost against bare libmad; the CPU share of the
+# Benchmarks, printed not asserted: the decoder's cost against bare libmad (under Wine and built natively);
 # pipeline playing the bundled station; start, stop and takeover latencies; memory; and native
 # mpg123 playing the same station into the same null sink as the reference.
 # Usage: tools/bench.sh [seconds]   (BENCH_RUNS=n sets the runs per latency figure, default 5)
@@ -28,6 +28,8 @@ PROBE="$TOP/tools/bench_probe.py"
 
 echo "load: $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) on $(nproc) cores"
 "$TOP/tests/wine-run.sh" "$B/tests/decoder_bench.exe" | tr -d '\r' | tee "$OUT/decoder.txt"
+echo "--- the same benchmark built natively for Linux"
+"$TOP/tools/bench-native.sh" | tee "$OUT/decoder-native.txt"
 
 LIFETIME=$((SECONDS_TO_PLAY * 2 + RUNS * 40 + 120))
 python3 "$TOP/tools/station.py" --mp3 "$B/media/station.mp3" --port 0 --lifetime $LIFETIME >"$OUT/burst.port" &
@@ -89,6 +91,7 @@ result() { grep -h "^RESULT $1 " "$OUT"/*.txt | head -1 | awk '{print $3}'; }
 echo
 echo "=== Summary (load now: $(cut -d' ' -f1-3 /proc/loadavg)), target in brackets"
 echo "pump / bare libmad, median pass:              $(sed -n "s/.*CPU, \([0-9.]*\) median pass.*/\1/p" "$OUT/decoder.txt")  [at most 1.10]"
+echo "the same, native Linux build:                 $(sed -n "s/.*CPU, \([0-9.]*\) median pass.*/\1/p" "$OUT/decoder-native.txt")  (reference)"
 echo "our threads while playing, % of one core:     $(result own_threads_cpu_percent)  [at most 1]"
 echo "whole process while playing, % of one core:   $(result process_cpu_percent)  (+ wineserver $(awk '$2 == "total" {print $3}' "$OUT/wineserver.txt"))  [clearly below 5.8]"
 echo "mpg123 while playing, % of one core:          $(awk '$2 == "total" {print $3}' "$OUT/mpg123-cpu.txt")  (reference)"

@@ -4,18 +4,8 @@
 #include <string>
 
 #include "HttpHeader.h"
-#include "HttpStream.h"
+#include "InputStream.h"
 #include "Mp3Decoder.h"
-
-// The decoder pump creates a network stream for a URL; here no network is linked in.
-CHttpStream::CHttpStream() : m_pRing(nullptr), m_nMetaInterval(0), m_bEnded(1), m_hReaderThread(nullptr) {}
-CHttpStream::~CHttpStream() {}
-int CHttpStream::Open(HWND, const char*) { return 0; }
-void CHttpStream::Close() {}
-unsigned CHttpStream::Read(void*, unsigned, unsigned) { return 0; }
-int CHttpStream::Seek(int, int) { return -1; }
-int CHttpStream::Tell() { return 0; }
-int CHttpStream::GetLength() { return -1; }
 
 namespace
 {

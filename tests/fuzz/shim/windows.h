@@ -1,4 +1,4 @@
-// The few Windows names the decoder pump uses, for its native Linux fuzzing build.
+// The few Windows names the decoder pump uses, for its native Linux builds (fuzzing, benchmark).
 #pragma once
 
 #include <pthread.h>
