@@ -9,4 +9,3 @@ unsigned CHttpStream::Read(void*, unsigned, unsigned) { return 0; }
 int CHttpStream::Seek(int, int) { return -1; }
 int CHttpStream::Tell() { return 0; }
 int CHttpStream::GetLength() { return -1; }
-
