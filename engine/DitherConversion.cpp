@@ -92,6 +92,20 @@ struct CShaper
     }
 };
 
+// The conversion one sample at a time; the vector path falls back to it where a sample clips.
+void ConvertDitheredScalar(CDitherState state[2], const mad_fixed_t* left, const mad_fixed_t* right,
+                           unsigned count, unsigned char* out)
+{
+    CShaper l(state[0]), r(state[1]);
+    for (unsigned i = 0; i < count; ++i) {
+        short sample[2] = {static_cast<short>(l.Store(left[i])), static_cast<short>(r.Store(right[i]))};
+        memcpy(out, sample, 4); // 16-bit little-endian, left first
+        out += 4;
+    }
+    l.Save(state[0]);
+    r.Save(state[1]);
+}
+
 #ifdef __SSE2__
 // Both channels' states in one register each: left in lane 0, right in lane 2, the lanes that
 // the 32-bit multiply reads. Lanes 1 and 3 carry whatever the arithmetic leaves there.
@@ -202,19 +216,6 @@ struct CVectorShaper
 const unsigned VECTOR_STRETCH = 64;
 #endif
 } // namespace
-
-void ConvertDitheredScalar(CDitherState state[2], const mad_fixed_t* left, const mad_fixed_t* right,
-                           unsigned count, unsigned char* out)
-{
-    CShaper l(state[0]), r(state[1]);
-    for (unsigned i = 0; i < count; ++i) {
-        short sample[2] = {static_cast<short>(l.Store(left[i])), static_cast<short>(r.Store(right[i]))};
-        memcpy(out, sample, 4); // 16-bit little-endian, left first
-        out += 4;
-    }
-    l.Save(state[0]);
-    r.Save(state[1]);
-}
 
 void ConvertDithered(CDitherState state[2], const mad_fixed_t* left, const mad_fixed_t* right, unsigned count,
                      unsigned char* out)

@@ -16,7 +16,3 @@ struct CDitherState
 // continuing the two channels' states (state[0] left, state[1] right).
 void ConvertDithered(CDitherState state[2], const mad_fixed_t* left, const mad_fixed_t* right, unsigned count,
                      unsigned char* out);
-
-// The same conversion one sample at a time; the vector path falls back to it where a sample clips.
-void ConvertDitheredScalar(CDitherState state[2], const mad_fixed_t* left, const mad_fixed_t* right,
-                           unsigned count, unsigned char* out);
