@@ -14,6 +14,7 @@
 #include "MixerVolume.h"
 #include "Module.h"
 #include "PlayerMessages.h"
+#include "PlayerReports.h"
 #include "PlsPlaylist.h"
 #include "Registration.h"
 #include "SocketClient.h"
@@ -63,14 +64,10 @@ bool CKelplayerCtrl::StartWorker()
 
 CKelplayerCtrl::~CKelplayerCtrl()
 {
-    // Titles still queued for the window are ours to free.
-    MSG msg;
-    while (GetReportWindow() != NULL &&
-           PeekMessageA(&msg, GetReportWindow(), WM_PLAYER_METADATA, WM_PLAYER_METADATA, PM_REMOVE | PM_QS_POSTMESSAGE))
-        delete[] reinterpret_cast<char*>(msg.wParam);
     CancelPause();
-    // The window goes first: a status text that the worker sends meanwhile then fails at once
-    // instead of waiting for this thread, which waits for the worker.
+    // Reports still queued for the window are ours to free. The window goes before the worker
+    // is joined: whatever the engine reports meanwhile is then dropped at once.
+    DiscardPlayerReports(GetReportWindow());
     DestroyReportWindow();
     if (m_hWorkerThread.Get() != NULL) {
         PostThreadMessageA(m_dwWorkerThreadId, WM_PLAYER_STOP, 0, 0);
@@ -131,10 +128,10 @@ void CKelplayerCtrl::SetUrl(const std::string& value)
     if (IsPlsAddress(value.c_str())) {
         if (!IsFetchAllowed(value))
             return;
-        std::string text = FetchHttpBody(m_pSocket, GetPlayerWindow(), value.c_str());
+        std::string text = Fetch(value);
         std::vector<std::string> entries;
         if (!ParsePlsEntries(text.c_str(), &entries)) {
-            SendStatusText(GetPlayerWindow(), TEXT_BAD_PLAYLIST, 1);
+            ReportStatusText(GetPlayerWindow(), TEXT_BAD_PLAYLIST, 1);
             return;
         }
         m_urlList.assign(entries.begin(), entries.end());
@@ -184,7 +181,8 @@ void CKelplayerCtrl::PlayNext()
         m_posPlay = m_urlList.begin();
     char* command = new char[entry.size() + 1];
     memcpy(command, entry.c_str(), entry.size() + 1);
-    if (!PostThreadMessageA(m_dwWorkerThreadId, WM_PLAYER_PLAY, reinterpret_cast<WPARAM>(command), 0))
+    LPARAM flags = IsOnPublicPage() ? PLAYER_PLAY_PUBLIC_ONLY : 0;
+    if (!PostThreadMessageA(m_dwWorkerThreadId, WM_PLAYER_PLAY, reinterpret_cast<WPARAM>(command), flags))
         delete[] command;
 }
 
@@ -200,7 +198,7 @@ std::string CKelplayerCtrl::GetCount(const std::string& countUrl)
 {
     if (!IsFetchAllowed(countUrl))
         return std::string();
-    return FetchHttpBody(m_pSocket, GetPlayerWindow(), countUrl.c_str());
+    return Fetch(countUrl);
 }
 
 // Dispatch: arguments arrive in their declared types.
@@ -286,13 +284,16 @@ bool CKelplayerCtrl::OnReportMessage(UINT message, WPARAM wParam, LPARAM lParam,
             PlayNext();
         return true;
     case WM_PLAYER_BUFFERSTATE:
+        AcknowledgePlayerReport(message, lParam);
         OnBufferState(wParam);
         return true;
     case WM_PLAYER_METADATA:
+        AcknowledgePlayerReport(message, lParam);
         OnMetadata(wParam);
         return true;
     case WM_PLAYER_MESSAGE:
-        OnStatusText(reinterpret_cast<const char*>(wParam), static_cast<short>(lParam));
+        OnStatusText(reinterpret_cast<const char*>(wParam), StatusTextLevel(lParam));
+        FinishStatusText(wParam, lParam);
         return true;
     }
     return false;

@@ -54,6 +54,11 @@ private:
     bool StartWorker();
     // False, with a status text, when a hosting page may not read the address.
     bool IsFetchAllowed(const std::string& url);
+    // True when a page on a public host (or one that hides its address) hosts the control: it
+    // then connects to public addresses only.
+    bool IsOnPublicPage();
+    // The one-shot fetch under the hosting page's rules.
+    std::string Fetch(const std::string& url);
     // Starts the entry at the play position: the body of Play, also run by the continuation.
     void PlayNext();
     // A stream ended or could not be opened: the next attempt, at once or after a pause.

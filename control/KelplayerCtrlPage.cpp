@@ -1,8 +1,11 @@
 // The control on a web page: its fetches read only the page's own host, as the page itself may.
 #include "KelplayerCtrl.h"
 
+#include "AddressRule.h"
+#include "HttpFetch.h"
 #include "HttpUrl.h"
 #include "PageAddress.h"
+#include "SocketClient.h"
 #include "StatusText.h"
 
 // Streams that Play opens are not checked: the page hears them but never reads their bytes.
@@ -18,6 +21,22 @@ bool CKelplayerCtrl::IsFetchAllowed(const std::string& url)
     // The fetch connects to exactly this host name, so comparing it is comparing the target.
     if (IsPageHost(page.c_str(), parsed.host))
         return true;
-    SendStatusText(GetPlayerWindow(), TEXT_NOT_FROM_THIS_PAGE, 1);
+    ReportStatusText(GetPlayerWindow(), TEXT_NOT_FROM_THIS_PAGE, 1);
     return false;
+}
+
+// In the spirit of browsers' protection of private networks: a page from the Internet may not
+// reach the listener's own machine or network through the control, whatever names it uses.
+bool CKelplayerCtrl::IsOnPublicPage()
+{
+    std::string page;
+    if (!GetPageAddress(&page))
+        return false;
+    return !IsPrivateHost(PageHostOf(page.c_str()).c_str());
+}
+
+std::string CKelplayerCtrl::Fetch(const std::string& url)
+{
+    m_pSocket->SetPublicOnly(IsOnPublicPage());
+    return FetchHttpBody(m_pSocket, GetPlayerWindow(), url.c_str());
 }

@@ -92,7 +92,8 @@ std::string PageHostOf(const char* pageAddress)
     size_t at = authority.rfind('@');
     if (at != std::string::npos)
         authority.erase(0, at + 1);
-    size_t colon = authority.find(':');
+    // An IPv6 literal keeps its brackets (never a host that a fetch can match).
+    size_t colon = authority.find(':', authority.compare(0, 1, "[") == 0 ? authority.find(']') : 0);
     if (colon != std::string::npos)
         authority.erase(colon);
     return authority;

@@ -8,7 +8,7 @@ class CInputStream;
 class CAudioDecoder
 {
 public:
-    CAudioDecoder() : m_nSampleRate(0), m_bOpen(0), m_pReader(NULL), m_hWnd(NULL) {}
+    CAudioDecoder() : m_nSampleRate(0), m_bOpen(0), m_pReader(NULL), m_hWnd(NULL), m_bPublicOnly(false), m_bRefused(false) {}
     // Closes, then destroys any reader still owned.
     virtual ~CAudioDecoder();
 
@@ -32,6 +32,11 @@ public:
         return 1;
     }
 
+    // For the streams that Open opens from now on: connect to public addresses only.
+    void SetPublicOnly(bool publicOnly) { m_bPublicOnly = publicOnly; }
+    // True when the last Open failed because that rule refused the address (already reported).
+    bool IsRefused() const { return m_bRefused; }
+
     // Read directly by the output and the worker.
     unsigned m_nSampleRate; // valid after a successful Open
     int m_bOpen;
@@ -39,4 +44,6 @@ public:
 protected:
     CInputStream* m_pReader;
     HWND m_hWnd;
+    bool m_bPublicOnly;
+    bool m_bRefused;
 };

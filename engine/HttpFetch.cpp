@@ -21,6 +21,9 @@ const char REQUEST_FORMAT[] = "GET %s HTTP/1.0\r\nHost: %s\r\nAccept: */*\r\nUse
 int ConnectClient(CSocketClient* client, HWND window, const CHttpUrl& url)
 {
     int inProgress = 0;
+    // The container's thread waits for the fetch: a resolver that does not answer may not hold
+    // it for longer than a connection may.
+    client->SetLookupLimit(CONNECT_WAIT_US / 1000);
     if (client->Connect(url.host, url.port, &inProgress))
         return 1;
     if (!inProgress)
@@ -31,7 +34,7 @@ int ConnectClient(CSocketClient* client, HWND window, const CHttpUrl& url)
     // A refusal seen by the wait has already been reported by the client as such; a
     // connection still pending, or a wait that failed in itself, ends with the time-out text.
     if (timedOut || client->WaitFailed())
-        SendStatusText(window, TEXT_CONNECT_TIMEOUT, 1);
+        ReportStatusText(window, TEXT_CONNECT_TIMEOUT, 1);
     return 0;
 }
 } // namespace
@@ -43,14 +46,14 @@ std::string FetchHttpBody(CSocketClient* client, HWND window, const char* url)
         return result;
     CHttpUrl parsed;
     if (url == NULL || !ParseHttpUrl(url, &parsed)) {
-        SendStatusText(window, TEXT_BAD_ADDRESS, 1);
+        ReportStatusText(window, TEXT_BAD_ADDRESS, 1);
         return result;
     }
     // A request that does not fit its buffer is refused like a bad address, before connecting.
     char request[REQUEST_MAX];
-    int requestLen = snprintf(request, sizeof(request), REQUEST_FORMAT, parsed.path, parsed.host);
+    int requestLen = snprintf(request, sizeof(request), REQUEST_FORMAT, RequestPath(parsed.path).c_str(), parsed.host);
     if (requestLen < 0 || requestLen >= REQUEST_MAX) {
-        SendStatusText(window, TEXT_BAD_ADDRESS, 1);
+        ReportStatusText(window, TEXT_BAD_ADDRESS, 1);
         return result;
     }
     if (!ConnectClient(client, window, parsed))

@@ -9,6 +9,7 @@
 #include "HttpHeader.h"
 #include "HttpUrl.h"
 #include "PlayerMessages.h"
+#include "ReportGate.h"
 #include "RingBuffer.h"
 #include "SocketClient.h"
 #include "StatusText.h"
@@ -28,12 +29,6 @@ char* CopyText(const char* text, size_t len)
     memcpy(copy, text, len);
     copy[len] = '\0';
     return copy;
-}
-
-void PostText(HWND window, char* text)
-{
-    if (!PostPlayerMessage(window, WM_PLAYER_METADATA, reinterpret_cast<WPARAM>(text), 0))
-        delete[] text;
 }
 } // namespace
 
@@ -86,11 +81,13 @@ private:
     unsigned m_sinceMeta;
 };
 
+// The text goes before the end is marked: the worker reports the end as soon as it sees the
+// flag, and the window must have the reason first.
 void CStreamReader::ErrorExit(const char* text, int level)
 {
     Release();
+    ReportStatusText(Window(), text, level);
     m_stream->MarkEnded();
-    SendStatusText(Window(), text, level);
 }
 
 void CStreamReader::ReceiveErrorExit(int result)
@@ -113,6 +110,13 @@ bool CStreamReader::Connect()
         int inProgress = 0;
         if (m_socket->Connect(m_url.host, m_url.port, &inProgress))
             return true;
+        if (m_socket->Forbidden()) {
+            // Not worth another try: the run ends at once and the owner moves on.
+            m_stream->m_bRefused = 1;
+            Release();
+            m_stream->MarkEnded();
+            return false;
+        }
         while (inProgress) {
             if (Ended()) {
                 Release();
@@ -143,8 +147,9 @@ void CStreamReader::SendRequest()
 {
     static const char format[] =
         "GET %s HTTP/1.0\r\nHost: %s\r\nUser-Agent: kelplayer\r\nAccept: */*\r\nIcy-MetaData:1\r\n\r\n";
-    std::vector<char> request(sizeof(format) + strlen(m_url.path) + strlen(m_url.host));
-    int len = snprintf(request.data(), request.size(), format, m_url.path, m_url.host);
+    std::string path = RequestPath(m_url.path);
+    std::vector<char> request(sizeof(format) + path.size() + strlen(m_url.host));
+    int len = snprintf(request.data(), request.size(), format, path.c_str(), m_url.host);
     m_socket->Send(request.data(), len);
 }
 
@@ -217,7 +222,7 @@ void CStreamReader::ReadHeaderValues(int headerLength)
         size_t len = lineEnd != NULL ? static_cast<size_t>(lineEnd - value) : strlen(value);
         if (len > 0 && value[len - 1] == '\r')
             --len;
-        PostText(Window(), CopyText(value, len));
+        m_stream->m_pGate->Post(WM_PLAYER_METADATA, reinterpret_cast<WPARAM>(CopyText(value, len)));
     }
 
     at = FindBytes(m_buffer, headerLength, "icy-metaint:");
@@ -263,7 +268,7 @@ void CStreamReader::WriteAudio(const char* data, unsigned n)
     ring->Write(data, n);
     SetEvent(m_stream->m_hDataEvent);
     m_sinceMeta += n;
-    PostPlayerMessage(Window(), WM_PLAYER_BUFFERSTATE, ring->GetFilled() * 100 / ring->GetCapacity(), 0);
+    m_stream->m_pGate->Post(WM_PLAYER_BUFFERSTATE, ring->GetFilled() * 100 / ring->GetCapacity());
 }
 
 // Reads one metadata block: 1 when it was handled, 0 when it has not started to arrive,
@@ -297,7 +302,7 @@ int CStreamReader::ReadMetadataBlock()
             const char* title = match + 13;
             const char* close = strchr(title, '\'');
             if (close != NULL)
-                PostText(Window(), CopyText(title, close - title));
+                m_stream->m_pGate->Post(WM_PLAYER_METADATA, reinterpret_cast<WPARAM>(CopyText(title, close - title)));
         }
     }
     m_sinceMeta = 0;
@@ -346,7 +351,9 @@ void CStreamReader::Run()
             ErrorExit(TEXT_BAD_ADDRESS, 3);
             return;
         }
-        m_socket = new CSocketClient(Window());
+        // The close event also ends a name lookup: Close never waits on a resolver.
+        m_socket = new CSocketClient(Window(), m_stream->m_hCloseEvent);
+        m_socket->SetPublicOnly(m_stream->m_bPublicOnly);
         memset(m_buffer, 0, sizeof(m_buffer));
         m_count = 0;
 
@@ -367,11 +374,9 @@ void CStreamReader::Run()
             return;
         }
         if (status != 200 && status != 302) {
-            Release();
-            m_stream->MarkEnded();
             char text[300];
             snprintf(text, sizeof(text), TEXT_CANNOT_LISTEN, reason);
-            SendStatusText(Window(), text, 3);
+            ErrorExit(text, 3);
             return;
         }
 
@@ -416,7 +421,8 @@ bool IsNewerCommandWaiting()
 }
 
 CHttpStream::CHttpStream()
-    : m_pRing(NULL), m_nMetaInterval(0), m_bEnded(0), m_hReaderThread(NULL), m_hDataEvent(NULL), m_hCloseEvent(NULL)
+    : m_pRing(NULL), m_nMetaInterval(0), m_bEnded(0), m_hReaderThread(NULL), m_hDataEvent(NULL), m_hCloseEvent(NULL),
+      m_pGate(NULL)
 {
 }
 
@@ -432,6 +438,7 @@ int CHttpStream::Open(HWND notifyWnd, const char* url)
     m_pszUrl = CopyText(url, strlen(url));
     m_bEnded = 0;
     m_pRing = new CRingBuffer(HTTP_RING_CAPACITY);
+    m_pGate = new CReportGate(notifyWnd);
     m_hDataEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
     m_hCloseEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
     m_hReaderThread = reinterpret_cast<HANDLE>(_beginthreadex(NULL, 0, ReaderThreadProc, this, 0, NULL));
@@ -468,6 +475,10 @@ void CHttpStream::Close()
     if (m_hDataEvent != NULL) {
         CloseHandle(m_hDataEvent);
         m_hDataEvent = NULL;
+    }
+    if (m_pGate != NULL) {
+        m_pGate->Release(); // reports still queued keep it alive
+        m_pGate = NULL;
     }
     m_nMetaInterval = 0;
     delete m_pRing;
@@ -521,5 +532,6 @@ void CHttpStream::WaitForData()
 void CHttpStream::MarkEnded()
 {
     m_bEnded = 1;
-    PostPlayerMessage(m_hNotifyWnd, WM_PLAYER_BUFFERSTATE, 0, 0);
+    if (m_pGate != NULL)
+        m_pGate->Post(WM_PLAYER_BUFFERSTATE, 0);
 }

@@ -3,6 +3,7 @@
 
 #include "InputStream.h"
 
+class CReportGate;
 class CRingBuffer;
 
 #define HTTP_RING_CAPACITY 0x40000
@@ -43,6 +44,9 @@ private:
     // Set by the owner's Close, waited on by the reader thread beside its socket; created by
     // the owner before the reader starts and closed after the reader has ended.
     HANDLE m_hCloseEvent;
+    // Fill and title reports pass through it (reader thread, and MarkEnded on either side);
+    // created by Open, released by Close after the reader has ended.
+    CReportGate* m_pGate;
 };
 
 unsigned __stdcall ReaderThreadProc(void* stream);

@@ -17,6 +17,11 @@ int ParseHttpUrl(const char* url, CHttpUrl* parsed)
         ++start;
     if (strncmp(start, "http://", 7) == 0 && strcspn(start + 7, ":/") > HTTP_HOST_MAX)
         return 0;
+    // The host and the path are written into the request as they stand: a line break there
+    // would add header lines (or a whole request) of the address's choosing.
+    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(start); *c != '\0'; ++c)
+        if (*c < 0x20 || *c == 0x7F)
+            return 0;
 
     if (sscanf(url, " http://%259[^:/]", parsed->host) != 1)
         return 0;
@@ -43,4 +48,20 @@ int ParseHttpUrl(const char* url, CHttpUrl* parsed)
             parsed->path = slash;
     }
     return 1;
+}
+
+std::string RequestPath(const char* path)
+{
+    static const char HEX[] = "0123456789ABCDEF";
+    std::string out;
+    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(path); *c != '\0'; ++c) {
+        if (*c == ' ' || *c > 0x7F) {
+            out += '%';
+            out += HEX[*c >> 4];
+            out += HEX[*c & 0xF];
+        } else {
+            out += static_cast<char>(*c);
+        }
+    }
+    return out;
 }

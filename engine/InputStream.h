@@ -6,7 +6,7 @@
 class CInputStream
 {
 public:
-    CInputStream() : m_pszUrl(NULL), m_hNotifyWnd(NULL) {}
+    CInputStream() : m_pszUrl(NULL), m_hNotifyWnd(NULL), m_bPublicOnly(false), m_bRefused(0) {}
     virtual ~CInputStream() {}
 
     CInputStream(const CInputStream&) = delete;
@@ -37,7 +37,14 @@ public:
     virtual int Tell() { return 0; }
     virtual int GetLength() { return 0; }
 
+    // Set by the owner before Open: connect to public addresses only.
+    void SetPublicOnly(bool publicOnly) { m_bPublicOnly = publicOnly; }
+    // True once an address of the stream was refused by that rule (the refusal has been reported).
+    bool IsRefused() const { return m_bRefused != 0; }
+
 protected:
     char* m_pszUrl;
     HWND m_hNotifyWnd;
+    bool m_bPublicOnly;
+    volatile LONG m_bRefused; // written by the reader thread, read by the owner after it
 };

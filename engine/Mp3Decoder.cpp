@@ -53,6 +53,8 @@ int CMp3Decoder::Open(HWND window, const char* url)
     m_hWnd = window;
     delete m_pReader;
     m_pReader = CreateStream();
+    m_pReader->SetPublicOnly(m_bPublicOnly);
+    m_bRefused = false;
     if (m_pReader->Open(window, url) && Probe()) {
         // The input buffer keeps what the probe read: decoding starts again at its first byte.
         mad_stream_init(&m_stream);
@@ -62,6 +64,7 @@ int CMp3Decoder::Open(HWND window, const char* url)
         m_bOpen = 1;
         return 1;
     }
+    m_bRefused = m_pReader->IsRefused();
     delete m_pReader;
     m_pReader = NULL;
     return 0;
@@ -123,7 +126,7 @@ int CMp3Decoder::Probe()
                     break;
                 if (m_stream.error != MAD_ERROR_BADCRC)
                     continue;
-                SendStatusText(m_hWnd, TEXT_PROBE_BADCRC, 0);
+                ReportStatusText(m_hWnd, TEXT_PROBE_BADCRC, 0);
             }
             ++decoded;
             // A Xing tag frame carries no audio; the next frame tells the rate.

@@ -5,7 +5,8 @@
 
 // Commands, posted as thread messages to the player worker.
 #define WM_PLAYER_QUIT (WM_APP + 0x01)
-#define WM_PLAYER_PLAY (WM_APP + 0x02) // wParam: heap URL copy (new char[]), freed by the worker
+#define WM_PLAYER_PLAY (WM_APP + 0x02) // wParam: heap URL copy (new char[]), freed by the worker; lParam: flags
+#define PLAYER_PLAY_PUBLIC_ONLY 0x1    // the stream may connect to public addresses only
 #define WM_PLAYER_STOP (WM_APP + 0x03) // also posted by the worker to the control's window
 #define WM_PLAYER_VOLUME (WM_APP + 0x04) // the host's device volume changed: give it to the open device
 

@@ -99,7 +99,7 @@ void CPlayerWorker::HandleBatch()
             MSG later;
             // Only the last of several queued plays is carried out.
             if (!PeekMessageA(&later, NULL, WM_PLAYER_PLAY, WM_PLAYER_PLAY, PM_NOREMOVE))
-                Play(url);
+                Play(url, msg.lParam);
             delete[] url;
             break;
         }
@@ -115,12 +115,13 @@ void CPlayerWorker::HandleBatch()
     }
 }
 
-void CPlayerWorker::Play(const char* url)
+void CPlayerWorker::Play(const char* url, LPARAM flags)
 {
     // A stop or quit right behind this play: the old audio is not wanted any more.
     if (m_waveOut.IsOpen() && IsStopCommandWaiting())
         CloseDevice();
     m_pDecoder->Close();
+    m_pDecoder->SetPublicOnly((flags & PLAYER_PLAY_PUBLIC_ONLY) != 0);
     int opened = m_pDecoder->Open(m_pHost->GetPlayerWindow(), url);
     // The previous stream's queued audio has played out while the new one connected, unless
     // a newer command cut the connecting short.
@@ -130,9 +131,11 @@ void CPlayerWorker::Play(const char* url)
         CloseDevice();
     }
     if (!opened) {
-        // An open cut short by a waiting command was cancelled, not failed.
+        // An open cut short by a waiting command was cancelled, not failed. A refused address
+        // has had its one text: nothing more may tell the page about it.
         if (!IsNewerCommandWaiting()) {
-            SendStatusText(m_pHost->GetPlayerWindow(), TEXT_BAD_STATION, 1);
+            if (!m_pDecoder->IsRefused())
+                ReportStatusText(m_pHost->GetPlayerWindow(), TEXT_BAD_STATION, 1);
             Report(WM_PLAYER_ENDED);
         }
     } else if (m_waveOut.Open(m_pDecoder, m_pHost->GetPlayerWindow())) {

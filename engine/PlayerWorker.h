@@ -27,7 +27,7 @@ public:
 
 private:
     void HandleBatch();
-    void Play(const char* url);
+    void Play(const char* url, LPARAM flags);
     void Stop();
     // Lets the queued blocks play out, for at most DRAIN_LIMIT_MS; a newer command ends it.
     void Drain();

@@ -1,6 +1,8 @@
 // Socket client: non-blocking connect, select-based waits with microsecond time-outs.
 #include "SocketClient.h"
 
+#include "AddressRule.h"
+#include "HostLookup.h"
 #include "StatusText.h"
 
 namespace
@@ -14,8 +16,9 @@ timeval MakeTimeout(int timeoutMicroseconds)
 }
 } // namespace
 
-CSocketClient::CSocketClient(HWND owner)
-    : m_hOwner(owner), m_socket(INVALID_SOCKET), m_bWaitFailed(false), m_hNetEvent(WSA_INVALID_EVENT)
+CSocketClient::CSocketClient(HWND owner, HANDLE wake)
+    : m_hOwner(owner), m_hWake(wake), m_dwLookupLimit(INFINITE), m_bPublicOnly(false), m_bForbidden(false),
+      m_socket(INVALID_SOCKET), m_bWaitFailed(false), m_hNetEvent(WSA_INVALID_EVENT)
 {
 }
 
@@ -40,22 +43,35 @@ int CSocketClient::Connect(const char* host, int port, int* inProgress)
 {
     CloseSocket();
     *inProgress = 0;
-
-    hostent* entry = gethostbyname(host);
-    if (entry == NULL || entry->h_addrtype != AF_INET || entry->h_addr_list[0] == NULL) {
-        SendStatusText(m_hOwner, TEXT_BAD_STATION, 2);
-        return 0;
-    }
+    m_bForbidden = false;
 
     sockaddr_in address;
     ZeroMemory(&address, sizeof(address));
+    switch (LookupHost(host, m_hWake, m_dwLookupLimit, &address.sin_addr)) {
+    case LOOKUP_FOUND:
+        break;
+    case LOOKUP_NOT_FOUND:
+        ReportStatusText(m_hOwner, TEXT_BAD_STATION, 2);
+        return 0;
+    case LOOKUP_TIMED_OUT:
+        ReportStatusText(m_hOwner, TEXT_CONNECT_TIMEOUT, 1);
+        return 0;
+    default: // woken: the owner is ending this connection anyway
+        return 0;
+    }
+    // Judged here, on the very address about to be connected, so that a name that answers
+    // differently from one lookup to the next gains nothing.
+    if (m_bPublicOnly && IsPrivateAddress(address.sin_addr)) {
+        m_bForbidden = true;
+        ReportStatusText(m_hOwner, TEXT_NOT_FROM_THIS_PAGE, 1);
+        return 0;
+    }
     address.sin_family = AF_INET;
-    CopyMemory(&address.sin_addr, entry->h_addr_list[0], sizeof(address.sin_addr));
     address.sin_port = htons(static_cast<u_short>(port));
 
     m_socket = socket(AF_INET, SOCK_STREAM, 0);
     if (m_socket == INVALID_SOCKET) {
-        SendStatusText(m_hOwner, TEXT_SOCKET_FAILED, 1);
+        ReportStatusText(m_hOwner, TEXT_SOCKET_FAILED, 1);
         return 0;
     }
 
@@ -71,7 +87,7 @@ int CSocketClient::Connect(const char* host, int port, int* inProgress)
         *inProgress = 1;
         return 0;
     }
-    SendStatusText(m_hOwner, TEXT_CONNECT_FAILED, 1);
+    ReportStatusText(m_hOwner, TEXT_CONNECT_FAILED, 1);
     CloseSocket();
     return 0;
 }
@@ -118,7 +134,7 @@ int CSocketClient::WaitWritable(int timeoutMicroseconds, int* timedOut)
         return 0;
     }
     if (FD_ISSET(m_socket, &failed)) {
-        SendStatusText(m_hOwner, TEXT_CONNECT_FAILED, 1);
+        ReportStatusText(m_hOwner, TEXT_CONNECT_FAILED, 1);
         CloseSocket();
         return 0;
     }
@@ -164,7 +180,7 @@ int StartWinsock(HWND window)
     if (WSAStartup(MAKEWORD(2, 0), &data) != 0)
         return 0;
     if (LOBYTE(data.wVersion) != 2) {
-        SendStatusText(window, TEXT_NEED_WINSOCK2, 2);
+        ReportStatusText(window, TEXT_NEED_WINSOCK2, 2);
         WSACleanup();
         return 0;
     }

@@ -7,15 +7,22 @@
 class CSocketClient
 {
 public:
-    explicit CSocketClient(HWND owner);
+    // wake (may be null): an event that, once set, ends a name lookup at once, silently.
+    explicit CSocketClient(HWND owner, HANDLE wake = NULL);
     virtual ~CSocketClient();
 
     CSocketClient(const CSocketClient&) = delete;
     CSocketClient& operator=(const CSocketClient&) = delete;
 
     // 1 when connected at once; otherwise 0 with *inProgress 1 while the connection is being
-    // made, or 0 when it failed (the failure has been reported).
+    // made, or 0 when it failed (the failure has been reported, unless the wake event ended it).
     int Connect(const char* host, int port, int* inProgress);
+    // A name lookup that takes longer than this fails as a time-out; INFINITE until set.
+    void SetLookupLimit(DWORD ms) { m_dwLookupLimit = ms; }
+    // Refuse addresses on private networks, judged on the address a name resolved to.
+    void SetPublicOnly(bool publicOnly) { m_bPublicOnly = publicOnly; }
+    // True when the last Connect was refused by that rule (the refusal has been reported).
+    bool Forbidden() const { return m_bForbidden; }
     int Send(const char* data, int len);
     int Receive(char* buf, int size);
     // 1 when the pending connection stands; a refused one is reported and closes the socket.
@@ -31,6 +38,10 @@ private:
     void CloseSocket();
 
     HWND m_hOwner;
+    HANDLE m_hWake;
+    DWORD m_dwLookupLimit;
+    bool m_bPublicOnly;
+    bool m_bForbidden;
     SOCKET m_socket;
     bool m_bWaitFailed;
     WSAEVENT m_hNetEvent; // signalled by Winsock on FD_READ or FD_CLOSE; none until the first wait

@@ -21,9 +21,15 @@
 #define TEXT_NOT_FROM_THIS_PAGE "이 페이지에서는 허용되지 않는 주소입니다."
 #define TEXT_SOUND_OUTPUT_FAILED "사운드 출력에 실패했습니다."
 
-// Sends a status text synchronously; a null window (none yet, or already gone) drops it.
-inline void SendStatusText(HWND window, const char* text, int level)
-{
-    if (window != NULL)
-        SendMessageA(window, WM_PLAYER_MESSAGE, reinterpret_cast<WPARAM>(text), level);
-}
+// A status text posted from another thread is a heap copy (new char[]) that belongs to the
+// receiver; this bit in lParam, above the level, says so.
+#define PLAYER_TEXT_OWNED 0x10000
+
+// Reports a status text to a window. On the window's own thread it is sent (handled before this
+// returns); from any other thread it is posted as an owned copy, so that no engine thread ever
+// waits for the window's thread, which may itself be waiting for the engine. A null window
+// (none yet, or already gone) drops it.
+void ReportStatusText(HWND window, const char* text, int level);
+
+// The level of a WM_PLAYER_MESSAGE, as a 16-bit signed value.
+inline short StatusTextLevel(LPARAM lParam) { return static_cast<short>(LOWORD(lParam)); }

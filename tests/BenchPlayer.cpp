@@ -8,6 +8,7 @@
 
 #include "PlayerMessages.h"
 #include "PlayerWorker.h"
+#include "PlayerReports.h"
 
 namespace
 {
@@ -201,10 +202,15 @@ LRESULT CALLBACK CBenchPlayer::WindowProc(HWND window, UINT message, WPARAM wPar
         PostThreadMessageA(self->m_workerId, WM_PLAYER_STOP, 0, 0);
         return 0;
     case WM_PLAYER_METADATA:
+        AcknowledgePlayerReport(message, lParam);
         delete[] reinterpret_cast<char*>(wParam);
         return 0;
-    case WM_PLAYER_MESSAGE:
     case WM_PLAYER_BUFFERSTATE:
+        AcknowledgePlayerReport(message, lParam);
+        return 0;
+    case WM_PLAYER_MESSAGE:
+        FinishStatusText(wParam, lParam);
+        return 0;
     case WM_PLAYER_ENDED:
         return 0;
     default:

@@ -4,6 +4,8 @@
 #include <thread>
 
 #include "PlayerMessages.h"
+#include "PlayerReports.h"
+#include "StatusText.h"
 
 CTestWindow::CTestWindow()
 {
@@ -18,11 +20,9 @@ CTestWindow::CTestWindow()
 
 CTestWindow::~CTestWindow()
 {
+    // Reports posted after the last pump still belong to us.
+    DiscardPlayerReports(m_hwnd);
     DestroyWindow(m_hwnd);
-    // Texts posted after the last pump still belong to us.
-    MSG msg;
-    while (PeekMessageA(&msg, NULL, WM_PLAYER_METADATA, WM_PLAYER_METADATA, PM_REMOVE))
-        delete[] reinterpret_cast<char*>(msg.wParam);
 }
 
 LRESULT CALLBACK CTestWindow::WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
@@ -30,11 +30,17 @@ LRESULT CALLBACK CTestWindow::WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM
     CTestWindow* self = reinterpret_cast<CTestWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     if (self != NULL && msg >= WM_APP && msg < 0xC000) {
         CReport report = {msg, wParam, lParam, std::string(), GetTickCount()};
+        if (msg == WM_PLAYER_BUFFERSTATE || msg == WM_PLAYER_METADATA) {
+            AcknowledgePlayerReport(msg, lParam);
+            report.lParam = 0; // the stream's gate, gone with the report
+        }
         if (msg == WM_PLAYER_METADATA) {
             report.text = reinterpret_cast<char*>(wParam);
             delete[] reinterpret_cast<char*>(wParam);
         } else if (msg == WM_PLAYER_MESSAGE) {
             report.text = reinterpret_cast<const char*>(wParam);
+            report.lParam = StatusTextLevel(lParam);
+            FinishStatusText(wParam, lParam);
         }
         self->reports.push_back(report);
         return 0;

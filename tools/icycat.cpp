@@ -11,8 +11,10 @@
 #include "HttpStream.h"
 #include "PlayerHost.h"
 #include "PlayerMessages.h"
+#include "PlayerReports.h"
 #include "SocketClient.h"
 #include "StationText.h"
+#include "StatusText.h"
 
 namespace
 {
@@ -71,17 +73,20 @@ LRESULT CALLBACK ReportWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
 {
     switch (msg) {
     case WM_PLAYER_BUFFERSTATE:
+        AcknowledgePlayerReport(msg, lParam);
         PrintLine("BUFFER " + std::to_string(static_cast<unsigned>(wParam)));
         return 0;
     case WM_PLAYER_METADATA: {
+        AcknowledgePlayerReport(msg, lParam);
         char* text = reinterpret_cast<char*>(wParam);
         PrintLine("METADATA " + EscapeControls(ToUtf8(text, true)));
         delete[] text;
         return 0;
     }
     case WM_PLAYER_MESSAGE:
-        PrintLine("MESSAGE " + std::to_string(static_cast<int>(lParam)) + " " +
+        PrintLine("MESSAGE " + std::to_string(StatusTextLevel(lParam)) + " " +
                   EscapeControls(ToUtf8(reinterpret_cast<const char*>(wParam), false)));
+        FinishStatusText(wParam, lParam);
         return 0;
     case WM_PLAYER_STARTED:
         PrintLine("STARTED");

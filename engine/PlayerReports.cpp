@@ -1,0 +1,55 @@
+// Status texts that never block their sender, and the receiver's share of the report protocol.
+#include "PlayerReports.h"
+
+#include <cstring>
+
+#include "PlayerMessages.h"
+#include "ReportGate.h"
+#include "StatusText.h"
+
+void ReportStatusText(HWND window, const char* text, int level)
+{
+    if (window == NULL || text == NULL)
+        return;
+    if (GetWindowThreadProcessId(window, NULL) == GetCurrentThreadId()) {
+        SendMessageA(window, WM_PLAYER_MESSAGE, reinterpret_cast<WPARAM>(text), level);
+        return;
+    }
+    size_t len = strlen(text);
+    char* copy = new char[len + 1];
+    memcpy(copy, text, len + 1);
+    if (!PostPlayerMessage(window, WM_PLAYER_MESSAGE, reinterpret_cast<WPARAM>(copy), (level & 0xFFFF) | PLAYER_TEXT_OWNED))
+        delete[] copy;
+}
+
+void AcknowledgePlayerReport(UINT message, LPARAM lParam)
+{
+    if (lParam == 0)
+        return;
+    CReportGate* gate = reinterpret_cast<CReportGate*>(lParam);
+    gate->Taken(message);
+    gate->Release();
+}
+
+void FinishStatusText(WPARAM wParam, LPARAM lParam)
+{
+    if ((lParam & PLAYER_TEXT_OWNED) != 0)
+        delete[] reinterpret_cast<char*>(wParam);
+}
+
+void DiscardPlayerReports(HWND window)
+{
+    if (window == NULL)
+        return;
+    MSG msg;
+    while (PeekMessageA(&msg, window, WM_PLAYER_BUFFERSTATE, WM_PLAYER_MESSAGE, PM_REMOVE | PM_QS_POSTMESSAGE)) {
+        if (msg.message == WM_PLAYER_MESSAGE) {
+            FinishStatusText(msg.wParam, msg.lParam);
+            continue;
+        }
+        if (msg.message == WM_PLAYER_METADATA)
+            delete[] reinterpret_cast<char*>(msg.wParam);
+        if (msg.lParam != 0)
+            reinterpret_cast<CReportGate*>(msg.lParam)->Release();
+    }
+}
