@@ -145,5 +145,5 @@ void CMixerVolume::SetVolume(short value)
 // To the window the owner has now: the control's window can come and go while this object lives.
 void CMixerVolume::Report(const char* text) const
 {
-    SendStatusText(m_pOwner != NULL ? m_pOwner->GetPlayerWindow() : NULL, text, REPORT_LEVEL);
+    ReportStatusText(m_pOwner != NULL ? m_pOwner->GetPlayerWindow() : NULL, text, REPORT_LEVEL);
 }

@@ -40,7 +40,7 @@ int CWaveOut::Open(CAudioDecoder* source, HWND window)
             MMSYSERR_NOERROR) {
         m_hDevice = NULL;
         ReleaseStorage();
-        SendStatusText(window, TEXT_NO_SOUND_OUTPUT, 1);
+        ReportStatusText(window, TEXT_NO_SOUND_OUTPUT, 1);
         return 0;
     }
 
@@ -58,7 +58,7 @@ int CWaveOut::Open(CAudioDecoder* source, HWND window)
             m_pApi->Close(m_hDevice);
             m_hDevice = NULL;
             ReleaseStorage();
-            SendStatusText(window, TEXT_SOUND_OUTPUT_FAILED, 1);
+            ReportStatusText(window, TEXT_SOUND_OUTPUT_FAILED, 1);
             source->Close();
             return 0;
         }
@@ -88,7 +88,7 @@ void CWaveOut::Refill()
         int more = m_pSource->Read(header->lpData, &length);
         header->dwBufferLength = length;
         if (length > 0 && m_pApi->Write(m_hDevice, header) != MMSYSERR_NOERROR) {
-            SendStatusText(m_hWnd, TEXT_SOUND_OUTPUT_FAILED, 1);
+            ReportStatusText(m_hWnd, TEXT_SOUND_OUTPUT_FAILED, 1);
             more = 0;
         }
         if (!more) {
