@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ComTestSupport.h"
@@ -447,4 +449,222 @@ TEST_F(ControlPage, ObjectSafetyAnswersTheRegisteredSafeOptions)
     EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IStream, CALLER, CALLER), E_NOINTERFACE);
     EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_IDispatch, NULL, &enabled), E_POINTER);
     safety->Release();
+}
+
+// Every address that reaches a request line is checked, whoever hosts the control: a line break
+// in it would let a page write header lines (or a whole request) to any listener.
+TEST_F(ControlPage, AddressesWithControlCharactersMakeNoConnection)
+{
+    Host(new CTestSite());
+    CLoopbackServer target(Answer("body"), 0, 20000);
+    CLoopbackServer lists(Answer("[playlist]\r\nNumberOfEntries=1\r\nFile1=" + target.Url("/a\rX-Injected: 1") + "\r\n"),
+                          0, 20000);
+    CDispatchCaller c(control);
+    for (const std::string& address : {target.Url("/a\r\nX-Injected: 1\r\n"), target.Url("/a\nb"), target.Url("/a\tb"),
+                                       target.Url("/a\x7f"), target.Url("/a") + "\r\n"}) {
+        EXPECT_EQ(c.CallString(L"getCount", address), "");
+        c.PutString(L"url", address);
+        c.Call0(L"Play");
+        PumpUntil(nullptr, 300);
+        c.Call0(L"Stop");
+    }
+    c.PutString(L"url", lists.Url("/list.pls"));
+    c.Call0(L"Play");
+    PumpUntil(nullptr, 500);
+    c.Call0(L"Stop");
+    PumpUntil(nullptr, 300);
+    EXPECT_EQ(target.Connections(), 0);
+    EXPECT_TRUE(target.Requests().empty());
+    EXPECT_GE(std::count(shown.begin(), shown.end(), std::string(EXPECT_BAD_ADDRESS)), 11) << "each refused as a bad address";
+}
+
+TEST_F(ControlPage, BlanksAndBytesAboveAsciiArrivePercentEncoded)
+{
+    Host(new CTestSite());
+    CLoopbackServer server(Answer(""), 0, 15000);
+    CDispatchCaller c(control);
+    // "\xb0\xa1" is a Korean syllable in the ANSI code page of the tests.
+    c.PutString(L"url", server.Url("/my station/\xb0\xa1.mp3?q=a b"));
+    c.Call0(L"Play");
+    ASSERT_TRUE(PumpUntil([&] { return !server.Requests().empty(); }, 5000));
+    c.Call0(L"Stop");
+    EXPECT_EQ(server.Requests()[0].rfind("GET /my%20station/%B0%A1.mp3?q=a%20b HTTP/1.0\r\nHost: 127.0.0.1\r\n", 0), 0u)
+        << server.Requests()[0];
+    c.CallString(L"getCount", server.Url("/count me"));
+    ASSERT_EQ(server.Requests().size(), 2u);
+    EXPECT_EQ(server.Requests()[1].rfind("GET /count%20me HTTP/1.0\r\n", 0), 0u) << server.Requests()[1];
+}
+
+// A page on a public host may not reach the listener's own machine or network: one refusal text
+// per attempt, no connection, and nothing else that would tell whether a service is there.
+TEST_F(ControlPage, APublicPageReachesNoPrivateAddress)
+{
+    CLoopbackServer station(Answer(""), 0, 20000);
+    for (const char* page : {"http://203.0.113.5/radio/index.html", "https://Radio.Example.org:8443/"}) {
+        Host(new CPageSite(page));
+        CDispatchCaller c(control);
+        c.PutString(L"url", station.Url("/"));
+        c.Call0(L"Play");
+        PumpUntil(nullptr, 1200);
+        c.Call0(L"Stop");
+        EXPECT_FALSE(shown.empty()) << page;
+        EXPECT_LE(shown.size(), 3u) << "refusals are paced like other failures";
+        EXPECT_EQ(std::count(shown.begin(), shown.end(), std::string(EXPECT_NOT_FROM_THIS_PAGE)),
+                  static_cast<long>(shown.size()))
+            << page;
+        TearDown();
+        control = nullptr;
+        site = nullptr;
+        shown.clear();
+    }
+    PumpUntil(nullptr, 300);
+    EXPECT_EQ(station.Connections(), 0);
+}
+
+TEST_F(ControlPage, PrivatePagesStillReachPrivateAddresses)
+{
+    CLoopbackServer station(Answer(""), 0, 20000);
+    int expected = 0;
+    for (const char* page : {"http://127.0.0.1:8080/", "http://localhost/radio.html", "http://intranet/radio.html",
+                             "http://192.168.1.1/", "http://10.1.2.3/", "http://[::1]/"}) {
+        Host(new CPageSite(page));
+        CDispatchCaller c(control);
+        c.PutString(L"url", station.Url("/"));
+        c.Call0(L"Play");
+        ++expected;
+        EXPECT_TRUE(PumpUntil([&] { return station.Connections() >= expected; }, 5000)) << page;
+        c.Call0(L"Stop");
+        EXPECT_EQ(std::count(shown.begin(), shown.end(), std::string(EXPECT_NOT_FROM_THIS_PAGE)), 0) << page;
+        TearDown();
+        control = nullptr;
+        site = nullptr;
+        shown.clear();
+        expected = station.Connections();
+    }
+}
+
+// Run by name_lookup_test.py inside a network namespace of their own whose stub name server
+// answers "radio.test" with 127.0.0.1 and never answers "silent.test"; skipped elsewhere, so
+// that no test ever looks up a name outside.
+class ControlNames : public ControlPage
+{
+protected:
+    void SetUp() override
+    {
+        if (GetEnvironmentVariableA("KEL_NAME_NAMESPACE", NULL, 0) == 0)
+            GTEST_SKIP() << "needs the name server of name_lookup_test.py";
+    }
+    // Serves the thread's messages until pred holds, looking at it every 20 ms: the servers'
+    // counters change without a message to wake the pump.
+    static bool Within(const std::function<bool()>& pred, DWORD ms)
+    {
+        for (DWORD start = GetTickCount(); !pred(); PumpUntil(nullptr, 20))
+            if (GetTickCount() - start >= ms)
+                return false;
+        return true;
+    }
+    // Fails the test instead of hanging it when the control does not return.
+    struct CWatchdog
+    {
+        explicit CWatchdog(DWORD ms) : done(CreateEventA(NULL, TRUE, FALSE, NULL))
+        {
+            thread = std::thread([this, ms] {
+                if (WaitForSingleObject(done, ms) == WAIT_TIMEOUT) {
+                    fprintf(stderr, "the control does not return\n");
+                    ExitProcess(3);
+                }
+            });
+        }
+        ~CWatchdog()
+        {
+            SetEvent(done);
+            thread.join();
+            CloseHandle(done);
+        }
+        HANDLE done;
+        std::thread thread;
+    };
+};
+
+// The rule is judged on the address a name resolves to, just before connecting, whatever the
+// name: the page's own host name included.
+TEST_F(ControlNames, APublicPageReachesNoPrivateAddressByName)
+{
+    CLoopbackServer station(Answer("body"), 0, 20000);
+    const std::string port = std::to_string(station.Port());
+    std::string page = "http://radio.test:" + port + "/index.html";
+    Host(new CPageSite(page.c_str()));
+    CDispatchCaller c(control);
+    EXPECT_EQ(c.CallString(L"getCount", "http://radio.test:" + port + "/count"), "");
+    c.PutString(L"url", "http://radio.test:" + port + "/");
+    c.Call0(L"Play");
+    PumpUntil(nullptr, 1000);
+    c.Call0(L"Stop");
+    ASSERT_GE(shown.size(), 2u);
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), std::string(EXPECT_NOT_FROM_THIS_PAGE)), static_cast<long>(shown.size()));
+    EXPECT_EQ(station.Connections(), 0);
+}
+
+TEST_F(ControlNames, ADesktopContainerReachesThemByName)
+{
+    CLoopbackServer station(Answer("12 listeners"), 0, 20000);
+    Host(new CTestSite());
+    CDispatchCaller c(control);
+    EXPECT_EQ(c.CallString(L"getCount", "http://radio.test:" + std::to_string(station.Port()) + "/"), "12 listeners");
+}
+
+// A redirect to a name whose lookup never answers: nothing the container does waits for it.
+TEST_F(ControlNames, ALookupThatNeverAnswersHoldsUpNothing)
+{
+    CLoopbackServer redirect(
+        [](CLoopbackServer& s, SOCKET client, const std::string&) {
+            s.SendAll(client, "ICY 302 Found\r\nLocation: http://silent.test:8000/\r\n\r\n");
+        },
+        0, 60000);
+    CLoopbackServer good(Answer(""), 0, 60000);
+    Host(new CTestSite());
+    CDispatchCaller c(control);
+    CWatchdog watchdog(20000);
+
+    // A new Play reaches the next station at once.
+    c.PutString(L"url", redirect.Url("/"));
+    c.Call0(L"Play");
+    ASSERT_TRUE(Within([&] { return redirect.Connections() >= 1; }, 5000));
+    PumpUntil(nullptr, 500);
+    c.PutString(L"url", good.Url("/"));
+    DWORD start = GetTickCount();
+    c.Call0(L"Play");
+    EXPECT_TRUE(Within([&] { return good.Connections() >= 1; }, 5000));
+    EXPECT_LT(GetTickCount() - start, 2000u);
+
+    // Stop, then a Play of the good station again.
+    c.PutString(L"url", redirect.Url("/"));
+    c.Call0(L"Play");
+    ASSERT_TRUE(Within([&] { return redirect.Connections() >= 2; }, 5000));
+    PumpUntil(nullptr, 500);
+    c.Call0(L"Stop");
+    c.PutString(L"url", good.Url("/"));
+    start = GetTickCount();
+    c.Call0(L"Play");
+    EXPECT_TRUE(Within([&] { return good.Connections() >= 2; }, 5000));
+    EXPECT_LT(GetTickCount() - start, 2000u);
+
+    // getCount gives up on the name as on a connection that does not stand.
+    shown.clear();
+    start = GetTickCount();
+    EXPECT_EQ(c.CallString(L"getCount", "http://silent.test/"), "");
+    EXPECT_LT(GetTickCount() - start, 3000u);
+    EXPECT_EQ(shown, std::vector<std::string>({EXPECT_CONNECT_TIMEOUT}));
+
+    // Destruction in the middle of the lookup.
+    c.PutString(L"url", redirect.Url("/"));
+    c.Call0(L"Play");
+    ASSERT_TRUE(Within([&] { return redirect.Connections() >= 3; }, 5000));
+    PumpUntil(nullptr, 500);
+    sink->Disconnect(control, cookie);
+    start = GetTickCount();
+    control->Release();
+    EXPECT_LT(GetTickCount() - start, 2000u);
+    control = nullptr;
+    sink->Release();
 }

@@ -1,8 +1,13 @@
 // The control with its real worker, through COM only: streams, retries, titles and a quick end while playing.
 #include <gtest/gtest.h>
 
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -281,4 +286,195 @@ TEST_F(ControlPlay, AListIsWalkedWithoutPauseUntilEveryEntryFailed)
     DWORD inRound = std::max(t[1] - t[0], t[2] - t[1]);
     EXPECT_GE(t[3] - t[2], inRound + 300) << "pause after the round";
     EXPECT_LT(t[4] - t[3], t[3] - t[2]) << "no pause inside the next round";
+}
+
+// A container may release the control, or stop or restart it, from inside any event handler
+// (a page that removes its player when it shows an error): the handler and the control's end
+// must not wait for each other.
+TEST_F(ControlPlay, AContainerMayReleaseStopOrPlayInsideAnEvent)
+{
+    CRefusingStation station;
+    HANDLE done = CreateEventA(NULL, TRUE, FALSE, NULL);
+    std::thread watchdog([done] {
+        if (WaitForSingleObject(done, 20000) == WAIT_TIMEOUT) {
+            fprintf(stderr, "the container hangs inside its event handler\n");
+            ExitProcess(3);
+        }
+    });
+    for (const char* action : {"Stop", "Play", "release"}) {
+        if (control == nullptr)
+            SetUp();
+        CDispatchCaller c(control);
+        bool acted = false;
+        DWORD actedAt = 0;
+        sink->handler = [&](DISPID id) {
+            if (id != 2 || acted || CDispatchCaller(control).GetString(L"metadata").rfind(EXPECT_CANNOT_LISTEN_PREFIX, 0) != 0)
+                return;
+            acted = true;
+            actedAt = GetTickCount();
+            if (strcmp(action, "release") == 0) {
+                sink->Disconnect(control, cookie);
+                control->Release();
+                control = nullptr;
+            } else {
+                CDispatchCaller(control).Call0(action == std::string("Stop") ? L"Stop" : L"Play");
+            }
+        };
+        c.PutString(L"url", station.Url());
+        c.Call0(L"Play");
+        ASSERT_TRUE(PumpUntil([&] { return acted; }, 5000)) << action;
+        // The event's dispatch (and with a release, the control's whole end) has returned.
+        EXPECT_LT(GetTickCount() - actedAt, 2000u) << action;
+        if (control == nullptr) {
+            sink->Release();
+            sink = nullptr;
+        } else {
+            c.Call0(L"Stop");
+            sink->handler = nullptr;
+        }
+    }
+    SetEvent(done);
+    watchdog.join();
+    CloseHandle(done);
+}
+
+namespace
+{
+// One metadata block holding a title, padded to whole 16-byte units.
+std::string TitleBlock(const std::string& title)
+{
+    std::string text = "StreamTitle='" + title + "';";
+    size_t units = (text.size() + 15) / 16;
+    text.resize(units * 16, '\0');
+    return std::string(1, static_cast<char>(units)) + text;
+}
+} // namespace
+
+// A station that sends one audio byte and a new title at a time (icy-metaint: 1) for 8 s, to a
+// page whose handler takes its time: the container stays responsive and ends up with the
+// station's last title, not one from long ago.
+TEST_F(ControlPlay, AFloodOfTitlesLeavesTheContainerResponsive)
+{
+    std::mutex lock;
+    std::string lastTitle;
+    bool flooded = false;
+    DWORD floodEndTick = 0;
+    int sent = 0;
+    CLoopbackServer server(
+        [&](CLoopbackServer& s, SOCKET client, const std::string&) {
+            if (!s.SendAll(client, "ICY 200 OK\r\nicy-metaint:1\r\n\r\n"))
+                return;
+            BOOL noDelay = TRUE;
+            setsockopt(client, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof(noDelay));
+            DWORD start = GetTickCount();
+            // Four titles every 5 ms or so: faster than a page's handler takes them, slower than
+            // the reader can (what the socket holds back is no concern of the control's).
+            for (int n = 0; GetTickCount() - start < 8000 && !s.Stopping(); Sleep(5)) {
+                std::string bytes, title;
+                for (int k = 0; k < 4; ++k, ++n) {
+                    title = "Flood title " + std::to_string(n);
+                    bytes += std::string(1, '\xff') + TitleBlock(title);
+                }
+                if (!s.SendAll(client, bytes))
+                    return;
+                std::lock_guard<std::mutex> hold(lock);
+                lastTitle = title;
+                sent = n;
+            }
+            {
+                std::lock_guard<std::mutex> hold(lock);
+                flooded = true;
+                floodEndTick = GetTickCount();
+            }
+            s.Stall(client);
+        },
+        0, 30000);
+
+    // Another thread keeps posting to a window of the container's thread, as input and timers
+    // come: each must be handled within 200 ms, not behind a queue of reports.
+    static std::atomic<DWORD> slowest(0);
+    slowest = 0;
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = [](HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        if (msg == WM_APP + 1) {
+            DWORD waited = GetTickCount() - static_cast<DWORD>(wParam);
+            if (waited > slowest)
+                slowest = waited;
+            return 0;
+        }
+        return DefWindowProcA(hwnd, msg, wParam, lParam);
+    };
+    wc.lpszClassName = "KelFloodProbe";
+    RegisterClassA(&wc);
+    HWND probe = CreateWindowA("KelFloodProbe", "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL);
+    ASSERT_NE(probe, nullptr);
+    std::atomic<bool> probing(true);
+    std::thread prober([&] {
+        for (; probing; Sleep(20))
+            PostMessageA(probe, WM_APP + 1, GetTickCount(), 0);
+    });
+
+    sink->handler = [this](DISPID id) {
+        if (id == 2)
+            texts.push_back(CDispatchCaller(control).GetString(L"metadata"));
+        Sleep(2);
+    };
+    CDispatchCaller c(control);
+    c.PutString(L"url", server.Url("/"));
+    c.Call0(L"Play");
+    bool ended = PumpUntil([&] {
+        std::lock_guard<std::mutex> hold(lock);
+        return flooded;
+    }, 15000);
+    std::string last;
+    DWORD floodEnd;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        last = lastTitle;
+        floodEnd = floodEndTick;
+    }
+    DWORD sinceEnd = GetTickCount() - floodEnd;
+    bool caughtUp = PumpUntil([&] { return c.GetString(L"metadata") == last; }, sinceEnd < 1000 ? 1000 - sinceEnd : 0);
+    DWORD caughtUpAfter = GetTickCount() - floodEnd;
+    probing = false;
+    prober.join();
+    DestroyWindow(probe);
+    c.Call0(L"Stop");
+
+    ASSERT_TRUE(ended);
+    printf("titles sent %d, events %zu, slowest answer %lu ms, last title after %lu ms\n", sent, texts.size(),
+           static_cast<unsigned long>(slowest.load()), static_cast<unsigned long>(caughtUpAfter));
+    EXPECT_GT(sent, 2000) << "the station flooded";
+    EXPECT_TRUE(caughtUp && caughtUpAfter <= 1000) << "metadata " << c.GetString(L"metadata") << ", the station's last title " << last;
+    EXPECT_LE(slowest.load(), 200u);
+}
+
+// An ordinary station, a block every 8 KiB at 128 kbit/s: one event for every title.
+TEST_F(ControlPlay, AnOrdinaryStationGivesOneEventPerBlock)
+{
+    std::string audio = ReadFile(WindowsPath(KEL_STATION_MP3));
+    ASSERT_GT(audio.size(), 8192u * 8);
+    const int BLOCKS = 6;
+    CLoopbackServer server(
+        [&](CLoopbackServer& s, SOCKET client, const std::string&) {
+            if (!s.SendAll(client, "ICY 200 OK\r\nicy-name:Paced Station\r\nicy-metaint:8192\r\n\r\n"))
+                return;
+            for (int n = 0; n < BLOCKS; ++n) {
+                // 8192 bytes at 128 kbit/s take 0.512 s.
+                if (!s.SendAll(client, audio.substr(n * 8192, 8192) + TitleBlock("Song " + std::to_string(n))))
+                    return;
+                Sleep(512);
+            }
+            s.Stall(client);
+        },
+        0, 30000);
+    CDispatchCaller c(control);
+    c.PutString(L"url", server.Url("/"));
+    c.Call0(L"Play");
+    PumpUntil([&] { return !texts.empty() && texts.back() == "Song " + std::to_string(BLOCKS - 1); }, 10000);
+    c.Call0(L"Stop");
+    std::vector<std::string> expected = {"Paced Station"};
+    for (int n = 0; n < BLOCKS; ++n)
+        expected.push_back("Song " + std::to_string(n));
+    EXPECT_EQ(texts, expected);
 }

@@ -1,6 +1,7 @@
-// The host rule for pages: which page addresses have a host, and which fetch hosts are that host.
+// The host rules for pages: which page addresses have a host, which fetch hosts are that host, which are private.
 #include <gtest/gtest.h>
 
+#include "AddressRule.h"
 #include "PageAddress.h"
 
 TEST(PageAddress, TheHostOfAWebPage)
@@ -44,4 +45,40 @@ TEST(PageAddress, OnlyTheSameHostNameMatches)
     EXPECT_FALSE(IsPageHost("http://b?cher.example/", "b?cher.example"));
     EXPECT_FALSE(IsPageHost("http://[::1]:80/", "["));
     EXPECT_FALSE(IsPageHost("about:blank", ""));
+}
+
+namespace
+{
+bool PrivateAddress(const char* dotted)
+{
+    in_addr address;
+    address.s_addr = inet_addr(dotted);
+    return IsPrivateAddress(address);
+}
+} // namespace
+
+TEST(AddressRule, ThePrivateRangesAndTheirEdges)
+{
+    for (const char* inside : {"127.0.0.1", "127.255.255.254", "10.0.0.1", "10.255.255.255", "172.16.0.0",
+                               "172.31.255.255", "192.168.0.1", "169.254.1.1", "100.64.0.1", "100.127.255.255",
+                               "0.0.0.0", "0.1.2.3"})
+        EXPECT_TRUE(PrivateAddress(inside)) << inside;
+    for (const char* outside : {"203.0.113.5", "11.0.0.1", "9.255.255.255", "172.15.255.255", "172.32.0.0",
+                                "192.167.255.255", "192.169.0.0", "169.253.255.255", "100.63.255.255", "100.128.0.0",
+                                "128.0.0.1", "1.0.0.0", "8.8.8.8"})
+        EXPECT_FALSE(PrivateAddress(outside)) << outside;
+}
+
+TEST(AddressRule, WhichPageHostsArePrivate)
+{
+    for (const char* host : {"localhost", "radio.localhost", "intranet", "127.0.0.1", "127.1", "192.168.1.1",
+                             "10.1.2.3", "[::1]", "[fd00::1]", "[fe80::1]"})
+        EXPECT_TRUE(IsPrivateHost(host)) << host;
+    for (const char* host : {"", "radio.example.org", "203.0.113.5", "localhost.example.org", "10.example.org",
+                             "[2001:db8::1]"})
+        EXPECT_FALSE(IsPrivateHost(host)) << host;
+    EXPECT_FALSE(IsPrivateHost(NULL));
+    // The host as the page's address gives it.
+    EXPECT_EQ(PageHostOf("http://[::1]:8080/radio.html"), "[::1]");
+    EXPECT_TRUE(IsPrivateHost(PageHostOf("http://Intranet:8080/").c_str()));
 }

@@ -15,6 +15,7 @@ typedef struct CFuzzWindow* HWND;
 typedef pthread_mutex_t CRITICAL_SECTION;
 
 #define WM_APP 0x8000
+#define LOWORD(l) (static_cast<unsigned short>(static_cast<unsigned long>(l) & 0xFFFF))
 #define __stdcall
 #define TRUE 1
 #define FALSE 0

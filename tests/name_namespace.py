@@ -1,0 +1,245 @@
+"""Runs a command where only loopback exists and a stub DNS server decides every name lookup."""
+# Usage from a test:
+#   from name_namespace import run_in_name_namespace
+#   rc, out, err, queries = run_in_name_namespace(
+#       ["/usr/lib/wine/wine64", exe, "--gtest_filter=..."],
+#       names={"radio.test": "127.0.0.1", "moving.test": ["127.0.0.1", "127.0.0.1", "127.0.0.2"]},
+#       silent={"silent.test"}, timeout=120)
+# A name mapped to a list answers its n-th A query with the n-th address (the last one thereafter);
+# unknown names get NXDOMAIN, AAAA queries for known names an empty answer, silent names nothing.
+# queries is the list of (name, type) the stub received, in order; result.timings holds set-up costs.
+# From a shell: name_namespace.py --name radio.test=127.0.0.1 --silent silent.test -- command...
+#
+# How: the module re-executes itself under `unshare --net --mount --pid` (root, no sudo). Inside,
+# /tmp is a private tmpfs, so Wine's server directory there is new and a fresh wineserver starts
+# in the namespace (under Wine 8 the wineserver makes the sockets, so it must live in the network
+# namespace). Debian's Wine names that directory /tmp/wine-XXXXXX in $WINEPREFIX/wineserver, not
+# /tmp/.wine-0, hence all of /tmp rather than one directory. The Wine prefix is an overlay of the real one with its writes kept in that tmpfs, so
+# the outer wineserver's registry is never written (no copy: the prefix is ~700 MB). The command is
+# PID 1's child: when it ends, PID 1 exits and the kernel kills everything left in the namespace.
+import argparse
+import collections
+import json
+import os
+import shutil
+import signal
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver64"
+QTYPES = {1: "A", 28: "AAAA"}
+DATA = "/tmp/.name-namespace"  # in the private /tmp: gone with the namespace
+
+
+class Result(collections.namedtuple("Result", "returncode stdout stderr queries")):
+    timings = {}
+
+
+def run_in_name_namespace(cmd, names=None, silent=(), timeout=120, env=None,
+                          resolv_options="", keep_tmp=(".X11-unix",)):
+    """Runs cmd (a list) in the namespaces; returns Result(returncode, stdout, stderr, queries).
+    env defaults to os.environ; with WINEPREFIX in it the command runs on an overlay of that
+    prefix with its own wineserver. resolv_options goes to resolv.conf's options line (e.g.
+    "timeout:1 attempts:1"; glibc's defaults otherwise). keep_tmp names entries of the real /tmp
+    to show in the private one (the X socket by default). Raises subprocess.TimeoutExpired."""
+    config = {"names": {k.lower().rstrip("."): v for k, v in (names or {}).items()},
+              "silent": sorted(n.lower().rstrip(".") for n in silent), "timeout": timeout,
+              "resolv_options": resolv_options, "keep_tmp": list(keep_tmp)}
+    with tempfile.TemporaryFile() as log:  # the inner side writes queries and timings here
+        argv = ["unshare", "--net", "--mount", "--propagation", "private", "--pid", "--fork",
+                "--kill-child", "--mount-proc", sys.executable, "-S", os.path.abspath(__file__),
+                "--inner", json.dumps(config), str(log.fileno()), "--", *cmd]
+        # The inner side enforces timeout itself; this one only guards a stuck set-up.
+        done = subprocess.run(argv, capture_output=True, env=env, pass_fds=(log.fileno(),),
+                              timeout=timeout + 60)
+        log.seek(0)
+        lines = [line.split("\t") for line in log.read().decode().splitlines()]
+    text = lambda b: b.decode("utf-8", "replace").replace("\r", "")
+    out, err = text(done.stdout), text(done.stderr)
+    if ["T"] in lines:
+        raise subprocess.TimeoutExpired(cmd, timeout, output=out, stderr=err)
+    result = Result(done.returncode, out, err, [(l[1], l[2]) for l in lines if l[0] == "Q"])
+    result.timings = {l[1]: float(l[2]) for l in lines if l[0] == "S"}
+    return result
+
+
+# ---- inside the namespaces ----
+
+def dns_answer(query, names, silent, counts, log):
+    """The reply to one DNS query message, or None to stay silent."""
+    qid, flags, qdcount = struct.unpack(">HHH", query[:6])
+    if flags & 0x8000 or qdcount != 1:
+        return None
+    labels, i = [], 12
+    while query[i]:  # queries carry no compression pointers
+        labels.append(query[i + 1:i + 1 + query[i]])
+        i += 1 + query[i]
+    qtype = struct.unpack(">H", query[i + 1:i + 3])[0]
+    question = query[12:i + 5]
+    name = b".".join(labels).decode("ascii", "replace").lower()
+    log("Q\t%s\t%s\n" % (name, QTYPES.get(qtype, qtype)))
+    if name in silent:
+        return None
+    answer, rcode = b"", 0
+    if name not in names:
+        rcode = 3  # NXDOMAIN
+    elif qtype == 1:
+        addrs = names[name] if isinstance(names[name], list) else [names[name]]
+        addr = addrs[min(counts[name], len(addrs) - 1)]
+        counts[name] += 1
+        # TTL 0: nothing may keep an answer that is meant to change.
+        answer = b"\xc0\x0c" + struct.pack(">HHIH", 1, 1, 0, 4) + socket.inet_aton(addr)
+    # QR, AA, RA set; the opcode and RD copied from the query.
+    flags = 0x8480 | (flags & 0x7900) | rcode
+    return struct.pack(">HHHHHH", qid, flags, 1, 1 if answer else 0, 0, 0) + question + answer
+
+
+def serve_dns(config, log):
+    """The stub on 127.0.0.1:53, UDP and TCP (glibc falls back to TCP on a truncated reply)."""
+    names, silent = config["names"], set(config["silent"])
+    counts, lock = collections.Counter(), threading.Lock()
+
+    def answer(query):
+        with lock:
+            try:
+                return dns_answer(query, names, silent, counts, log)
+            except (IndexError, struct.error):
+                return None
+
+    udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    udp.bind(("127.0.0.1", 53))
+    tcp = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    tcp.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    tcp.bind(("127.0.0.1", 53))
+    tcp.listen(16)
+
+    def udp_loop():
+        while True:
+            query, peer = udp.recvfrom(4096)
+            reply = answer(query)
+            if reply:
+                udp.sendto(reply, peer)
+
+    def tcp_client(conn):
+        with conn, conn.makefile("rb") as f:
+            while len(head := f.read(2)) == 2:
+                reply = answer(f.read(struct.unpack(">H", head)[0]))
+                if reply:
+                    conn.sendall(struct.pack(">H", len(reply)) + reply)
+
+    def tcp_loop():
+        while True:
+            threading.Thread(target=tcp_client, args=(tcp.accept()[0],), daemon=True).start()
+
+    # Daemon threads: the stub lives exactly as long as this process, which the command bounds.
+    for loop in (udp_loop, tcp_loop):
+        threading.Thread(target=loop, daemon=True).start()
+
+
+def inner(config, log_fd, cmd):
+    # As PID 1 of the namespace a signal without a handler is ignored: the lifetime limit needs one.
+    signal.signal(signal.SIGALRM, lambda *_: os._exit(125))
+    signal.alarm(config["timeout"] + 50)
+    log = lambda line: os.write(log_fd, line.encode())
+    mount = lambda *a: subprocess.run(["mount", *a], check=True)
+    start = time.monotonic()
+    ip = shutil.which("ip") or "/usr/sbin/ip"
+    subprocess.run([ip, "link", "set", "lo", "up"], check=True)
+    # glibc's AI_ADDRCONFIG counts every IPv4 address but 127.0.0.1: without a second one,
+    # getaddrinfo(AF_INET, AI_ADDRCONFIG) fails at once and asks no server. Still loopback only.
+    subprocess.run([ip, "addr", "add", "127.0.1.1/8", "dev", "lo"], check=True)
+
+    # The real /tmp entries to keep, held open before the tmpfs hides them; --no-canonicalize
+    # so that mount binds the directory behind the descriptor, not its (now hidden) path.
+    kept = [(e, os.open("/tmp/" + e, os.O_PATH)) for e in config["keep_tmp"]
+            if os.path.exists("/tmp/" + e)]
+    mount("-t", "tmpfs", "-o", "mode=1777", "tmpfs", "/tmp")
+    for entry, fd in kept:
+        target = "/tmp/" + entry
+        os.mkdir(target) if os.path.isdir("/proc/self/fd/%d" % fd) else open(target, "w").close()
+        subprocess.run(["mount", "--no-canonicalize", "--bind", "/proc/self/fd/%d" % fd, target],
+                       check=True, pass_fds=(fd,))
+    os.mkdir(DATA)
+
+    def replace_etc(name, text):  # a bind mount of a file: only this namespace sees it
+        with open(os.path.join(DATA, name), "w") as f:
+            f.write(text)
+        mount("--bind", os.path.join(DATA, name), "/etc/" + name)
+
+    options = "options %s\n" % config["resolv_options"] if config["resolv_options"] else ""
+    replace_etc("resolv.conf", "nameserver 127.0.0.1\n" + options)
+    # The machine's own name too, as the real file has it: Wine looks it up at start.
+    replace_etc("hosts", "127.0.0.1 localhost %s\n::1 localhost\n" % socket.gethostname())
+    with open("/etc/nsswitch.conf") as f:
+        nss = f.read().splitlines()
+    if "hosts: files dns" not in [" ".join(l.split()) for l in nss]:  # no mdns, resolve, myhostname
+        replace_etc("nsswitch.conf", "\n".join(l for l in nss if not l.startswith("hosts:"))
+                    + "\nhosts: files dns\n")
+    serve_dns(config, log)
+    log("S\tnamespace\t%.3f\n" % (time.monotonic() - start))
+
+    prefix = os.environ.get("WINEPREFIX")
+    if prefix:
+        t = time.monotonic()
+        for d in ("upper", "work", "prefix"):
+            os.mkdir(os.path.join(DATA, d))
+        try:
+            mount("-t", "overlay", "overlay", "-o", "lowerdir=%s,upperdir=%s/upper,workdir=%s/work"
+                  % (prefix, DATA, DATA), DATA + "/prefix")
+        except subprocess.CalledProcessError:  # a file system overlayfs refuses: copy (~1 s)
+            shutil.copytree(prefix, DATA + "/prefix", symlinks=True, dirs_exist_ok=True)
+        os.environ["WINEPREFIX"] = DATA + "/prefix"
+        log("S\tprefix\t%.3f\n" % (time.monotonic() - t))
+        # As wine-run.sh does: the wineserver and Wine's own services start first, apart from
+        # the command, so that its run time is its own.
+        t = time.monotonic()
+        quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run([WINESERVER, "-p%d" % (config["timeout"] + 60)], **quiet)
+        log("S\twineserver\t%.3f\n" % (time.monotonic() - t))
+        t = time.monotonic()
+        subprocess.run([WINE, "cmd", "/c", "exit"], **quiet)
+        log("S\twine_start\t%.3f\n" % (time.monotonic() - t))
+
+    proc = subprocess.Popen(cmd, start_new_session=True)
+    try:
+        rc = proc.wait(timeout=config["timeout"])
+    except subprocess.TimeoutExpired:
+        os.killpg(proc.pid, signal.SIGKILL)
+        log("T\n")
+        rc = proc.wait()
+    # Leaving PID 1 kills the wineserver and the stub with everything else in the namespace.
+    os._exit(rc if rc >= 0 else 128 - rc)
+
+
+def main():
+    if sys.argv[1:2] == ["--inner"]:
+        inner(json.loads(sys.argv[2]), int(sys.argv[3]), sys.argv[5:])
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--name", action="append", default=[], help="NAME=IP[,IP...]")
+    parser.add_argument("--silent", action="append", default=[], help="a name never answered")
+    parser.add_argument("--timeout", type=int, default=120)
+    parser.add_argument("--resolv-options", default="")
+    parser.add_argument("cmd", nargs="+")
+    args = parser.parse_args()
+    names = {}
+    for n in args.name:
+        key, addrs = n.split("=", 1)
+        names[key] = addrs.split(",") if "," in addrs else addrs
+    result = run_in_name_namespace(args.cmd, names, args.silent, args.timeout,
+                                   resolv_options=args.resolv_options)
+    sys.stdout.write(result.stdout)
+    sys.stderr.write(result.stderr)
+    for name, qtype in result.queries:
+        sys.stderr.write("query %s %s\n" % (name, qtype))
+    sys.stderr.write("timings %s\n" % result.timings)
+    sys.exit(result.returncode)
+
+
+if __name__ == "__main__":
+    main()
