@@ -203,6 +203,14 @@ protected:
                 shown.push_back(c.GetString(L"metadata"));
         };
     }
+    // Releases the control and its site, so that the next Host starts afresh.
+    void Unhost()
+    {
+        TearDown();
+        control = nullptr;
+        site = nullptr;
+        shown.clear();
+    }
     // A page's address on the given host, at a port where nothing needs to listen.
     static std::string PageOn(const char* host) { return std::string("http://") + host + ":8080/radio/index.html"; }
 
@@ -329,10 +337,7 @@ TEST_F(ControlPage, PagesWithoutAHostReadNothing)
         CDispatchCaller c(control);
         EXPECT_EQ(c.CallString(L"getCount", server.Url("/")), "") << (address ? address : "(no address)");
         EXPECT_EQ(shown, std::vector<std::string>({EXPECT_NOT_FROM_THIS_PAGE}));
-        TearDown();
-        control = nullptr;
-        site = nullptr;
-        shown.clear();
+        Unhost();
     }
     PumpUntil(nullptr, 300);
     EXPECT_EQ(server.Connections(), 0);
@@ -512,10 +517,7 @@ TEST_F(ControlPage, APublicPageReachesNoPrivateAddress)
         EXPECT_EQ(std::count(shown.begin(), shown.end(), std::string(EXPECT_NOT_FROM_THIS_PAGE)),
                   static_cast<long>(shown.size()))
             << page;
-        TearDown();
-        control = nullptr;
-        site = nullptr;
-        shown.clear();
+        Unhost();
     }
     PumpUntil(nullptr, 300);
     EXPECT_EQ(station.Connections(), 0);
@@ -535,10 +537,7 @@ TEST_F(ControlPage, PrivatePagesStillReachPrivateAddresses)
         EXPECT_TRUE(PumpUntil([&] { return station.Connections() >= expected; }, 5000)) << page;
         c.Call0(L"Stop");
         EXPECT_EQ(std::count(shown.begin(), shown.end(), std::string(EXPECT_NOT_FROM_THIS_PAGE)), 0) << page;
-        TearDown();
-        control = nullptr;
-        site = nullptr;
-        shown.clear();
+        Unhost();
         expected = station.Connections();
     }
 }
