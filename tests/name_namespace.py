@@ -11,12 +11,13 @@
 # From a shell: name_namespace.py --name radio.test=127.0.0.1 --silent silent.test -- command...
 #
 # How: the module re-executes itself under `unshare --net --mount --pid` (root, no sudo). Inside,
-# /tmp is a private tmpfs, so Wine's server directory there is new and a fresh wineserver starts
-# in the namespace (under Wine 8 the wineserver makes the sockets, so it must live in the network
-# namespace). Debian's Wine names that directory /tmp/wine-XXXXXX in $WINEPREFIX/wineserver, not
-# /tmp/.wine-0, hence all of /tmp rather than one directory. The Wine prefix is an overlay of the real one with its writes kept in that tmpfs, so
-# the outer wineserver's registry is never written (no copy: the prefix is ~700 MB). The command is
-# PID 1's child: when it ends, PID 1 exits and the kernel kills everything left in the namespace.
+# a scratch directory gets a private tmpfs. The Wine prefix is an overlay of the real one with its
+# writes kept there, so the outer wineserver's registry is never written (no copy: the prefix is
+# ~700 MB). Under Wine 8 the wineserver makes the sockets, so it must live in the network
+# namespace: Debian's Wine names its server directory (/tmp/wine-XXXXXX) in $WINEPREFIX/wineserver,
+# and with that file gone from the overlay a fresh wineserver starts with a directory of its own.
+# /tmp itself stays as it is (the build tree or the prefix may live there). The command is PID 1's
+# child: when it ends, PID 1 exits and the kernel kills everything left in the namespace.
 import argparse
 import collections
 import json
@@ -34,24 +35,23 @@ import time
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver64"
 QTYPES = {1: "A", 28: "AAAA"}
-DATA = "/tmp/.name-namespace"  # in the private /tmp: gone with the namespace
 
 
 class Result(collections.namedtuple("Result", "returncode stdout stderr queries")):
     timings = {}
 
 
-def run_in_name_namespace(cmd, names=None, silent=(), timeout=120, env=None,
-                          resolv_options="", keep_tmp=(".X11-unix",)):
+def run_in_name_namespace(cmd, names=None, silent=(), timeout=120, env=None, resolv_options=""):
     """Runs cmd (a list) in the namespaces; returns Result(returncode, stdout, stderr, queries).
     env defaults to os.environ; with WINEPREFIX in it the command runs on an overlay of that
     prefix with its own wineserver. resolv_options goes to resolv.conf's options line (e.g.
-    "timeout:1 attempts:1"; glibc's defaults otherwise). keep_tmp names entries of the real /tmp
-    to show in the private one (the X socket by default). Raises subprocess.TimeoutExpired."""
+    "timeout:1 attempts:1"; glibc's defaults otherwise). Raises subprocess.TimeoutExpired."""
     config = {"names": {k.lower().rstrip("."): v for k, v in (names or {}).items()},
               "silent": sorted(n.lower().rstrip(".") for n in silent), "timeout": timeout,
-              "resolv_options": resolv_options, "keep_tmp": list(keep_tmp)}
-    with tempfile.TemporaryFile() as log:  # the inner side writes queries and timings here
+              "resolv_options": resolv_options}
+    # The inner side writes queries and timings to log; scratch gets a tmpfs of its own there.
+    with tempfile.TemporaryFile() as log, tempfile.TemporaryDirectory(prefix="name-namespace-") as scratch:
+        config["data"] = scratch
         argv = ["unshare", "--net", "--mount", "--propagation", "private", "--pid", "--fork",
                 "--kill-child", "--mount-proc", sys.executable, "-S", os.path.abspath(__file__),
                 "--inner", json.dumps(config), str(log.fileno()), "--", *cmd]
@@ -155,22 +155,13 @@ def inner(config, log_fd, cmd):
     # getaddrinfo(AF_INET, AI_ADDRCONFIG) fails at once and asks no server. Still loopback only.
     subprocess.run([ip, "addr", "add", "127.0.1.1/8", "dev", "lo"], check=True)
 
-    # The real /tmp entries to keep, held open before the tmpfs hides them; --no-canonicalize
-    # so that mount binds the directory behind the descriptor, not its (now hidden) path.
-    kept = [(e, os.open("/tmp/" + e, os.O_PATH)) for e in config["keep_tmp"]
-            if os.path.exists("/tmp/" + e)]
-    mount("-t", "tmpfs", "-o", "mode=1777", "tmpfs", "/tmp")
-    for entry, fd in kept:
-        target = "/tmp/" + entry
-        os.mkdir(target) if os.path.isdir("/proc/self/fd/%d" % fd) else open(target, "w").close()
-        subprocess.run(["mount", "--no-canonicalize", "--bind", "/proc/self/fd/%d" % fd, target],
-                       check=True, pass_fds=(fd,))
-    os.mkdir(DATA)
+    data = config["data"]
+    mount("-t", "tmpfs", "tmpfs", data)
 
     def replace_etc(name, text):  # a bind mount of a file: only this namespace sees it
-        with open(os.path.join(DATA, name), "w") as f:
+        with open(os.path.join(data, name), "w") as f:
             f.write(text)
-        mount("--bind", os.path.join(DATA, name), "/etc/" + name)
+        mount("--bind", os.path.join(data, name), "/etc/" + name)
 
     options = "options %s\n" % config["resolv_options"] if config["resolv_options"] else ""
     replace_etc("resolv.conf", "nameserver 127.0.0.1\n" + options)
@@ -188,13 +179,16 @@ def inner(config, log_fd, cmd):
     if prefix:
         t = time.monotonic()
         for d in ("upper", "work", "prefix"):
-            os.mkdir(os.path.join(DATA, d))
+            os.mkdir(os.path.join(data, d))
         try:
             mount("-t", "overlay", "overlay", "-o", "lowerdir=%s,upperdir=%s/upper,workdir=%s/work"
-                  % (prefix, DATA, DATA), DATA + "/prefix")
+                  % (prefix, data, data), data + "/prefix")
         except subprocess.CalledProcessError:  # a file system overlayfs refuses: copy (~1 s)
-            shutil.copytree(prefix, DATA + "/prefix", symlinks=True, dirs_exist_ok=True)
-        os.environ["WINEPREFIX"] = DATA + "/prefix"
+            shutil.copytree(prefix, data + "/prefix", symlinks=True, dirs_exist_ok=True)
+        os.environ["WINEPREFIX"] = data + "/prefix"
+        # Without the outer server's directory name the new wineserver makes a directory of its own.
+        if os.path.exists(data + "/prefix/wineserver"):
+            os.remove(data + "/prefix/wineserver")
         log("S\tprefix\t%.3f\n" % (time.monotonic() - t))
         # As wine-run.sh does: the wineserver and Wine's own services start first, apart from
         # the command, so that its run time is its own.
@@ -213,7 +207,14 @@ def inner(config, log_fd, cmd):
         os.killpg(proc.pid, signal.SIGKILL)
         log("T\n")
         rc = proc.wait()
-    # Leaving PID 1 kills the wineserver and the stub with everything else in the namespace.
+    # The new wineserver's directory in the real /tmp goes with it; leaving PID 1 kills the rest.
+    if prefix:
+        subprocess.run([WINESERVER, "-k"], stderr=subprocess.DEVNULL)
+        try:
+            with open(data + "/prefix/wineserver") as f:
+                shutil.rmtree(os.path.join("/tmp", os.path.basename(f.read().strip())), ignore_errors=True)
+        except OSError:
+            pass
     os._exit(rc if rc >= 0 else 128 - rc)
 
 
