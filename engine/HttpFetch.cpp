@@ -58,6 +58,8 @@ std::string FetchHttpBody(CSocketClient* client, HWND window, const char* url)
     }
     if (!ConnectClient(client, window, parsed))
         return result;
+    if (parsed.secure && !client->StartTls(parsed.host, CONNECT_WAIT_US / 1000, 1))
+        return result;
     client->Send(request, requestLen);
 
     // Silent attempts count too, so a quiet server ends the reading after about 2 s.

@@ -20,6 +20,9 @@ const int CONNECT_BUDGET = 20;
 const int CONNECT_WAIT_US = 100000;
 // Close wakes a receive wait at once (the stream's close event); this is only a safety net.
 const int RECEIVE_WAIT_US = 1000000;
+// A TLS server that accepts and never finishes the handshake gives up the run after this; the
+// stream's close event cuts it at any moment.
+const DWORD HANDSHAKE_LIMIT_MS = 10000;
 const DWORD POLL_MS = 100;
 const unsigned CHUNK = 4096;
 
@@ -361,6 +364,12 @@ void CStreamReader::Run()
             return;
         if (Ended()) {
             Release();
+            return;
+        }
+        // A certificate that fails ends the run with its own text, before any request is made.
+        if (m_url.secure && !m_socket->StartTls(m_url.host, HANDSHAKE_LIMIT_MS, 3)) {
+            Release();
+            m_stream->MarkEnded();
             return;
         }
         SendRequest();

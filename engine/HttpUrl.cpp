@@ -8,26 +8,39 @@ int ParseHttpUrl(const char* url, CHttpUrl* parsed)
 {
     parsed->host[0] = '\0';
     parsed->port = 80;
+    parsed->secure = false;
     parsed->path = "/";
 
-    // The host runs to the first ':' or '/'. Measure it first: a bounded %259[ would silently
-    // cut a longer name and connect somewhere else.
     const char* start = url;
     while (*start == ' ' || *start == '\t' || *start == '\r' || *start == '\n' || *start == '\v' || *start == '\f')
         ++start;
-    if (strncmp(start, "http://", 7) == 0 && strcspn(start + 7, ":/") > HTTP_HOST_MAX)
-        return 0;
     // The host and the path are written into the request as they stand: a line break there
     // would add header lines (or a whole request) of the address's choosing.
     for (const unsigned char* c = reinterpret_cast<const unsigned char*>(start); *c != '\0'; ++c)
         if (*c < 0x20 || *c == 0x7F)
             return 0;
 
-    if (sscanf(url, " http://%259[^:/]", parsed->host) != 1)
+    const char* host;
+    if (strncmp(start, "http://", 7) == 0) {
+        host = start + 7;
+    } else if (strncmp(start, "https://", 8) == 0) {
+        host = start + 8;
+        parsed->secure = true;
+        parsed->port = 443;
+    } else {
         return 0;
+    }
+    // The host runs to the first ':' or '/'. A longer name than the buffer holds is refused,
+    // never cut: a cut name would connect somewhere else.
+    size_t hostLen = strcspn(host, ":/");
+    if (hostLen == 0 || hostLen > HTTP_HOST_MAX)
+        return 0;
+    memcpy(parsed->host, host, hostLen);
+    parsed->host[hostLen] = '\0';
+
     // The port, if any, is read here rather than by %d: a number outside 1..65535 must be a bad
     // address, not wrap round to another port.
-    const char* after = start + 7 + strlen(parsed->host);
+    const char* after = host + hostLen;
     if (*after == ':' && after[1] >= '0' && after[1] <= '9') {
         long port = 0;
         for (const char* d = after + 1; *d >= '0' && *d <= '9'; ++d) {
@@ -42,11 +55,9 @@ int ParseHttpUrl(const char* url, CHttpUrl* parsed)
         return 0; // a signed port is no port
     }
 
-    if (strlen(url) > 7) {
-        const char* slash = strchr(url + 7, '/');
-        if (slash != NULL)
-            parsed->path = slash;
-    }
+    const char* slash = strchr(host, '/');
+    if (slash != NULL)
+        parsed->path = slash;
     return 1;
 }
 

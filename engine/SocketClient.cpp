@@ -4,6 +4,7 @@
 #include "AddressRule.h"
 #include "HostLookup.h"
 #include "StatusText.h"
+#include "TlsChannel.h"
 
 namespace
 {
@@ -18,7 +19,7 @@ timeval MakeTimeout(int timeoutMicroseconds)
 
 CSocketClient::CSocketClient(HWND owner, HANDLE wake)
     : m_hOwner(owner), m_hWake(wake), m_dwLookupLimit(INFINITE), m_bPublicOnly(false), m_bForbidden(false),
-      m_socket(INVALID_SOCKET), m_bWaitFailed(false), m_hNetEvent(WSA_INVALID_EVENT)
+      m_socket(INVALID_SOCKET), m_bWaitFailed(false), m_hNetEvent(WSA_INVALID_EVENT), m_pTls(NULL)
 {
 }
 
@@ -29,6 +30,8 @@ CSocketClient::~CSocketClient()
 
 void CSocketClient::CloseSocket()
 {
+    delete m_pTls;
+    m_pTls = NULL;
     if (m_socket != INVALID_SOCKET) {
         closesocket(m_socket);
         m_socket = INVALID_SOCKET;
@@ -92,12 +95,29 @@ int CSocketClient::Connect(const char* host, int port, int* inProgress)
     return 0;
 }
 
+int CSocketClient::StartTls(const char* host, DWORD limitMs, int level)
+{
+    if (m_socket == INVALID_SOCKET)
+        return 0;
+    m_pTls = new CTlsChannel;
+    int result = m_pTls->Handshake(m_socket, host, m_hWake, limitMs);
+    if (result == TLS_OK)
+        return 1;
+    CloseSocket();
+    static const char* const texts[] = {NULL, TEXT_TLS_UNTRUSTED, TEXT_TLS_EXPIRED, TEXT_TLS_WRONG_NAME, TEXT_TLS_FAILED};
+    if (result != TLS_WOKEN)
+        ReportStatusText(m_hOwner, texts[result], level);
+    return 0;
+}
+
 int CSocketClient::Send(const char* data, int len)
 {
     if (data == NULL)
         return -1;
     if (len <= 0)
         return 0;
+    if (m_pTls != NULL)
+        return m_pTls->Send(m_socket, data, len);
     return send(m_socket, data, len, 0);
 }
 
@@ -105,6 +125,8 @@ int CSocketClient::Receive(char* buf, int size)
 {
     if (buf == NULL || size <= 0)
         return 0;
+    if (m_pTls != NULL)
+        return m_pTls->Receive(buf, size);
     return recv(m_socket, buf, size, 0);
 }
 
@@ -141,7 +163,32 @@ int CSocketClient::WaitWritable(int timeoutMicroseconds, int* timedOut)
     return 1;
 }
 
+// Over TLS, readable means plaintext is waiting (or the connection has ended): bytes of a
+// record that has not fully arrived are taken in, and the wait goes on for the rest.
 int CSocketClient::WaitReadable(int timeoutMicroseconds)
+{
+    return WaitReadable(timeoutMicroseconds, NULL);
+}
+
+int CSocketClient::WaitReadable(int timeoutMicroseconds, HANDLE wake)
+{
+    if (m_pTls == NULL)
+        return wake != NULL ? WaitSocketReadable(timeoutMicroseconds, wake) : WaitSocketReadable(timeoutMicroseconds);
+    DWORD start = GetTickCount();
+    DWORD limitMs = static_cast<DWORD>(timeoutMicroseconds / 1000);
+    for (;;) {
+        if (m_pTls->Pump(m_socket))
+            return 1;
+        DWORD spent = GetTickCount() - start;
+        if (spent >= limitMs)
+            return 0;
+        int remainingUs = static_cast<int>((limitMs - spent) * 1000);
+        if (!(wake != NULL ? WaitSocketReadable(remainingUs, wake) : WaitSocketReadable(remainingUs)))
+            return 0;
+    }
+}
+
+int CSocketClient::WaitSocketReadable(int timeoutMicroseconds)
 {
     if (m_socket == INVALID_SOCKET)
         return 0;
@@ -152,26 +199,26 @@ int CSocketClient::WaitReadable(int timeoutMicroseconds)
     return select(0, &readable, NULL, NULL, &tv) > 0 ? 1 : 0;
 }
 
-int CSocketClient::WaitReadable(int timeoutMicroseconds, HANDLE wake)
+int CSocketClient::WaitSocketReadable(int timeoutMicroseconds, HANDLE wake)
 {
     if (m_socket == INVALID_SOCKET)
         return 0;
     if (m_hNetEvent == WSA_INVALID_EVENT) {
         m_hNetEvent = WSACreateEvent();
         if (m_hNetEvent == WSA_INVALID_EVENT || WSAEventSelect(m_socket, m_hNetEvent, FD_READ | FD_CLOSE) != 0)
-            return WaitReadable(timeoutMicroseconds);
+            return WaitSocketReadable(timeoutMicroseconds);
     }
     // Reset first, then look: bytes that arrive after the look set the event again. Winsock
     // records FD_READ only once until the next receive, so readiness is always confirmed by
     // select, never taken from the event alone.
     WSAResetEvent(m_hNetEvent);
-    if (WaitReadable(0))
+    if (WaitSocketReadable(0))
         return 1;
     HANDLE events[2] = {m_hNetEvent, wake};
     DWORD result = WaitForMultipleObjects(wake != NULL ? 2 : 1, events, FALSE, static_cast<DWORD>(timeoutMicroseconds / 1000));
     if (result != WAIT_OBJECT_0)
         return 0;
-    return WaitReadable(0);
+    return WaitSocketReadable(0);
 }
 
 int StartWinsock(HWND window)

@@ -4,6 +4,8 @@
 #include <winsock2.h>
 #include <windows.h>
 
+class CTlsChannel;
+
 class CSocketClient
 {
 public:
@@ -23,6 +25,10 @@ public:
     void SetPublicOnly(bool publicOnly) { m_bPublicOnly = publicOnly; }
     // True when the last Connect was refused by that rule (the refusal has been reported).
     bool Forbidden() const { return m_bForbidden; }
+    // After a connection stands: TLS over it, the certificate checked for host. On failure the
+    // socket is closed and the reason reported at level (unless the wake event ended it); 1
+    // when the channel stands. From here on Send, Receive and the waits speak through it.
+    int StartTls(const char* host, DWORD limitMs, int level);
     int Send(const char* data, int len);
     int Receive(char* buf, int size);
     // 1 when the pending connection stands; a refused one is reported and closes the socket.
@@ -36,6 +42,8 @@ public:
 
 private:
     void CloseSocket();
+    int WaitSocketReadable(int timeoutMicroseconds);
+    int WaitSocketReadable(int timeoutMicroseconds, HANDLE wake);
 
     HWND m_hOwner;
     HANDLE m_hWake;
@@ -45,6 +53,7 @@ private:
     SOCKET m_socket;
     bool m_bWaitFailed;
     WSAEVENT m_hNetEvent; // signalled by Winsock on FD_READ or FD_CLOSE; none until the first wait
+    CTlsChannel* m_pTls;  // the TLS channel over the socket; none for plain HTTP
 };
 
 // Starts Winsock 2.0; 1 when it is ready. A missing Winsock 2 is reported to the window.

@@ -20,6 +20,10 @@
 #define TEXT_NO_SOUND_OUTPUT "사운드 출력을 초기화하지 못했습니다."
 #define TEXT_NOT_FROM_THIS_PAGE "이 페이지에서는 허용되지 않는 주소입니다."
 #define TEXT_SOUND_OUTPUT_FAILED "사운드 출력에 실패했습니다."
+#define TEXT_TLS_UNTRUSTED "서버의 인증서를 신뢰할 수 없습니다."
+#define TEXT_TLS_EXPIRED "서버의 인증서가 만료되었습니다."
+#define TEXT_TLS_WRONG_NAME "서버의 인증서가 주소의 이름과 맞지 않습니다."
+#define TEXT_TLS_FAILED "보안 연결을 맺지 못했습니다."
 
 // A status text posted from another thread is a heap copy (new char[]) that belongs to the
 // receiver; this bit in lParam, above the level, says so.

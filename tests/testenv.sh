@@ -6,6 +6,7 @@ set -u
 ROOT=${TESTENV_ROOT:?TESTENV_ROOT must name the test environment directory}
 # Each environment gets its own display number, so that several build trees can test at once.
 DISPLAY_NUM=${TESTENV_DISPLAY:-$(( $(printf '%s' "$ROOT" | cksum | cut -d' ' -f1) % 400 + 100 ))}
+HERE_TESTENV=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver64
 NANUM=/usr/share/fonts/truetype/nanum/NanumGothic.ttf
@@ -40,6 +41,12 @@ up() {
       "$WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ /d NanumGothic /f </dev/null >/dev/null 2>&1
     done
     "$WINESERVER" -w
+  fi
+  # The https station's certificates; their authority is trusted by this prefix alone.
+  local trust="$ROOT/../tests/trust_root.exe"
+  if [ ! -f "$ROOT/certs/trusted" ] && [ -f "$trust" ]; then
+    "$HERE_TESTENV/../tools/make-test-certs.sh" "$ROOT/certs"
+    "$WINE" "$trust" "Z:$ROOT/certs/ca.der" </dev/null >/dev/null 2>&1 && touch "$ROOT/certs/trusted"
   fi
   if [ -z "${TESTENV_HOST_SOUND:-}" ] && ! pulseaudio --check 2>/dev/null; then
     pulseaudio -n --daemonize=yes --exit-idle-time=-1 --disallow-exit --enable-memfd=no \

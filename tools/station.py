@@ -15,6 +15,7 @@ import argparse
 import os
 import socket
 import socketserver
+import ssl
 import sys
 import threading
 import time
@@ -58,6 +59,8 @@ def parse_args(argv):
     p.add_argument("--record-sent", metavar="DIR",
                    help="write each connection's request and every byte sent on it to DIR/conn-N.request and "
                         "DIR/conn-N.sent (N counts connections from 1)")
+    p.add_argument("--tls", metavar="CERT",
+                   help="speak TLS on the stream port with CERT.pem and CERT.key (an https station)")
     p.add_argument("--lifetime", type=float, default=600.0, help="seconds until both sockets stop")
     args = p.parse_args(argv)
     if args.site_port is None:
@@ -105,7 +108,7 @@ class Station:
         return b"\r\n".join(lines) + b"\r\n\r\n"
 
     def playlist(self, port):
-        base = "http://127.0.0.1:%d/" % port
+        base = "%s://127.0.0.1:%d/" % ("https" if self.args.tls else "http", port)
         lines = ["[playlist]", "NumberOfEntries=2",
                  "File1=" + base, "Title1=" + self.args.name, "Length1=-1",
                  "File2=" + base + "live", "Title2=" + self.args.name + " (live)", "Length2=-1",
@@ -164,6 +167,8 @@ class Handler(socketserver.BaseRequestHandler):
         sock = self.request
         sock.settimeout(5)
         try:
+            if self.server.tls is not None:
+                sock = self.server.tls.wrap_socket(sock, server_side=True)
             request = read_request(sock)
             if request is None:
                 return
@@ -288,6 +293,8 @@ class SiteHandler(socketserver.BaseRequestHandler):
         sock = self.request
         sock.settimeout(5)
         try:
+            if self.server.tls is not None:
+                sock = self.server.tls.wrap_socket(sock, server_side=True)
             request = read_request(sock)
             if request is None:
                 return
@@ -308,6 +315,10 @@ def main(argv):
     args = parse_args(argv)
     server = Server(("127.0.0.1", args.port), Handler)
     server.station = Station(args)
+    server.tls = None
+    if args.tls:
+        server.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        server.tls.load_cert_chain(args.tls + ".pem", args.tls + ".key")
     server.connections = 0
     server.count_lock = threading.Lock()
     server.stopping = threading.Event()

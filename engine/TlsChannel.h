@@ -1,0 +1,58 @@
+// TLS over one connected socket through the system's own security package (Schannel).
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+#define SECURITY_WIN32
+#include <security.h>
+
+#include <vector>
+
+enum
+{
+    TLS_OK,
+    TLS_UNTRUSTED,     // the chain does not lead to a trusted root
+    TLS_EXPIRED,       // a certificate of the chain is out of its validity
+    TLS_WRONG_NAME,    // the certificate is not the host's
+    TLS_FAILED,        // the handshake failed, the peer closed or the time ran out
+    TLS_WOKEN          // the wake event was set: the owner ends anyway
+};
+
+class CTlsChannel
+{
+public:
+    CTlsChannel();
+    ~CTlsChannel();
+    CTlsChannel(const CTlsChannel&) = delete;
+    CTlsChannel& operator=(const CTlsChannel&) = delete;
+
+    // The handshake on a connected non-blocking socket, then the certificate checked against
+    // the system's trusted roots and host. Waits on the socket together with wake (may be
+    // null) for at most limitMs in all.
+    int Handshake(SOCKET socket, const char* host, HANDLE wake, DWORD limitMs);
+
+    // Encrypts and sends all of data (waiting up to 2 s for room); len, or -1 on failure.
+    int Send(SOCKET socket, const char* data, int len);
+    // Takes what the socket holds and decrypts what it can; true when plaintext is waiting,
+    // or when the connection has ended (then Receive says how).
+    bool Pump(SOCKET socket);
+    // Plaintext bytes, as recv would give them: above 0, 0 when the peer has closed, -1 on an
+    // error. Call it after Pump said true.
+    int Receive(char* buf, int size);
+    bool HasPlaintext() const { return m_plainPos < m_plain.size(); }
+
+private:
+    int Verify(const char* host);
+    bool Decrypt();
+    bool SendAll(SOCKET socket, const char* data, int len);
+
+    CredHandle m_cred;
+    CtxtHandle m_context;
+    bool m_bCred;
+    bool m_bContext;
+    SecPkgContext_StreamSizes m_sizes;
+    std::vector<char> m_input;     // received, not yet decrypted
+    std::vector<char> m_plain;     // decrypted, not yet handed out
+    size_t m_plainPos;
+    int m_ended;                   // 0 running, 1 closed by the peer, -1 failed
+};
