@@ -15,6 +15,7 @@
 #include "Module.h"
 #include "PlayerMessages.h"
 #include "PlayerReports.h"
+#include "M3uPlaylist.h"
 #include "PlsPlaylist.h"
 #include "Registration.h"
 #include "SocketClient.h"
@@ -125,12 +126,14 @@ void CKelplayerCtrl::SetUrl(const std::string& value)
 {
     m_urlList.clear();
     m_posPlay = m_urlList.end();
-    if (IsPlsAddress(value.c_str())) {
+    bool pls = IsPlsAddress(value.c_str());
+    if (pls || IsM3uAddress(value.c_str())) {
         if (!IsFetchAllowed(value))
             return;
         std::string text = Fetch(value);
         std::vector<std::string> entries;
-        if (!ParsePlsEntries(text.c_str(), &entries)) {
+        bool parsed = pls ? ParsePlsEntries(text.c_str(), &entries) : ParseM3uEntries(text.c_str(), value.c_str(), &entries);
+        if (!parsed) {
             ReportStatusText(GetPlayerWindow(), TEXT_BAD_PLAYLIST, 1);
             return;
         }

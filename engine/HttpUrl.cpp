@@ -76,3 +76,44 @@ std::string RequestPath(const char* path)
     }
     return out;
 }
+
+bool AddressPathEndsWith(const char* url, const char* suffix)
+{
+    if (url == NULL)
+        return false;
+    size_t len = strcspn(url, "?#");
+    size_t n = strlen(suffix);
+    if (len < n)
+        return false;
+    for (size_t i = 0; i < n; ++i) {
+        char c = url[len - n + i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != suffix[i])
+            return false;
+    }
+    return true;
+}
+
+std::string ResolveAddress(const char* base, const char* reference)
+{
+    if (strncmp(reference, "http://", 7) == 0 || strncmp(reference, "https://", 8) == 0)
+        return reference;
+    size_t schemeEnd = strncmp(base, "http://", 7) == 0 ? 7 : strncmp(base, "https://", 8) == 0 ? 8 : 0;
+    if (schemeEnd == 0)
+        return std::string();
+    // A reference that names a scheme of its own ("mms:", "ftp:") is none of ours.
+    size_t schemeLen = strspn(reference, "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+-.");
+    if (schemeLen > 0 && reference[schemeLen] == ':')
+        return std::string();
+    if (reference[0] == '/' && reference[1] == '/')
+        return std::string(base, schemeEnd - 2) + reference;
+    const char* pathStart = base + schemeEnd + strcspn(base + schemeEnd, "/?#");
+    if (reference[0] == '/')
+        return std::string(base, pathStart) + reference;
+    // Beside the list: up to the last '/' of its path (the query and fragment left out).
+    std::string path(pathStart, strcspn(pathStart, "?#"));
+    size_t slash = path.rfind('/');
+    std::string directory = slash == std::string::npos ? "/" : path.substr(0, slash + 1);
+    return std::string(base, pathStart) + directory + reference;
+}

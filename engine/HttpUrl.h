@@ -20,3 +20,13 @@ int ParseHttpUrl(const char* url, CHttpUrl* parsed);
 
 // The path as it goes on the request line: blanks and bytes above 0x7F percent-encoded.
 std::string RequestPath(const char* path);
+
+// True when the address, without its query and fragment, ends in suffix (lower case; the
+// address's letters compare in any case, ASCII only, whatever the system's locale).
+bool AddressPathEndsWith(const char* url, const char* suffix);
+
+// The address that reference names when it stands in the document at base: an absolute http or
+// https address as it is; "//host/..." with base's scheme; "/path" on base's host; any other
+// relative path beside base's own path. "" for a reference with another scheme, or when base is
+// not an http or https address.
+std::string ResolveAddress(const char* base, const char* reference);

@@ -1,6 +1,8 @@
 // PLS entries by plain text search from a moving start, as the control's playlists are read.
 #include "PlsPlaylist.h"
 
+#include "HttpUrl.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -48,21 +50,7 @@ std::string Trimmed(const char* first, const char* last)
 
 bool IsPlsAddress(const char* url)
 {
-    if (url == NULL)
-        return false;
-    size_t len = strlen(url);
-    if (len < 4)
-        return false;
-    // ASCII folding only: the comparison must not depend on the system's locale.
-    const char* tail = url + len - 4;
-    for (int i = 0; i < 4; ++i) {
-        char c = tail[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != ".pls"[i])
-            return false;
-    }
-    return true;
+    return AddressPathEndsWith(url, ".pls");
 }
 
 bool ParsePlsEntries(const char* text, std::vector<std::string>* entries)

@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-// True when an address names a playlist: its last four characters are ".pls" in any case.
+// True when an address names a PLS playlist: its path, without a query or a fragment, ends in
+// ".pls" in any case ("listen.pls?sid=1" is one).
 bool IsPlsAddress(const char* url);
 
 // Replaces *entries with the playlist's entries. False, with no entries, when the text has no

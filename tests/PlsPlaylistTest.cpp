@@ -191,7 +191,7 @@ TEST(PlsEntries, SameEntriesAsTryingEveryNumber)
     }
 }
 
-TEST(PlsAddress, LastFourCharactersInAnyCase)
+TEST(PlsAddress, ThePathEndsInPlsInAnyCase)
 {
     EXPECT_TRUE(IsPlsAddress("http://radio.example/list.pls"));
     EXPECT_TRUE(IsPlsAddress("http://radio.example/LIST.PLS"));
@@ -201,7 +201,10 @@ TEST(PlsAddress, LastFourCharactersInAnyCase)
     EXPECT_FALSE(IsPlsAddress(""));
     EXPECT_FALSE(IsPlsAddress(nullptr));
     EXPECT_FALSE(IsPlsAddress("http://radio.example:8000"));
-    EXPECT_FALSE(IsPlsAddress("http://radio.example/list.pls?x=1"));
+    // Stations publish their lists with a query: the path decides.
+    EXPECT_TRUE(IsPlsAddress("http://radio.example/listen.pls?sid=1"));
+    EXPECT_TRUE(IsPlsAddress("http://radio.example/listen.PLS#top"));
+    EXPECT_FALSE(IsPlsAddress("http://radio.example/stream?list.pls"));
     EXPECT_FALSE(IsPlsAddress("http://radio.example/list.plsx"));
     EXPECT_FALSE(IsPlsAddress("http://radio.example/list_pls"));
 }

@@ -1,11 +1,13 @@
 """A playlist from the bundled station: fetched and parsed on Windows, its entries then played."""
 import os
 import sys
+import tempfile
 
 from harness import Checks, Station, run_windows
 
 FETCH_TEST = os.path.join("tests", "http_fetch_test.exe")
 ICYCAT = os.path.join("tools", "icycat.exe")
+KELPLAY = os.path.join("tools", "kelplay.exe")
 
 
 def main():
@@ -20,6 +22,18 @@ def main():
         for entry in entries[1:]:
             code, lines = run_windows(ICYCAT, entry, "--seconds", "3")
             c.check("METADATA Pellora Local" in lines, "the entry %s plays the station" % entry)
+    # Lists as stations publish them, through the control: an M3U list of relative entries, and a
+    # PLS address with a query. Read as lists, they lead to the station's "/" (their first entry).
+    for path in ("listen.m3u", "listen.pls?sid=1"):
+        with tempfile.TemporaryDirectory() as sent, Station("--pls", "--record-sent", sent) as station:
+            code, lines = run_windows(KELPLAY, station.url + path, "--seconds", "3")
+            c.check("ChangeMetadata Pellora Local" in lines, "the list %s plays the station: %r" % (path, lines[:3]))
+            requests = []
+            for name in sorted(f for f in os.listdir(sent) if f.endswith(".request")):
+                with open(os.path.join(sent, name), "rb") as f:
+                    requests.append(f.read().split(b"\r\n", 1)[0].decode())
+            c.check(requests[:2] == ["GET /%s HTTP/1.0" % path, "GET / HTTP/1.0"],
+                    "%s is fetched as a list, then its first entry played: %r" % (path, requests[:2]))
     return c.finish()
 
 

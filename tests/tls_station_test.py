@@ -54,6 +54,8 @@ def main():
         with Station("--tls", os.path.join(CERTS, "station"), "--pls") as lists:
             code, lines = run_windows(KELPLAY, https(lists, "/listen.pls"), "--seconds", "4")
             c.check("Pellora Local" in titles(lines), "an https playlist of https entries plays: %r" % titles(lines)[:3])
+            code, lines = run_windows(KELPLAY, https(lists, "/listen.m3u"), "--seconds", "4")
+            c.check("Pellora Local" in titles(lines), "an https M3U list of relative entries plays: %r" % titles(lines)[:3])
             proc = WindowsProcess(KELPLAY, commands=True)
             proc.send("count " + https(lists, "/listen.pls"))
             proc.send("quit")

@@ -53,7 +53,7 @@ def parse_args(argv):
     p.add_argument("--close-after", type=int, default=0, help="close after this many audio bytes")
     p.add_argument("--oversized-header", action="store_true", help="send a header block without an end")
     p.add_argument("--pls", action="store_true",
-                   help='answer GET paths ending in ".pls" with a playlist of this station\'s / and /live')
+                   help='answer GET paths ending in ".pls" (or ".m3u", ".m3u8"; a query aside) with a playlist of this station\'s / and /live')
     p.add_argument("--log-connections", action="store_true",
                    help="print OPEN <client port> and CLOSED <client port> for each stream connection")
     p.add_argument("--record-sent", metavar="DIR",
@@ -115,6 +115,12 @@ class Station:
                  "Version=2"]
         body = ("\r\n".join(lines) + "\r\n").encode("cp949")
         return (b"HTTP/1.0 200 OK\r\nContent-Type: audio/x-scpls\r\nContent-Length: %d\r\n\r\n" % len(body)) + body
+
+    def m3u(self):
+        """An extended M3U list whose entries are relative to its own address."""
+        lines = ["#EXTM3U", "#EXTINF:-1," + self.args.name, "/", "#EXTINF:-1," + self.args.name + " (live)", "live"]
+        body = ("\r\n".join(lines) + "\r\n").encode("cp949")
+        return (b"HTTP/1.0 200 OK\r\nContent-Type: audio/x-mpegurl\r\nContent-Length: %d\r\n\r\n" % len(body)) + body
 
     def metadata_block(self, last_title):
         title = self.current_title()
@@ -182,8 +188,12 @@ class Handler(socketserver.BaseRequestHandler):
             # Like real servers, title blocks only for clients that ask for them.
             metadata = bool(a.metaint) and b"icy-metadata:1" in request.lower().replace(b" ", b"")
             path = request.split(b" ", 2)[1] if request.startswith(b"GET ") else b""
-            if a.pls and path.lower().endswith(b".pls"):
+            list_path = path.split(b"?")[0].lower()
+            if a.pls and list_path.endswith(b".pls"):
                 sock.sendall(station.playlist(self.server.server_address[1]))
+                return
+            if a.pls and list_path.endswith((b".m3u", b".m3u8")):
+                sock.sendall(station.m3u())
                 return
             if a.silence:
                 while not self.server.stopping.wait(0.1):
