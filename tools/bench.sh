@@ -36,7 +36,11 @@ python3 "$TOP/tools/station.py" --mp3 "$B/media/station.mp3" --port 0 --lifetime
 PIDS+=($!)
 python3 "$TOP/tools/station.py" --mp3 "$B/media/station.mp3" --port 0 --burst 0 --lifetime $LIFETIME >"$OUT/paced.port" &
 PIDS+=($!)
+python3 "$TOP/tools/station.py" --mp3 "$B/media/station.mp3" --port 0 --lifetime $LIFETIME \
+  --tls "$TESTENV_ROOT/certs/station" >"$OUT/tls.port" &
+PIDS+=($!)
 sleep 1
+SECURE="https://127.0.0.1:$(awk '$1 == "PORT" {print $2}' "$OUT/tls.port")/"
 BURST="http://127.0.0.1:$(awk '$1 == "PORT" {print $2}' "$OUT/burst.port")/"
 PACED="http://127.0.0.1:$(awk '$1 == "PORT" {print $2}' "$OUT/paced.port")/"
 
@@ -57,6 +61,9 @@ python3 "$PROBE" cpu $((SECONDS_TO_PLAY - 3)) $WINESERVER_PID >"$OUT/wineserver.
 wait $BENCH
 cat "$OUT/pipeline.txt"
 echo "wineserver: $(awk '$2 == "total" {print $3}' "$OUT/wineserver.txt")% of one core"
+echo "--- the same station over https"
+"$TOP/tests/wine-run.sh" "$B/tests/pipeline_bench.exe" "$SECURE" "$SECONDS_TO_PLAY" 2>/dev/null | tr -d '\r' |
+  sed 's/^RESULT /RESULT tls_/' | tee "$OUT/pipeline-tls.txt"
 mpg123 -q -o pulse "$BURST" >/dev/null 2>&1 &
 MPG=$!
 sleep 5
@@ -94,6 +101,7 @@ echo "pump / bare libmad, median pass:              $(sed -n "s/.*CPU, \([0-9.]*
 echo "the same, native Linux build:                 $(sed -n "s/.*CPU, \([0-9.]*\) median pass.*/\1/p" "$OUT/decoder-native.txt")  (reference)"
 echo "our threads while playing, % of one core:     $(result own_threads_cpu_percent)  [at most 1]"
 echo "whole process while playing, % of one core:   $(result process_cpu_percent)  (+ wineserver $(awk '$2 == "total" {print $3}' "$OUT/wineserver.txt"))  [clearly below 5.8]"
+echo "the same over https, % of one core:           $(result tls_process_cpu_percent)  [within 0.2 of plain http]"
 echo "mpg123 while playing, % of one core:          $(awk '$2 == "total" {print $3}' "$OUT/mpg123-cpu.txt")  (reference)"
 for station in burst paced; do
   echo "$station: play to first block written, ms:    $(result ${station}_first_block_ms)"
