@@ -40,7 +40,7 @@ CKelplayerCtrl::CKelplayerCtrl()
     : COleControl(KEL_CONTROL_INFO), m_nMessageLevel(0), m_bStopped(FALSE),
       m_bWinsockStarted(FALSE), m_nBufferState(0), m_pszMetadata(NULL), m_dwWorkerThreadId(0),
       m_pMixer(NULL), m_pSocket(NULL), m_posPlay(m_urlList.end()), m_pszStatusText(NULL),
-      m_bAttemptPlayed(FALSE), m_bPausing(FALSE)
+      m_bAttemptPlayed(FALSE), m_bPausing(FALSE), m_bListAnswered(FALSE), m_nListAnswers(0)
 {
     // The report window exists already: texts raised from here on reach it (no sink listens yet).
     m_bWinsockStarted = StartWinsock(GetPlayerWindow());
@@ -145,6 +145,7 @@ void CKelplayerCtrl::SetUrl(const std::string& value)
     SetModifiedFlag(true);
     // A new list starts its pacing afresh and cuts a pause short: its first entry is tried at once.
     m_pacing.Reset();
+    m_nListAnswers = 0;
     if (m_bPausing) {
         CancelPause();
         PlayNext();
@@ -169,6 +170,7 @@ void CKelplayerCtrl::Play()
     // The container's own Play starts afresh: no pause, no failures counted.
     CancelPause();
     m_pacing.Reset();
+    m_nListAnswers = 0;
     PlayNext();
 }
 
@@ -177,6 +179,7 @@ void CKelplayerCtrl::PlayNext()
     if (m_posPlay == m_urlList.end())
         return;
     m_bAttemptPlayed = FALSE;
+    m_bListAnswered = FALSE;
     m_nMessageLevel = 0;
     m_bStopped = FALSE;
     const std::string& entry = *m_posPlay;
@@ -274,6 +277,7 @@ bool CKelplayerCtrl::OnReportMessage(UINT message, WPARAM wParam, LPARAM lParam,
         // Audio plays: the attempt did not fail, whatever ends it later.
         m_bAttemptPlayed = TRUE;
         m_pacing.Reset();
+        m_nListAnswers = 0;
         return true;
     case WM_PLAYER_ENDED:
         if (!m_bStopped)
@@ -294,6 +298,10 @@ bool CKelplayerCtrl::OnReportMessage(UINT message, WPARAM wParam, LPARAM lParam,
         AcknowledgePlayerReport(message, lParam);
         OnMetadata(wParam);
         return true;
+    case WM_PLAYER_PLAYLIST:
+        OnPlaylist(reinterpret_cast<const char*>(wParam));
+        delete[] reinterpret_cast<char*>(wParam);
+        return true;
     case WM_PLAYER_MESSAGE:
         OnStatusText(reinterpret_cast<const char*>(wParam), StatusTextLevel(lParam));
         FinishStatusText(wParam, lParam);
@@ -307,7 +315,8 @@ bool CKelplayerCtrl::OnReportMessage(UINT message, WPARAM wParam, LPARAM lParam,
 void CKelplayerCtrl::OnEnded()
 {
     CancelPause();
-    DWORD pause = m_bAttemptPlayed ? 0 : m_pacing.Failed(m_urlList.size());
+    // An attempt answered with a playlist did not fail: the list's first entry follows at once.
+    DWORD pause = m_bAttemptPlayed || m_bListAnswered ? 0 : m_pacing.Failed(m_urlList.size());
     if (pause == 0 || GetReportWindow() == NULL) {
         PlayNext();
         return;
@@ -335,6 +344,30 @@ void CKelplayerCtrl::OnMetadata(WPARAM wParam)
     delete[] m_pszMetadata;
     m_pszMetadata = reinterpret_cast<char*>(wParam);
     FireEvent(EVENTID_KEL_CHANGEMETADATA);
+}
+
+// A stream's address answered with a playlist: its entries become the URL list, played from the
+// first. Once, and once more for a list that leads to another, never more: two lists that name
+// each other must not keep the control busy. On a page only the page's own host may answer so,
+// as only it may serve a playlist url (the entries show through `url`).
+void CKelplayerCtrl::OnPlaylist(const char* text)
+{
+    if (text == NULL || m_bStopped || m_nListAnswers >= 2)
+        return;
+    const char* line = strchr(text, '\n');
+    if (line == NULL || !IsFetchAllowed(std::string(text, line)))
+        return;
+    std::list<std::string> entries;
+    while (line != NULL) {
+        const char* next = strchr(line + 1, '\n');
+        entries.push_back(next != NULL ? std::string(line + 1, next) : std::string(line + 1));
+        line = next;
+    }
+    m_urlList.swap(entries);
+    m_posPlay = m_urlList.begin();
+    m_pacing.Reset();
+    m_bListAnswered = TRUE;
+    ++m_nListAnswers;
 }
 
 void CKelplayerCtrl::OnStatusText(const char* text, short level)

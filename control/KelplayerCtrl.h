@@ -66,6 +66,7 @@ private:
     void CancelPause();
     void OnBufferState(WPARAM wParam);
     void OnMetadata(WPARAM wParam);
+    void OnPlaylist(const char* text);
     void OnStatusText(const char* text, short level);
 
     CHandle m_hStartEvent;
@@ -90,4 +91,6 @@ private:
     CReconnectPacing m_pacing;
     BOOL m_bAttemptPlayed; // the worker started a device for the attempt now running
     BOOL m_bPausing;       // the pause timer runs; the next attempt starts when it fires
+    BOOL m_bListAnswered;  // the attempt now running was answered with a playlist, now the URL list
+    int m_nListAnswers;    // such answers in a row since the container's last url or Play, or since audio played
 };

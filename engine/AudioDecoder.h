@@ -8,7 +8,7 @@ class CInputStream;
 class CAudioDecoder
 {
 public:
-    CAudioDecoder() : m_nSampleRate(0), m_bOpen(0), m_pReader(NULL), m_hWnd(NULL), m_bPublicOnly(false), m_bRefused(false) {}
+    CAudioDecoder() : m_nSampleRate(0), m_bOpen(0), m_pReader(NULL), m_hWnd(NULL), m_bPublicOnly(false), m_bEndExplained(false) {}
     // Closes, then destroys any reader still owned.
     virtual ~CAudioDecoder();
 
@@ -34,8 +34,9 @@ public:
 
     // For the streams that Open opens from now on: connect to public addresses only.
     void SetPublicOnly(bool publicOnly) { m_bPublicOnly = publicOnly; }
-    // True when the last Open failed because that rule refused the address (already reported).
-    bool IsRefused() const { return m_bRefused; }
+    // True when the last Open failed with its outcome already told (a refused address, a
+    // playlist answer): no other text is due.
+    bool IsEndExplained() const { return m_bEndExplained; }
 
     // Read directly by the output and the worker.
     unsigned m_nSampleRate; // valid after a successful Open
@@ -45,5 +46,5 @@ protected:
     CInputStream* m_pReader;
     HWND m_hWnd;
     bool m_bPublicOnly;
-    bool m_bRefused;
+    bool m_bEndExplained;
 };

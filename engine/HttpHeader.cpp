@@ -1,7 +1,9 @@
 // Status line and redirect parsing, bounded by the bytes received and never crossing a line end.
 #include "HttpHeader.h"
 
+#include <cctype>
 #include <cstring>
+#include <string>
 
 namespace
 {
@@ -81,4 +83,33 @@ int ParseLocation(const char* data, int len, char target[HTTP_LOCATION_MAX + 1])
     }
     target[n] = '\0';
     return n > 0;
+}
+
+int AnswerKind(const char* data, int len)
+{
+    static const char NAME[] = "content-type:";
+    const int nameLen = sizeof(NAME) - 1;
+    // Line by line: the name must start a line, whatever its case.
+    for (int line = 0; line < len;) {
+        const char* end = static_cast<const char*>(memchr(data + line, '\n', len - line));
+        int lineEnd = end != NULL ? static_cast<int>(end - data) : len;
+        if (lineEnd - line > nameLen) {
+            int i = 0;
+            while (i < nameLen && tolower(static_cast<unsigned char>(data[line + i])) == NAME[i])
+                ++i;
+            if (i == nameLen) {
+                std::string value;
+                for (int at = line + nameLen; at < lineEnd && data[at] != ';'; ++at)
+                    if (data[at] != ' ' && data[at] != '\t' && data[at] != '\r')
+                        value += static_cast<char>(tolower(static_cast<unsigned char>(data[at])));
+                if (value == "audio/x-scpls")
+                    return ANSWER_PLS;
+                if (value == "audio/x-mpegurl" || value == "audio/mpegurl")
+                    return ANSWER_M3U;
+                return ANSWER_AUDIO;
+            }
+        }
+        line = lineEnd + 1;
+    }
+    return ANSWER_AUDIO;
 }

@@ -17,3 +17,14 @@ int ParseStatusLine(const char* data, int len, int* status, char reason[HTTP_REA
 // The target of the first "Location: " line in the header block (len bytes). 0 when there is no
 // such line or its value is empty; a value longer than HTTP_LOCATION_MAX is no target either.
 int ParseLocation(const char* data, int len, char target[HTTP_LOCATION_MAX + 1]);
+
+enum
+{
+    ANSWER_AUDIO,
+    ANSWER_PLS, // Content-Type audio/x-scpls
+    ANSWER_M3U  // Content-Type audio/x-mpegurl or audio/mpegurl
+};
+// What the header block (len bytes) says its body is, by its Content-Type line (the name in any
+// case, parameters after ';' aside): a playlist of one kind or the other, or audio (also when
+// there is no such line).
+int AnswerKind(const char* data, int len);

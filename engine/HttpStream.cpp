@@ -1,14 +1,18 @@
 // ICY stream reader: connects, follows redirects, parses the header and strips in-band titles.
 #include "HttpStream.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <process.h>
+#include <string>
 #include <vector>
 
 #include "HttpHeader.h"
 #include "HttpUrl.h"
+#include "M3uPlaylist.h"
 #include "PlayerMessages.h"
+#include "PlsPlaylist.h"
 #include "ReportGate.h"
 #include "RingBuffer.h"
 #include "SocketClient.h"
@@ -25,6 +29,8 @@ const int RECEIVE_WAIT_US = 1000000;
 const DWORD HANDSHAKE_LIMIT_MS = 10000;
 const DWORD POLL_MS = 100;
 const unsigned CHUNK = 4096;
+// A playlist answer is read up to the one-shot fetch's size.
+const size_t PLAYLIST_MAX = 0x10000;
 
 char* CopyText(const char* text, size_t len)
 {
@@ -65,6 +71,7 @@ private:
     bool ReceiveHeaderUntil(bool (CStreamReader::*complete)() const);
     bool FollowRedirect(int headerLength, bool* redirected);
     void ReadHeaderValues(int headerLength);
+    void ReadPlaylist(int headerLength, int kind);
     int Pull(char* dst, int max);
     void WriteAudio(const char* data, unsigned n);
     int ReadMetadataBlock();
@@ -115,7 +122,7 @@ bool CStreamReader::Connect()
             return true;
         if (m_socket->Forbidden()) {
             // Not worth another try: the run ends at once and the owner moves on.
-            m_stream->m_bRefused = 1;
+            m_stream->m_bEndExplained = 1;
             Release();
             m_stream->MarkEnded();
             return false;
@@ -241,6 +248,41 @@ void CStreamReader::ReadHeaderValues(int headerLength)
 
     m_pending.assign(m_buffer + headerLength, m_buffer + m_count);
     m_pendingPos = 0;
+}
+
+// An address that answers with a playlist (stations publish them at addresses without an
+// extension): the list goes to the window, which plays its entries instead, and the run ends
+// without a text. A list that does not parse, or holds nothing, ends the run like a failure.
+void CStreamReader::ReadPlaylist(int headerLength, int kind)
+{
+    std::string body(m_buffer + headerLength, m_buffer + m_count);
+    while (body.size() < PLAYLIST_MAX) {
+        if (Ended()) {
+            Release();
+            return;
+        }
+        if (!m_socket->WaitReadable(RECEIVE_WAIT_US, m_stream->m_hCloseEvent))
+            continue;
+        int got = m_socket->Receive(m_buffer, static_cast<int>(std::min<size_t>(HTTP_HEADER_MAX, PLAYLIST_MAX - body.size())));
+        if (got <= 0)
+            break; // the list's end (or what came of it before an error)
+        body.append(m_buffer, got);
+    }
+    Release();
+    std::vector<std::string> entries;
+    bool parsed = kind == ANSWER_PLS ? ParsePlsEntries(body.c_str(), &entries)
+                                     : ParseM3uEntries(body.c_str(), m_stream->m_pszUrl, &entries);
+    if (parsed && !entries.empty()) {
+        std::string text = m_stream->m_pszUrl;
+        for (const std::string& entry : entries)
+            text += "\n" + entry;
+        char* copy = CopyText(text.data(), text.size());
+        if (PostPlayerMessage(Window(), WM_PLAYER_PLAYLIST, reinterpret_cast<WPARAM>(copy), 0))
+            m_stream->m_bEndExplained = 1;
+        else
+            delete[] copy;
+    }
+    m_stream->MarkEnded();
 }
 
 // Up to max stream bytes: first those that came with the header, then from the socket.
@@ -402,6 +444,11 @@ void CStreamReader::Run()
                     return;
                 continue;
             }
+        }
+        int kind = AnswerKind(m_buffer, headerLength);
+        if (kind != ANSWER_AUDIO) {
+            ReadPlaylist(headerLength, kind);
+            return;
         }
         ReadHeaderValues(headerLength);
         Stream();

@@ -6,7 +6,7 @@
 class CInputStream
 {
 public:
-    CInputStream() : m_pszUrl(NULL), m_hNotifyWnd(NULL), m_bPublicOnly(false), m_bRefused(0) {}
+    CInputStream() : m_pszUrl(NULL), m_hNotifyWnd(NULL), m_bPublicOnly(false), m_bEndExplained(0) {}
     virtual ~CInputStream() {}
 
     CInputStream(const CInputStream&) = delete;
@@ -39,12 +39,13 @@ public:
 
     // Set by the owner before Open: connect to public addresses only.
     void SetPublicOnly(bool publicOnly) { m_bPublicOnly = publicOnly; }
-    // True once an address of the stream was refused by that rule (the refusal has been reported).
-    bool IsRefused() const { return m_bRefused != 0; }
+    // True when the stream ended with its outcome already told: an address refused by that rule
+    // (the refusal reported), or an answer that was a playlist (handed to the window).
+    bool IsEndExplained() const { return m_bEndExplained != 0; }
 
 protected:
     char* m_pszUrl;
     HWND m_hNotifyWnd;
     bool m_bPublicOnly;
-    volatile LONG m_bRefused; // written by the reader thread, read by the owner after it
+    volatile LONG m_bEndExplained; // written by the reader thread, read by the owner after it
 };

@@ -54,7 +54,7 @@ int CMp3Decoder::Open(HWND window, const char* url)
     delete m_pReader;
     m_pReader = CreateStream();
     m_pReader->SetPublicOnly(m_bPublicOnly);
-    m_bRefused = false;
+    m_bEndExplained = false;
     if (m_pReader->Open(window, url) && Probe()) {
         // The input buffer keeps what the probe read: decoding starts again at its first byte.
         mad_stream_init(&m_stream);
@@ -64,7 +64,7 @@ int CMp3Decoder::Open(HWND window, const char* url)
         m_bOpen = 1;
         return 1;
     }
-    m_bRefused = m_pReader->IsRefused();
+    m_bEndExplained = m_pReader->IsEndExplained();
     delete m_pReader;
     m_pReader = NULL;
     return 0;

@@ -16,6 +16,9 @@
 #define WM_PLAYER_ENDED (WM_APP + 0x13)
 #define WM_PLAYER_BUFFERSTATE (WM_APP + 0x21) // wParam: ring fill in percent
 #define WM_PLAYER_METADATA (WM_APP + 0x22)    // wParam: heap text (new char[]), freed by the receiver
+// A stream's address answered with a playlist. wParam: heap text (new char[]), freed by the
+// receiver: the address that answered, then the list's entries, one a line.
+#define WM_PLAYER_PLAYLIST (WM_APP + 0x23)
 
 // Status text, sent synchronously: wParam the text, lParam its level (0 to 3).
 #define WM_PLAYER_MESSAGE (WM_APP + 0x31)

@@ -47,7 +47,7 @@ void DiscardPlayerReports(HWND window)
             FinishStatusText(msg.wParam, msg.lParam);
             continue;
         }
-        if (msg.message == WM_PLAYER_METADATA)
+        if (msg.message == WM_PLAYER_METADATA || msg.message == WM_PLAYER_PLAYLIST)
             delete[] reinterpret_cast<char*>(msg.wParam);
         if (msg.lParam != 0)
             reinterpret_cast<CReportGate*>(msg.lParam)->Release();

@@ -13,5 +13,5 @@ void AcknowledgePlayerReport(UINT message, LPARAM lParam);
 void FinishStatusText(WPARAM wParam, LPARAM lParam);
 
 // Before the window is destroyed: takes every report still queued for it and frees what they
-// own (titles, posted status texts, references to gates).
+// own (titles, playlists, posted status texts, references to gates).
 void DiscardPlayerReports(HWND window);

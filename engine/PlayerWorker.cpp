@@ -132,9 +132,10 @@ void CPlayerWorker::Play(const char* url, LPARAM flags)
     }
     if (!opened) {
         // An open cut short by a waiting command was cancelled, not failed. A refused address
-        // has had its one text: nothing more may tell the page about it.
+        // has had its one text (nothing more may tell the page about it), and a playlist answer
+        // is no failure at all.
         if (!IsNewerCommandWaiting()) {
-            if (!m_pDecoder->IsRefused())
+            if (!m_pDecoder->IsEndExplained())
                 ReportStatusText(m_pHost->GetPlayerWindow(), TEXT_BAD_STATION, 1);
             Report(WM_PLAYER_ENDED);
         }

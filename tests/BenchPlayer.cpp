@@ -208,6 +208,9 @@ LRESULT CALLBACK CBenchPlayer::WindowProc(HWND window, UINT message, WPARAM wPar
     case WM_PLAYER_BUFFERSTATE:
         AcknowledgePlayerReport(message, lParam);
         return 0;
+    case WM_PLAYER_PLAYLIST:
+        delete[] reinterpret_cast<char*>(wParam);
+        return 0;
     case WM_PLAYER_MESSAGE:
         FinishStatusText(wParam, lParam);
         return 0;

@@ -34,7 +34,7 @@ LRESULT CALLBACK CTestWindow::WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM
             AcknowledgePlayerReport(msg, lParam);
             report.lParam = 0; // the stream's gate, gone with the report
         }
-        if (msg == WM_PLAYER_METADATA) {
+        if (msg == WM_PLAYER_METADATA || msg == WM_PLAYER_PLAYLIST) {
             report.text = reinterpret_cast<char*>(wParam);
             delete[] reinterpret_cast<char*>(wParam);
         } else if (msg == WM_PLAYER_MESSAGE) {

@@ -24,7 +24,8 @@ def main():
             c.check("METADATA Pellora Local" in lines, "the entry %s plays the station" % entry)
     # Lists as stations publish them, through the control: an M3U list of relative entries, and a
     # PLS address with a query. Read as lists, they lead to the station's "/" (their first entry).
-    for path in ("listen.m3u", "listen.pls?sid=1"):
+    # So are addresses without an extension whose answer's Content-Type says it is a list.
+    for path in ("listen.m3u", "listen.pls?sid=1", "playlist", "playlist-m3u"):
         with tempfile.TemporaryDirectory() as sent, Station("--pls", "--record-sent", sent) as station:
             code, lines = run_windows(KELPLAY, station.url + path, "--seconds", "3")
             c.check("ChangeMetadata Pellora Local" in lines, "the list %s plays the station: %r" % (path, lines[:3]))
@@ -34,6 +35,11 @@ def main():
                     requests.append(f.read().split(b"\r\n", 1)[0].decode())
             c.check(requests[:2] == ["GET /%s HTTP/1.0" % path, "GET / HTTP/1.0"],
                     "%s is fetched as a list, then its first entry played: %r" % (path, requests[:2]))
+    # A list that names itself is followed twice, then no more: a few paced attempts, no flood.
+    with tempfile.TemporaryDirectory() as sent, Station("--pls", "--record-sent", sent) as station:
+        code, lines = run_windows(KELPLAY, station.url + "loop", "--seconds", "4")
+        requests = [f for f in os.listdir(sent) if f.endswith(".request")]
+        c.check(3 <= len(requests) <= 10, "a list of itself is not followed endlessly: %d requests in 4 s" % len(requests))
     return c.finish()
 
 

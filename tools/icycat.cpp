@@ -83,6 +83,18 @@ LRESULT CALLBACK ReportWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
         delete[] text;
         return 0;
     }
+    case WM_PLAYER_PLAYLIST: {
+        // The address answered with a list: one line for each entry (icycat plays no list).
+        char* text = reinterpret_cast<char*>(wParam);
+        const char* line = strchr(text, '\n');
+        while (line != NULL) {
+            const char* next = strchr(line + 1, '\n');
+            PrintLine("PLAYLIST " + EscapeControls(next != NULL ? std::string(line + 1, next) : std::string(line + 1)));
+            line = next;
+        }
+        delete[] text;
+        return 0;
+    }
     case WM_PLAYER_MESSAGE:
         PrintLine("MESSAGE " + std::to_string(StatusTextLevel(lParam)) + " " +
                   EscapeControls(ToUtf8(reinterpret_cast<const char*>(wParam), false)));

@@ -53,7 +53,8 @@ def parse_args(argv):
     p.add_argument("--close-after", type=int, default=0, help="close after this many audio bytes")
     p.add_argument("--oversized-header", action="store_true", help="send a header block without an end")
     p.add_argument("--pls", action="store_true",
-                   help='answer GET paths ending in ".pls" (or ".m3u", ".m3u8"; a query aside) with a playlist of this station\'s / and /live')
+                   help='answer GET paths ending in ".pls" (or ".m3u", ".m3u8"; a query aside), and "/playlist" (or'
+                        ' "/playlist-m3u") with a playlist of this station\'s / and /live; "/loop" with a list of itself')
     p.add_argument("--log-connections", action="store_true",
                    help="print OPEN <client port> and CLOSED <client port> for each stream connection")
     p.add_argument("--record-sent", metavar="DIR",
@@ -116,9 +117,11 @@ class Station:
         body = ("\r\n".join(lines) + "\r\n").encode("cp949")
         return (b"HTTP/1.0 200 OK\r\nContent-Type: audio/x-scpls\r\nContent-Length: %d\r\n\r\n" % len(body)) + body
 
-    def m3u(self):
+    def m3u(self, entries=None):
         """An extended M3U list whose entries are relative to its own address."""
-        lines = ["#EXTM3U", "#EXTINF:-1," + self.args.name, "/", "#EXTINF:-1," + self.args.name + " (live)", "live"]
+        lines = ["#EXTM3U"]
+        for entry in entries or ["/", "live"]:
+            lines += ["#EXTINF:-1," + self.args.name, entry]
         body = ("\r\n".join(lines) + "\r\n").encode("cp949")
         return (b"HTTP/1.0 200 OK\r\nContent-Type: audio/x-mpegurl\r\nContent-Length: %d\r\n\r\n" % len(body)) + body
 
@@ -194,6 +197,14 @@ class Handler(socketserver.BaseRequestHandler):
                 return
             if a.pls and list_path.endswith((b".m3u", b".m3u8")):
                 sock.sendall(station.m3u())
+                return
+            # Lists at addresses without an extension, told by their Content-Type alone; "/loop"
+            # names itself, as two lists that lead to each other would.
+            if a.pls and list_path == b"/playlist":
+                sock.sendall(station.playlist(self.server.server_address[1]))
+                return
+            if a.pls and list_path in (b"/playlist-m3u", b"/loop"):
+                sock.sendall(station.m3u(["loop"] if list_path == b"/loop" else None))
                 return
             if a.silence:
                 while not self.server.stopping.wait(0.1):
