@@ -314,8 +314,6 @@ class SiteHandler(socketserver.BaseRequestHandler):
         sock = self.request
         sock.settimeout(5)
         try:
-            if self.server.tls is not None:
-                sock = self.server.tls.wrap_socket(sock, server_side=True)
             request = read_request(sock)
             if request is None:
                 return
