@@ -7,6 +7,8 @@
 
 namespace
 {
+const UINT STATUS_TEXT_CODE_PAGE = 949;
+
 BSTR BstrFromCodePage(UINT codePage, const char* text)
 {
     if (text == NULL || *text == '\0')
@@ -36,6 +38,11 @@ std::string AnsiFromBstr(BSTR text)
 BSTR BstrFromAnsi(const char* text)
 {
     return BstrFromCodePage(CP_ACP, text);
+}
+
+BSTR BstrFromStatusText(const char* text)
+{
+    return BstrFromCodePage(STATUS_TEXT_CODE_PAGE, text);
 }
 
 BSTR BstrFromStationText(const char* text)

@@ -38,6 +38,9 @@ private:
 std::string AnsiFromBstr(BSTR text);
 // A new BSTR holding ANSI text; a null text gives an empty string.
 BSTR BstrFromAnsi(const char* text);
+// A new BSTR holding one of the control's own status texts, which are code page 949 bytes
+// whatever the system's code page is.
+BSTR BstrFromStatusText(const char* text);
 // A new BSTR holding a station's name or title: read as UTF-8 where its bytes are UTF-8, else
 // as ANSI text.
 BSTR BstrFromStationText(const char* text);

@@ -222,8 +222,8 @@ void CKelplayerCtrl::OnGetProperty(DISPID id, VARIANT* value)
         break;
     case DISPID_KEL_METADATA:
         V_VT(value) = VT_BSTR;
-        // The control's own texts are ANSI; a station's may be UTF-8.
-        V_BSTR(value) = m_pszStatusText != NULL ? BstrFromAnsi(m_pszStatusText)
+        // The control's own texts are code page 949 on every system; a station's may be UTF-8.
+        V_BSTR(value) = m_pszStatusText != NULL ? BstrFromStatusText(m_pszStatusText)
                                                 : BstrFromStationText(GetMetadata().c_str());
         break;
     }

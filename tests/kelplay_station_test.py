@@ -84,6 +84,16 @@ def main():
         proc.wait(timeout=30)
         c.check(first.startswith(b"Change"), "events came while playing")
         c.check(time.monotonic() - start < 3, "quit while playing ends within seconds")
+    # On a system whose code page is not 949 (English: 1252) the control's own Korean texts still
+    # reach the container right: they are code page 949 bytes whatever the system's code page.
+    os.environ["TESTENV_LOCALE"] = "en_US.UTF-8"
+    try:
+        with Station("--status", "404 Not Found") as station:
+            code, lines = run_windows(KELPLAY, station.url, "--seconds", "2")
+    finally:
+        del os.environ["TESTENV_LOCALE"]
+    c.check("ChangeMetadata 청취 불가: Not Found" in lines,
+            "a status text reads right under an English code page: %r" % lines[:2])
     return c.finish()
 
 
