@@ -25,7 +25,7 @@ CMainWindow::CMainWindow()
               OnBufferStateChanged();
       }),
       m_recorder(m_state, m_skin, [this](int banner) { Message(banner); }), m_pressed(REGION_NONE),
-      m_bPlaying(false), m_bFlowed(false)
+      m_bPlaying(false)
 {
 }
 
@@ -91,7 +91,6 @@ void CMainWindow::Play()
 {
     m_state.connectShown = 0;
     m_bPlaying = true;
-    m_bFlowed = false;
     m_skin.ShowIndicator(INDICATOR_CONNECTING);
     m_player.PutString(DISPID_KEL_URL, STREAM_URL);
     m_player.Call(DISPID_KEL_PLAY);
@@ -121,24 +120,17 @@ void CMainWindow::Exit()
     DestroyWindow(m_hWnd);
 }
 
-// The engine reports 0 while its buffer is under 1% full and when its reader stops; any higher
-// fill means the stream's data flows. A report after the stop button is the stopping reader's
-// last word and changes nothing; an empty report before any data flowed is still connecting.
+// The indicator follows the stream, it remembers nothing: the engine reports 1 or more while the
+// stream's data flows, and 0 while its buffer is under 1% full and whenever its reader stops (a
+// station that dropped, a reconnect pause, another player that took over). A report after the
+// stop button is the stopping reader's last word and changes nothing.
 void CMainWindow::OnBufferStateChanged()
 {
     short fill = 0;
     if (FAILED(m_player.CallShort(DISPID_KEL_GETBUFFERSTATE, &fill)) || !m_bPlaying)
         return;
-    if (fill >= 1) {
-        m_bFlowed = true;
-        m_state.connectShown = 1;
-        m_skin.ShowIndicator(INDICATOR_CONNECTED);
-    } else if (m_state.connectShown == 0) {
-        m_state.connectShown = 1;
-        m_skin.ShowIndicator(INDICATOR_CONNECTING);
-    } else {
-        m_skin.ShowIndicator(m_bFlowed ? INDICATOR_CONNECTED : INDICATOR_CONNECTING);
-    }
+    m_state.connectShown = 1;
+    m_skin.ShowIndicator(fill >= 1 ? INDICATOR_CONNECTED : INDICATOR_CONNECTING);
 }
 
 void CMainWindow::Tick()

@@ -19,7 +19,7 @@
 struct CWindowState
 {
     short recording;    // 1 while a recording runs
-    short connectShown; // 0 after play; 1 once the first empty-buffer report showed CONNECTING
+    short connectShown; // 0 after play; 1 once a buffer report has set the indicator
     short trayFrame;    // icon frame shown last, 0 to 2
     float dragOrigin[2]; // pointer at the last left press on the title strip
     short headerCount;  // the recorder's dropped blocks of the current recording
@@ -73,8 +73,6 @@ private:
     CRecorder m_recorder;
     // The region that got the last button press; it keeps the mouse until the buttons are up.
     ERegion m_pressed;
-    // What the indicator must not lie about: whether the listener asked to play, and whether
-    // the stream's data has flowed since.
+    // Whether the listener asked to play: reports after the stop button change nothing.
     bool m_bPlaying;
-    bool m_bFlowed;
 };

@@ -1,5 +1,6 @@
 """The connection indicator against a slow network: a station whose first bytes come in small
-pieces shows CONNECTING until its data flows, then CONNECTED; stopped, it shows DISCONNECTED."""
+pieces shows CONNECTING until its data flows, then CONNECTED; stopped, it shows DISCONNECTED; a
+station that drops and then refuses shows CONNECTING again, for as long as nothing flows."""
 import socket
 import sys
 import threading
@@ -52,6 +53,42 @@ def slow_station(lifetime):
     return started
 
 
+def dropping_station(play_seconds, lifetime):
+    """One ICY stream on the player's port for play_seconds, then the connection drops and the
+    port refuses every later one."""
+    audio = open(STATION_MP3, "rb").read()
+    listener = socket.socket()
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", STREAM_PORT))
+    listener.listen(4)
+    listener.settimeout(lifetime)
+    dropped = {}
+
+    def run():
+        try:
+            conn, _ = listener.accept()
+        except OSError:
+            listener.close()
+            return
+        listener.close()
+        with conn:
+            try:
+                conn.recv(4096)
+                conn.sendall(b"ICY 200 OK\r\nicy-name:Dropping Pellora\r\n\r\n")
+                end = time.monotonic() + play_seconds
+                pos = 0
+                while time.monotonic() < end:
+                    conn.sendall((audio * 2)[pos:pos + 8192])
+                    pos = (pos + 8192) % len(audio)
+                    time.sleep(0.125)
+            except OSError:
+                pass
+        dropped["at"] = time.monotonic()
+
+    threading.Thread(target=run, daemon=True).start()
+    return dropped
+
+
 def main():
     c = Checks()
     pictures = {n: skin_picture(n + ".bmp") for n in ("disconnected", "connecting", "connected")}
@@ -70,6 +107,22 @@ def main():
     c.check(wait_for(lambda: shown(player) == ["disconnected"], 2), "DISCONNECTED after the stop button")
     time.sleep(3)
     c.check(shown(player) == ["disconnected"], "and it stays so: %r" % shown(player))
+    player.close()
+
+    # The station drops, then refuses: CONNECTING within a second, and it stays so.
+    dropped = dropping_station(play_seconds=5, lifetime=40)
+    player = Player()
+    c.check(wait_for(lambda: shown(player) == ["connected"], 10), "CONNECTED while the station plays: %r"
+            % shown(player))
+    c.check(wait_for(lambda: "at" in dropped, 15), "the station dropped the stream")
+    c.check(wait_for(lambda: shown(player) == ["connecting"], 1.5),
+            "CONNECTING within a second of the drop: %r" % shown(player))
+    lies = []
+    for _ in range(8):
+        time.sleep(0.5)
+        if shown(player) != ["connecting"]:
+            lies.append(shown(player))
+    c.check(not lies, "and it stays CONNECTING while the station refuses: %r" % lies)
     player.close()
     return c.finish()
 
