@@ -296,6 +296,13 @@ LRESULT CALLBACK CMainWindow::WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM
 
 LRESULT CMainWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
 {
+    // A shell that starts again (after a crash, or another user's) has forgotten every icon.
+    static const UINT taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+    if (msg == taskbarCreated && taskbarCreated != 0) {
+        if (m_tray)
+            m_tray->Add(m_hTray[m_state.trayFrame]);
+        return 0;
+    }
     POINT point = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
     switch (msg) {
     case WM_PAINT: {

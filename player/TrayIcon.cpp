@@ -11,10 +11,17 @@ CTrayIcon::CTrayIcon(HWND window, UINT callbackMessage, const char* tip)
 }
 
 void CTrayIcon::Add(HICON icon) { Send(NIM_ADD, icon); }
-void CTrayIcon::Modify(HICON icon) { Send(NIM_MODIFY, icon); }
+
+// A change the shell refuses means it has no such icon: it never took it, or it forgot it.
+void CTrayIcon::Modify(HICON icon)
+{
+    if (!Send(NIM_MODIFY, icon))
+        Send(NIM_ADD, icon);
+}
+
 void CTrayIcon::Delete(HICON icon) { Send(NIM_DELETE, icon); }
 
-void CTrayIcon::Send(DWORD action, HICON icon)
+BOOL CTrayIcon::Send(DWORD action, HICON icon)
 {
     NOTIFYICONDATAA data;
     memset(&data, 0, sizeof(data));
@@ -33,5 +40,5 @@ void CTrayIcon::Send(DWORD action, HICON icon)
         length = 63;
     memcpy(data.szTip, m_pszTip, length);
     data.szTip[length] = '\0';
-    Shell_NotifyIconA(action, &data);
+    return Shell_NotifyIconA(action, &data);
 }

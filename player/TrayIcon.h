@@ -8,13 +8,15 @@ class CTrayIcon
 public:
     CTrayIcon(HWND window, UINT callbackMessage, const char* tip);
 
-    // Each call fills the whole record again; only the icon differs. Failures are ignored.
+    // Each call fills the whole record again; only the icon differs. An icon the shell does not
+    // have (it refused the add, or it restarted and forgot its icons) is added again at the next
+    // Modify, so a hidden window always keeps its way back.
     void Add(HICON icon);
     void Modify(HICON icon);
     void Delete(HICON icon);
 
 private:
-    void Send(DWORD action, HICON icon);
+    BOOL Send(DWORD action, HICON icon);
 
     HWND m_hWnd;
     UINT m_uCallbackMessage;
