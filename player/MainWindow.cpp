@@ -137,6 +137,7 @@ void CMainWindow::Tick()
 {
     m_state.trayFrame = static_cast<short>((m_state.trayFrame + 1) % 3);
     m_tray->Modify(m_hTray[m_state.trayFrame]);
+    m_recorder.OnTick();
     if (m_state.recording == 1) {
         m_skin.SetLampVisible(!m_skin.IsLampVisible());
         m_skin.SetBannerVisible(1, !m_skin.IsBannerVisible(1));
@@ -363,6 +364,9 @@ LRESULT CMainWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_PELRADIO_SOCKET:
         m_recorder.OnSocketEvent(wParam, lParam);
+        return 0;
+    case WM_PELRADIO_LOOKUP:
+        m_recorder.OnLookup(wParam, lParam);
         return 0;
     case WM_SYSCOMMAND:
         // The system's own close command ends the program like the close box, icon first.

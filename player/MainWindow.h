@@ -14,6 +14,7 @@
 // Messages of the window to itself.
 #define WM_PELRADIO_TITLE (WM_APP + 1)  // lParam: the title page's text (std::wstring*) or 0
 #define WM_PELRADIO_SOCKET (WM_APP + 2) // the recorder's socket events
+#define WM_PELRADIO_LOOKUP (WM_APP + 3) // the answer of the recorder's host lookup
 
 // The window's state; everything starts at zero.
 struct CWindowState

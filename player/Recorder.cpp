@@ -21,6 +21,9 @@ const size_t STATUS_LIMIT = 4096;
 // Names tried after the first for one stamp: "-2" up to this.
 const int MAX_SUFFIX = 999;
 const size_t READ_PIECE = 16384;
+// An answer whose header has not ended within these would record nothing while the banner blinks.
+const unsigned long long HEADER_LIMIT = 65536;
+const DWORD HEADER_TIME_MS = 10000;
 
 bool IsNameChar(unsigned char c)
 {
@@ -52,7 +55,8 @@ bool IsStatusOk(const std::string& line)
 
 CRecorder::CRecorder(CWindowState& state, CSkin& skin, std::function<void(int)> message)
     : m_state(state), m_skin(skin), m_message(message), m_hWnd(NULL), m_bWinsock(false), m_bPicking(false),
-      m_socket(INVALID_SOCKET), m_hFile(INVALID_HANDLE_VALUE), m_bHeaderEnded(false), m_written(0),
+      m_socket(INVALID_SOCKET), m_hLookup(NULL), m_dwStarted(0), m_hFile(INVALID_HANDLE_VALUE),
+      m_bHeaderEnded(false), m_dropped(0), m_written(0),
       m_bSeamFolder(false)
 {
     // The control starts Winsock for itself; the recorder's socket needs its own start.
@@ -113,8 +117,10 @@ void CRecorder::Start()
     m_status.clear();
     m_tail.clear();
     m_bHeaderEnded = false;
+    m_dropped = 0;
     m_written = 0;
     m_state.headerCount = 0;
+    m_dwStarted = GetTickCount();
     if (!OpenFile(folder) || !Connect()) {
         Finish(3);
         return;
@@ -174,17 +180,40 @@ bool CRecorder::Connect()
 {
     if (!m_bWinsock)
         return false;
+    in_addr address;
+    address.s_addr = inet_addr(STREAM_HOST);
+    if (address.s_addr != INADDR_NONE)
+        return ConnectTo(address);
+    // A name: the system looks it up on a thread of its own and tells the window, which stays
+    // responsive however long the resolver takes.
+    m_hLookup = WSAAsyncGetHostByName(m_hWnd, WM_PELRADIO_LOOKUP, STREAM_HOST, m_lookupBuffer, sizeof(m_lookupBuffer));
+    return m_hLookup != NULL;
+}
+
+void CRecorder::OnLookup(WPARAM wParam, LPARAM lParam)
+{
+    // The answer of a lookup cancelled since (the recording ended) belongs to no recording.
+    if (m_hLookup == NULL || reinterpret_cast<HANDLE>(wParam) != m_hLookup)
+        return;
+    m_hLookup = NULL;
+    const hostent* host = reinterpret_cast<const hostent*>(m_lookupBuffer);
+    // A host not found ends the recording here.
+    if (WSAGETASYNCERROR(lParam) != 0 || host->h_addrtype != AF_INET || host->h_addr_list[0] == NULL) {
+        Finish(3);
+        return;
+    }
+    in_addr address;
+    std::memcpy(&address, host->h_addr_list[0], sizeof(address));
+    if (!ConnectTo(address))
+        Finish(3);
+}
+
+bool CRecorder::ConnectTo(in_addr host)
+{
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_port = htons(STREAM_PORT);
-    address.sin_addr.s_addr = inet_addr(STREAM_HOST);
-    if (address.sin_addr.s_addr == INADDR_NONE) {
-        // A name: the one lookup blocks briefly; a host not found ends the recording here.
-        hostent* host = gethostbyname(STREAM_HOST);
-        if (host == NULL || host->h_addrtype != AF_INET || host->h_addr_list[0] == NULL)
-            return false;
-        std::memcpy(&address.sin_addr, host->h_addr_list[0], sizeof(address.sin_addr));
-    }
+    address.sin_addr = host;
     m_socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (m_socket == INVALID_SOCKET)
         return false;
@@ -195,6 +224,12 @@ bool CRecorder::Connect()
         WSAGetLastError() != WSAEWOULDBLOCK)
         return false;
     return true;
+}
+
+void CRecorder::OnTick()
+{
+    if (m_state.recording == 1 && !m_bHeaderEnded && GetTickCount() - m_dwStarted >= HEADER_TIME_MS)
+        Finish(3);
 }
 
 void CRecorder::OnSocketEvent(WPARAM wParam, LPARAM lParam)
@@ -303,11 +338,14 @@ bool CRecorder::OnBlock(const std::string& block)
     }
     // A header longer than the two dropped blocks is dropped to its end: header text never reaches the file.
     if (!m_bHeaderEnded) {
+        m_dropped += block.size();
         std::string seen = m_tail + (m_state.headerCount == 1 ? m_status : block);
         m_bHeaderEnded = seen.find("\r\n\r\n") != std::string::npos || seen.find("\n\n") != std::string::npos;
         m_tail = seen.substr(seen.size() > 3 ? seen.size() - 3 : 0);
         if (!m_bHeaderEnded && m_state.headerCount == 2)
             m_state.headerCount = 1;
+        if (!m_bHeaderEnded && m_dropped > HEADER_LIMIT)
+            return false;
     }
     return true;
 }
@@ -327,6 +365,10 @@ void CRecorder::Finish(int banner)
 
 void CRecorder::CloseSocket()
 {
+    if (m_hLookup != NULL) {
+        WSACancelAsyncRequest(m_hLookup);
+        m_hLookup = NULL;
+    }
     if (m_socket == INVALID_SOCKET)
         return;
     closesocket(m_socket);

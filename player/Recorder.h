@@ -28,6 +28,10 @@ public:
     void Toggle();
     // WM_PELRADIO_SOCKET: wParam the socket, lParam its event and error.
     void OnSocketEvent(WPARAM wParam, LPARAM lParam);
+    // WM_PELRADIO_LOOKUP: wParam the lookup, lParam its error and size.
+    void OnLookup(WPARAM wParam, LPARAM lParam);
+    // The window's tick: a header that has not ended in time ends the recording.
+    void OnTick();
 
     // The time stamp of a new file's name: short date and time, characters names cannot hold made "-".
     static std::string GETFNAME();
@@ -38,7 +42,10 @@ private:
     void Finish(int banner);
     bool PickFolder(std::string* folder);
     bool OpenFile(const std::string& folder);
+    // Resolves the stream host without blocking (the lookup's answer comes as WM_PELRADIO_LOOKUP),
+    // or connects at once to an address written as numbers.
     bool Connect();
+    bool ConnectTo(in_addr address);
     void OnConnected(int error);
     // Reads what is available; false when the connection failed.
     bool ReadAvailable(std::string* block);
@@ -56,10 +63,14 @@ private:
     bool m_bWinsock;
     bool m_bPicking;     // the folder picker is open: the tab does nothing meanwhile
     SOCKET m_socket;     // INVALID_SOCKET when no connection is open
+    HANDLE m_hLookup;    // the stream host's lookup while it runs, else null
+    char m_lookupBuffer[MAXGETHOSTSTRUCT]; // its answer, written by the system until it reports
+    DWORD m_dwStarted;   // when the recording started: its answer's header has 10 s to end
     HANDLE m_hFile;      // INVALID_HANDLE_VALUE when no file is open
     std::string m_status; // the answer's start, gathered until its status line is complete
     std::string m_tail;   // the last bytes dropped, to find the header's end across blocks
     bool m_bHeaderEnded;  // the blank line after the header has gone by
+    unsigned long long m_dropped; // bytes dropped before it, at most 64 KiB
     unsigned long long m_written;
     // Test seams, read once at start: the picker's answer and a log of the beeps.
     bool m_bSeamFolder;

@@ -41,14 +41,16 @@ class Result(collections.namedtuple("Result", "returncode stdout stderr queries"
     timings = {}
 
 
-def run_in_name_namespace(cmd, names=None, silent=(), timeout=120, env=None, resolv_options=""):
+def run_in_name_namespace(cmd, names=None, silent=(), timeout=120, env=None, resolv_options="", slow=None):
     """Runs cmd (a list) in the namespaces; returns Result(returncode, stdout, stderr, queries).
     env defaults to os.environ; with WINEPREFIX in it the command runs on an overlay of that
     prefix with its own wineserver. resolv_options goes to resolv.conf's options line (e.g.
-    "timeout:1 attempts:1"; glibc's defaults otherwise). Raises subprocess.TimeoutExpired."""
+    "timeout:1 attempts:1"; glibc's defaults otherwise). slow maps names of names to the seconds
+    their answers wait (under the resolver's 5 s). Raises subprocess.TimeoutExpired."""
     config = {"names": {k.lower().rstrip("."): v for k, v in (names or {}).items()},
               "silent": sorted(n.lower().rstrip(".") for n in silent), "timeout": timeout,
-              "resolv_options": resolv_options}
+              "resolv_options": resolv_options,
+              "slow": {k.lower().rstrip("."): v for k, v in (slow or {}).items()}}
     # The inner side writes queries and timings to log; scratch gets a tmpfs of its own there.
     with tempfile.TemporaryFile() as log, tempfile.TemporaryDirectory(prefix="name-namespace-") as scratch:
         config["data"] = scratch
@@ -119,12 +121,23 @@ def serve_dns(config, log):
     tcp.bind(("127.0.0.1", 53))
     tcp.listen(16)
 
+    def delay(query):
+        """Seconds to hold the answer back: a slow name server for the names in config["slow"]."""
+        try:
+            labels, i = [], 12
+            while query[i]:
+                labels.append(query[i + 1:i + 1 + query[i]])
+                i += 1 + query[i]
+            return config["slow"].get(b".".join(labels).decode("ascii", "replace").lower(), 0)
+        except IndexError:
+            return 0
+
     def udp_loop():
         while True:
             query, peer = udp.recvfrom(4096)
             reply = answer(query)
             if reply:
-                udp.sendto(reply, peer)
+                threading.Timer(delay(query), udp.sendto, (reply, peer)).start()
 
     def tcp_client(conn):
         with conn, conn.makefile("rb") as f:
@@ -186,6 +199,7 @@ def inner(config, log_fd, cmd):
         except subprocess.CalledProcessError:  # a file system overlayfs refuses: copy (~1 s)
             shutil.copytree(prefix, data + "/prefix", symlinks=True, dirs_exist_ok=True)
         os.environ["WINEPREFIX"] = data + "/prefix"
+        os.environ["TESTENV_WINEPREFIX"] = data + "/prefix"  # for commands that source testenv.sh
         # Without the outer server's directory name the new wineserver makes a directory of its own.
         if os.path.exists(data + "/prefix/wineserver"):
             os.remove(data + "/prefix/wineserver")

@@ -1,5 +1,5 @@
 """How recordings end against stations that misbehave: no station (refused), an ICY or HTTP 404,
-a station that closes before or after audio was written, a silent one stopped by the tab, an
+a station that closes before or after audio was written, a header that never ends, a silent one stopped by the tab, an
 HTTP/1.0 200 station that records fine; and a cancelled folder picker that changes nothing."""
 import os
 import shutil
@@ -18,7 +18,7 @@ class Trial:
         self.c, self.player, self.folder = c, player, folder
         self.beeps = player.beeps()
 
-    def run(self, what, banner, stop_after=None):
+    def run(self, what, banner, stop_after=None, seconds=10):
         """Starts a recording; stops it with the tab after stop_after seconds, or waits for it to end
         by itself. Returns the new file's bytes (None when there is no new file)."""
         c, player = self.c, self.player
@@ -28,7 +28,7 @@ class Trial:
             time.sleep(stop_after)
             c.check(player.state()[0] in ([1], []), "%s: still recording before the tab stops it" % what)
             player.tap(*RECORD_AT)
-        c.check(player.wait_state([banner], False, seconds=10),
+        c.check(player.wait_state([banner], False, seconds=seconds),
                 "%s: banner %d, the lamp hidden: %r" % (what, banner, player.state()))
         self.beeps += 1
         c.check(wait_for(lambda: player.beeps() == self.beeps, 5), "%s: one beep" % what)
@@ -60,6 +60,14 @@ def test(c, work):
     with TestStation("--close-after", "10", lifetime=30):
         data = trial.run("closed before audio was written", 3)
         c.check(not data, "closed early: nothing written")
+
+    # An answer whose header never ends ends the recording: past 64 KiB, or after 10 s.
+    with TestStation("--oversized-header", "--endless-header", lifetime=30):
+        data = trial.run("a header that goes on past 64 KiB", 3)
+        c.check(not data, "a header past 64 KiB: nothing written")
+    with TestStation("--oversized-header", lifetime=30):
+        data = trial.run("a header that stops short of its end", 3, seconds=14)
+        c.check(not data, "a header without an end for 10 s: nothing written")
 
     with TestStation("--silence", lifetime=30):
         data = trial.run("stopped before any answer", 2, stop_after=1.5)

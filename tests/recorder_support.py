@@ -10,7 +10,7 @@ import subprocess
 import tempfile
 
 from harness import Checks, wait_for
-from pelradio import RECORD_TAB, SITE_PORT, STREAM_PORT, Player, center, windows_path
+from pelradio import PELRADIO, RECORD_TAB, SITE_PORT, STREAM_PORT, Player, center, windows_path
 
 # The recorder's request; the control's asks for titles too.
 REQUEST = b"GET / HTTP/1.0\r\n\r\n"
@@ -20,13 +20,13 @@ RECORD_AT = center(RECORD_TAB)
 STARTED = []
 
 
-def recorder(workdir, folder, locale=None):
-    """pelradio with the recorder's seams: the folder the picker answers (None shows the real
-    picker, "" cancels) and the log of its beeps in workdir."""
+def recorder(workdir, folder, locale=None, exe=PELRADIO):
+    """pelradio (or exe) with the recorder's seams: the folder the picker answers (None shows the
+    real picker, "" cancels) and the log of its beeps in workdir."""
     env = {}
     if folder is not None:
         env["PELRADIO_SEAM_FOLDER"] = windows_path(folder) if folder else ""
-    player = Player(env=env, locale=locale, seam_log=os.path.join(workdir, "beeps.log"))
+    player = Player(exe=exe, env=env, locale=locale, seam_log=os.path.join(workdir, "beeps.log"))
     STARTED.append(player)
     return player
 

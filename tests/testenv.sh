@@ -11,7 +11,8 @@ WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver64
 NANUM=/usr/share/fonts/truetype/nanum/NanumGothic.ttf
 
-export WINEPREFIX="$ROOT/wineprefix"
+# TESTENV_WINEPREFIX: another prefix for the same environment (name_namespace.py's overlay of it).
+export WINEPREFIX="${TESTENV_WINEPREFIX:-$ROOT/wineprefix}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 # TESTENV_HOST_SOUND=1 (the demo on a machine with sound) keeps the caller's own sound server.

@@ -51,7 +51,10 @@ def parse_args(argv):
     p.add_argument("--icy-status", action="store_true", help='with --status: "ICY" instead of "HTTP/1.0" before it')
     p.add_argument("--silence", action="store_true", help="accept connections and never answer")
     p.add_argument("--close-after", type=int, default=0, help="close after this many audio bytes")
-    p.add_argument("--oversized-header", action="store_true", help="send a header block without an end")
+    p.add_argument("--oversized-header", action="store_true",
+                   help="send a header block without an end, then hold the connection silent")
+    p.add_argument("--endless-header", action="store_true",
+                   help="with --oversized-header: go on sending header lines (about 18 KB/s)")
     p.add_argument("--pls", action="store_true",
                    help='answer GET paths ending in ".pls" (or ".m3u", ".m3u8"; a query aside), and "/playlist" (or'
                         ' "/playlist-m3u") with a playlist of this station\'s / and /live; "/loop" with a list of itself')
@@ -211,7 +214,16 @@ class Handler(socketserver.BaseRequestHandler):
                     pass
                 return
             sock.sendall(station.header(metadata))
-            if a.redirect or a.oversized_header:
+            if a.redirect:
+                return
+            if a.oversized_header:
+                # The header goes on and on, never ending (unless told to stop), then the line is held.
+                line = 0
+                while a.endless_header and not self.server.stopping.wait(0.05):
+                    sock.sendall(b"".join(b"icy-notice%d: filler\r\n" % (line + i) for i in range(40)))
+                    line += 40
+                while not self.server.stopping.wait(0.1):
+                    pass
                 return
             if a.status:
                 sock.sendall(b"<html><body>" + a.status.encode() + b"</body></html>")
