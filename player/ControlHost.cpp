@@ -160,11 +160,12 @@ HRESULT CControlHost::GetString(DISPID id, std::wstring* value)
 
 HRESULT CControlHost::Call(DISPID id, VARIANT* args, UINT count, VARIANT* result)
 {
+    // The result is always initialised: a caller clears it whatever the call returned.
+    if (result != NULL)
+        VariantInit(result);
     if (!m_control)
         return E_UNEXPECTED;
     DISPPARAMS params = {args, NULL, count, 0};
-    if (result != NULL)
-        VariantInit(result);
     return m_control->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result, NULL, NULL);
 }
 

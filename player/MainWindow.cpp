@@ -14,6 +14,7 @@ const UINT_PTR TIMER_TICK = 1;
 const UINT_PTR TIMER_TITLE = 2;
 // The tray icon's callback is the mouse-move message: the window's move handling serves both.
 const UINT TRAY_CALLBACK = WM_MOUSEMOVE;
+const size_t LABEL_MAX_CHARS = 1024;
 // Where the control's own window goes: below the skin, out of sight.
 const RECT CONTROL_PLACE = {0, SKIN_HEIGHT, 32, SKIN_HEIGHT + 32};
 } // namespace
@@ -34,6 +35,11 @@ CMainWindow::~CMainWindow()
     m_player.Destroy();
     if (m_hWnd != NULL)
         DestroyWindow(m_hWnd);
+    for (HICON& icon : m_hTray) {
+        if (icon != NULL)
+            DestroyIcon(icon);
+        icon = NULL;
+    }
 }
 
 bool CMainWindow::Create(HINSTANCE instance)
@@ -150,11 +156,16 @@ void CMainWindow::GetSong()
     m_titleFetch->Start(TITLE_PAGE_URL);
 }
 
-void CMainWindow::OnTitlePage(std::wstring* page)
+// The label shows a few dozen characters: a title of megabytes is cut to what could ever show.
+void CMainWindow::OnTitlePage()
 {
-    m_titleFetch->Done();
-    m_skin.SetLabel(page != NULL ? FindSongTitle(*page) : std::wstring());
-    delete page;
+    std::wstring page;
+    if (!m_titleFetch->Take(&page))
+        return; // a message that no fetch of ours sent
+    std::wstring title = FindSongTitle(page);
+    if (title.size() > LABEL_MAX_CHARS)
+        title.resize(LABEL_MAX_CHARS);
+    m_skin.SetLabel(title);
 }
 
 // x in ramp pixels; whole pixels give 0 to 100 in steps of 5.
@@ -326,6 +337,7 @@ LRESULT CMainWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
         break;
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
         // The pressed region keeps the mouse until the buttons are up, also off its area.
         if (m_pressed == REGION_NONE) {
             m_pressed = m_skin.HitTest(point);
@@ -338,7 +350,8 @@ LRESULT CMainWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
                lParam);
         return 0;
     case WM_LBUTTONUP:
-    case WM_RBUTTONUP: {
+    case WM_RBUTTONUP:
+    case WM_MBUTTONUP: {
         ERegion pressed = m_pressed;
         if ((wParam & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)) == 0) {
             m_pressed = REGION_NONE;
@@ -360,7 +373,7 @@ LRESULT CMainWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
             GetSong();
         return 0;
     case WM_PELRADIO_TITLE:
-        OnTitlePage(reinterpret_cast<std::wstring*>(lParam));
+        OnTitlePage();
         return 0;
     case WM_PELRADIO_SOCKET:
         m_recorder.OnSocketEvent(wParam, lParam);

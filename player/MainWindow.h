@@ -12,7 +12,7 @@
 #include "TrayIcon.h"
 
 // Messages of the window to itself.
-#define WM_PELRADIO_TITLE (WM_APP + 1)  // lParam: the title page's text (std::wstring*) or 0
+#define WM_PELRADIO_TITLE (WM_APP + 1)  // the title fetch is done: its result waits in CPageFetch
 #define WM_PELRADIO_SOCKET (WM_APP + 2) // the recorder's socket events
 #define WM_PELRADIO_LOOKUP (WM_APP + 3) // the answer of the recorder's host lookup
 
@@ -50,7 +50,7 @@ private:
     void Exit();
     void Tick();
     void GetSong();
-    void OnTitlePage(std::wstring* page);
+    void OnTitlePage();
     void OnBufferStateChanged();
     void SetVolumeFromRamp(int x);
     // MESSAGE(n): hides the four banners, then shows banner n.

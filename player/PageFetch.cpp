@@ -1,6 +1,7 @@
 // Fetching the station's title page with WinINet without holding up the window, and reading the title from it.
 #include "PageFetch.h"
 
+#include <cstring>
 #include <process.h>
 #include <wininet.h>
 
@@ -9,6 +10,11 @@
 namespace
 {
 const DWORD FETCH_TIMEOUT_MS = 8000;
+// Whatever the site does (trickling a byte at a time), a fetch ends within this.
+const DWORD FETCH_DEADLINE_MS = 20000;
+// A <meta> element without its '>' is looked at up to here, not to the end of the page.
+const size_t META_SCAN_LIMIT = 1024;
+const UINT STATION_CODE_PAGE = 949;
 // A title page is a few kilobytes; a page without end is cut here rather than filling memory.
 const size_t PAGE_LIMIT = 4 * 1024 * 1024;
 
@@ -17,11 +23,13 @@ struct CFetchJob
     std::wstring url;
     HWND window;
     UINT doneMessage;
+    std::shared_ptr<CPageFetch::CResult> result;
 };
 
 // The whole body of a 200 answer and its Content-Type; false on any failure.
 bool FetchBody(const std::wstring& url, std::string* body, std::string* contentType)
 {
+    const DWORD start = GetTickCount();
     HINTERNET session = InternetOpenW(L"pelradio", INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
     if (session == NULL)
         return false;
@@ -46,6 +54,14 @@ bool FetchBody(const std::wstring& url, std::string* body, std::string* contentT
         char chunk[16384];
         DWORD got = 0;
         while (ok && body->size() < PAGE_LIMIT) {
+            // Each read may wait only for what is left of the deadline.
+            DWORD spent = GetTickCount() - start;
+            if (spent >= FETCH_DEADLINE_MS) {
+                ok = false;
+                break;
+            }
+            DWORD left = FETCH_DEADLINE_MS - spent < FETCH_TIMEOUT_MS ? FETCH_DEADLINE_MS - spent : FETCH_TIMEOUT_MS;
+            InternetSetOptionW(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &left, sizeof(left));
             if (!InternetReadFile(request, chunk, sizeof(chunk), &got))
                 ok = false;
             else if (got == 0)
@@ -68,10 +84,10 @@ std::string Lower(const std::string& text)
     return out;
 }
 
-// "charset=utf-8" in a header value or a tag, spaces and quotes allowed around the "=".
-bool DeclaresUtf8(const std::string& text)
+// The value of the first "charset=" in a header value or a tag (lower case already), spaces and
+// quotes allowed around the "="; "" when there is none.
+std::string DeclaredCharset(const std::string& lower)
 {
-    std::string lower = Lower(text);
     for (size_t at = lower.find("charset"); at != std::string::npos; at = lower.find("charset", at + 1)) {
         size_t p = at + 7;
         while (p < lower.size() && lower[p] == ' ')
@@ -80,22 +96,33 @@ bool DeclaresUtf8(const std::string& text)
             continue;
         while (p < lower.size() && (lower[p] == ' ' || lower[p] == '"' || lower[p] == '\''))
             ++p;
-        if (lower.compare(p, 5, "utf-8") == 0 || lower.compare(p, 4, "utf8") == 0)
-            return true;
+        size_t end = lower.find_first_of(" \"';>/", p);
+        return lower.substr(p, end == std::string::npos ? std::string::npos : end - p);
     }
-    return false;
+    return std::string();
 }
 
-// A <meta> element of the page that declares UTF-8, in either of its two forms.
-bool MetaDeclaresUtf8(const std::string& body)
+// The charset that a <meta> element of the page declares, in either of its two forms.
+std::string MetaCharset(const std::string& body)
 {
     std::string lower = Lower(body);
     for (size_t at = lower.find("<meta"); at != std::string::npos; at = lower.find("<meta", at + 5)) {
-        size_t end = lower.find('>', at);
-        if (DeclaresUtf8(lower.substr(at, end == std::string::npos ? std::string::npos : end - at)))
-            return true;
+        size_t window = lower.size() - at < META_SCAN_LIMIT ? lower.size() - at : META_SCAN_LIMIT;
+        const void* end = memchr(lower.data() + at, '>', window);
+        size_t length = end != NULL ? static_cast<const char*>(end) - (lower.data() + at) : window;
+        std::string charset = DeclaredCharset(lower.substr(at, length));
+        if (!charset.empty())
+            return charset;
     }
-    return false;
+    return std::string();
+}
+
+UINT CodePageOf(const std::string& charset)
+{
+    if (charset == "utf-8" || charset == "utf8")
+        return CP_UTF8;
+    // euc-kr, ks_c_5601-1987, cp949, x-windows-949, or anything else: the station's own.
+    return STATION_CODE_PAGE;
 }
 
 unsigned __stdcall FetchThreadProc(void* arg)
@@ -103,11 +130,13 @@ unsigned __stdcall FetchThreadProc(void* arg)
     CFetchJob* job = static_cast<CFetchJob*>(arg);
     std::string body;
     std::string contentType;
-    std::wstring* page =
-        FetchBody(job->url, &body, &contentType) ? new std::wstring(CPageFetch::DecodePage(body, contentType)) : NULL;
-    // The window may be gone by now; then the text is ours to free.
-    if (!PostMessageW(job->window, job->doneMessage, 0, reinterpret_cast<LPARAM>(page)))
-        delete page;
+    std::wstring page = FetchBody(job->url, &body, &contentType) ? CPageFetch::DecodePage(body, contentType) : std::wstring();
+    EnterCriticalSection(&job->result->lock);
+    job->result->page.swap(page);
+    job->result->ended = true;
+    LeaveCriticalSection(&job->result->lock);
+    // The window may be gone by now; the result then goes with the job.
+    PostMessageW(job->window, job->doneMessage, 0, 0);
     delete job;
     return 0;
 }
@@ -121,11 +150,13 @@ bool CPageFetch::Start(const std::wstring& url)
 {
     if (m_bExecuting)
         return false;
-    CFetchJob* job = new CFetchJob{url, m_hWnd, m_uDoneMessage};
+    m_result = std::make_shared<CResult>();
+    CFetchJob* job = new CFetchJob{url, m_hWnd, m_uDoneMessage, m_result};
     HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(NULL, 0, FetchThreadProc, job, 0, NULL));
     if (thread == NULL) {
         delete job;
         // Reported as a failed fetch, so that the label empties as for any other failure.
+        m_result->ended = true;
         PostMessageW(m_hWnd, m_uDoneMessage, 0, 0);
     } else {
         CloseHandle(thread);
@@ -134,11 +165,30 @@ bool CPageFetch::Start(const std::wstring& url)
     return true;
 }
 
+bool CPageFetch::Take(std::wstring* page)
+{
+    if (!m_bExecuting || !m_result)
+        return false;
+    EnterCriticalSection(&m_result->lock);
+    bool ended = m_result->ended;
+    if (ended)
+        page->swap(m_result->page);
+    LeaveCriticalSection(&m_result->lock);
+    if (ended) {
+        m_result.reset();
+        m_bExecuting = false;
+    }
+    return ended;
+}
+
 std::wstring CPageFetch::DecodePage(const std::string& body, const std::string& contentType)
 {
     if (body.empty())
         return std::wstring();
-    UINT codePage = DeclaresUtf8(contentType) || MetaDeclaresUtf8(body) ? CP_UTF8 : CP_ACP;
+    std::string charset = DeclaredCharset(Lower(contentType));
+    if (charset.empty())
+        charset = MetaCharset(body);
+    UINT codePage = CodePageOf(charset);
     int chars = MultiByteToWideChar(codePage, 0, body.data(), static_cast<int>(body.size()), NULL, 0);
     std::wstring text(chars > 0 ? chars : 0, L'\0');
     if (chars > 0)

@@ -3,28 +3,42 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 class CPageFetch
 {
 public:
-    // doneMessage reaches the window with lParam a new std::wstring of the page's text (the
-    // receiver deletes it), or 0 when the fetch failed; the receiver then calls Done().
+    // doneMessage reaches the window when a fetch has ended; the window then calls Take. The
+    // message carries nothing: whatever another process posts with the same number finds no result.
     CPageFetch(HWND window, UINT doneMessage);
 
     // False, and nothing happens, while an earlier fetch is still executing.
     bool Start(const std::wstring& url);
     bool IsExecuting() const { return m_bExecuting; }
-    void Done() { m_bExecuting = false; }
+    // The ended fetch's page text (empty when it failed); false when no fetch has ended.
+    bool Take(std::wstring* page);
 
-    // The page body decoded as text: UTF-8 where the answer's Content-Type or a <meta> element
-    // of the page declares it, else the ANSI code page, as the station's pages of old are written.
+    // The page body decoded as text, by the charset that the answer's Content-Type or a <meta>
+    // element declares (UTF-8; or EUC-KR and its other names, code page 949); without one as code
+    // page 949, the station's own, whatever the listener's system uses.
     static std::wstring DecodePage(const std::string& body, const std::string& contentType);
+
+    // The result of one fetch, shared by its thread (which fills it) and the window (which takes it).
+    struct CResult
+    {
+        CRITICAL_SECTION lock;
+        bool ended;
+        std::wstring page;
+        CResult() : ended(false) { InitializeCriticalSection(&lock); }
+        ~CResult() { DeleteCriticalSection(&lock); }
+    };
 
 private:
     HWND m_hWnd;
     UINT m_uDoneMessage;
-    bool m_bExecuting; // written and read on the window's thread only
+    bool m_bExecuting;                 // written and read on the window's thread only
+    std::shared_ptr<CResult> m_result; // the fetch now executing (or ended and not yet taken)
 };
 
 // The song title on a title page: the text from the marker's end to the first end mark after it
