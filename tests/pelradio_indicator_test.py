@@ -14,23 +14,36 @@ TRICKLE_PAUSE = 0.25
 TRICKLE_SECONDS = 4.0
 
 
-def slow_station(lifetime):
-    """One ICY stream on the player's port: a trickle first, then the file looped at 64 KiB/s."""
-    audio = open(STATION_MP3, "rb").read()
+def listen(lifetime):
+    """The player's port, listening from now on for lifetime seconds."""
     listener = socket.socket()
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind(("127.0.0.1", STREAM_PORT))
     listener.listen(4)
     listener.settimeout(lifetime)
+    return listener
+
+
+def accept_once(listener):
+    """The first connection, or None when none came in time; the port then refuses every other."""
+    try:
+        return listener.accept()[0]
+    except OSError:
+        return None
+    finally:
+        listener.close()
+
+
+def slow_station(lifetime):
+    """One ICY stream on the player's port: a trickle first, then the file looped at 64 KiB/s."""
+    audio = open(STATION_MP3, "rb").read()
+    listener = listen(lifetime)
     started = {}
 
     def run():
-        try:
-            conn, _ = listener.accept()
-        except OSError:
-            listener.close()
+        conn = accept_once(listener)
+        if conn is None:
             return
-        listener.close()
         with conn:
             conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
             try:
@@ -57,20 +70,13 @@ def dropping_station(play_seconds, lifetime):
     """One ICY stream on the player's port for play_seconds, then the connection drops and the
     port refuses every later one."""
     audio = open(STATION_MP3, "rb").read()
-    listener = socket.socket()
-    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(("127.0.0.1", STREAM_PORT))
-    listener.listen(4)
-    listener.settimeout(lifetime)
+    listener = listen(lifetime)
     dropped = {}
 
     def run():
-        try:
-            conn, _ = listener.accept()
-        except OSError:
-            listener.close()
+        conn = accept_once(listener)
+        if conn is None:
             return
-        listener.close()
         with conn:
             try:
                 conn.recv(4096)
