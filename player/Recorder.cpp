@@ -12,6 +12,7 @@
 namespace
 {
 const char PICKER_TITLE[] = "저장하실 폴더를 선택해주세요"; // code page 949 bytes
+const UINT TEXT_CODE_PAGE = 949;
 const char FILE_PREFIX[] = "PELLORA_";
 const char FILE_SUFFIX[] = ".mp3";
 // No Icy-MetaData header: the server then sends the audio without title blocks in it.
@@ -136,14 +137,17 @@ bool CRecorder::PickFolder(std::string* folder)
         *folder = m_seamFolder;
         return !folder->empty();
     }
-    BROWSEINFOA info = {};
+    // The title is code page 949 bytes: shown through the wide API, it reads right on any system.
+    wchar_t title[128] = L"";
+    MultiByteToWideChar(TEXT_CODE_PAGE, 0, PICKER_TITLE, -1, title, 128);
+    BROWSEINFOW info = {};
     info.hwndOwner = m_hWnd;
     info.pidlRoot = NULL;
     info.pszDisplayName = NULL;
-    info.lpszTitle = PICKER_TITLE;
+    info.lpszTitle = title;
     info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN;
     m_bPicking = true;
-    LPITEMIDLIST list = SHBrowseForFolderA(&info);
+    LPITEMIDLIST list = SHBrowseForFolderW(&info);
     m_bPicking = false;
     if (list == NULL)
         return false;

@@ -1,13 +1,16 @@
 """The connection indicator against a slow network: a station whose first bytes come in small
 pieces shows CONNECTING until its data flows, then CONNECTED; stopped, it shows DISCONNECTED; a
-station that drops and then refuses shows CONNECTING again, for as long as nothing flows."""
+station that drops and then refuses shows CONNECTING again, for as long as nothing flows; so does
+a player whose control another player of the desktop has stopped."""
 import socket
 import sys
 import threading
 import time
 
-from harness import STATION_MP3, Checks, wait_for
-from pelradio import INDICATOR_AT, STOP_BUTTON, STREAM_PORT, Player, center, skin_picture
+import os
+
+from harness import STATION_MP3, Checks, WindowsProcess, wait_for
+from pelradio import INDICATOR_AT, STOP_BUTTON, STREAM_PORT, Player, TestStation, center, skin_picture
 
 TRICKLE_PIECE = 100
 TRICKLE_PAUSE = 0.25
@@ -130,6 +133,23 @@ def main():
             lies.append(shown(player))
     c.check(not lies, "and it stays CONNECTING while the station refuses: %r" % lies)
     player.close()
+
+    # Another player of the desktop (kelplay, in a process of its own) takes over: the control
+    # stops, and the indicator no longer shows CONNECTED.
+    with TestStation(lifetime=60) as station:
+        player = Player()
+        c.check(wait_for(lambda: shown(player) == ["connected"], 15), "CONNECTED while pelradio plays: %r"
+                % shown(player))
+        other = WindowsProcess(os.path.join("tools", "kelplay.exe"), station.url, "--seconds", "8")
+        c.check(wait_for(lambda: shown(player) != ["connected"], 5),
+                "another player's start ends CONNECTED within seconds: %r" % shown(player))
+        after = []
+        for _ in range(6):
+            time.sleep(0.5)
+            after.append(tuple(shown(player)))
+        c.check(("connected",) not in after, "and it never comes back while the other plays: %r" % after)
+        other.finish()
+        player.close()
     return c.finish()
 
 
