@@ -7,7 +7,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
   wine64 libwine googletest
   pulseaudio pulseaudio-utils sox lame ffmpeg icecast2 xvfb
-  xdotool imagemagick fonts-nanum x11-utils clang libclang-rt-14-dev iproute2 util-linux mount
+  xdotool imagemagick fonts-nanum x11-utils clang libclang-rt-14-dev iproute2 util-linux mount openssl
 )
 
 missing=()
