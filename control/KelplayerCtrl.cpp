@@ -352,18 +352,11 @@ void CKelplayerCtrl::OnMetadata(WPARAM wParam)
 // as only it may serve a playlist url (the entries show through `url`).
 void CKelplayerCtrl::OnPlaylist(const char* text)
 {
-    if (text == NULL || m_bStopped || m_nListAnswers >= 2)
+    std::string origin;
+    std::vector<std::string> entries;
+    if (m_bStopped || m_nListAnswers >= 2 || !ReadPlaylistReport(text, &origin, &entries) || !IsFetchAllowed(origin))
         return;
-    const char* line = strchr(text, '\n');
-    if (line == NULL || !IsFetchAllowed(std::string(text, line)))
-        return;
-    std::list<std::string> entries;
-    while (line != NULL) {
-        const char* next = strchr(line + 1, '\n');
-        entries.push_back(next != NULL ? std::string(line + 1, next) : std::string(line + 1));
-        line = next;
-    }
-    m_urlList.swap(entries);
+    m_urlList.assign(entries.begin(), entries.end());
     m_posPlay = m_urlList.begin();
     m_pacing.Reset();
     m_bListAnswered = TRUE;

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "HostLookup.h"
+
 namespace
 {
 struct CRange
@@ -45,10 +47,6 @@ bool IsPrivateHost(const char* host)
     if (strcmp(host, "localhost") == 0 || EndsWith(host, ".localhost") || strchr(host, '.') == NULL)
         return true;
     // Numbers as a browser reads them in an address ("127.1" is loopback too).
-    if (strspn(host, "0123456789.") == strlen(host)) {
-        in_addr address;
-        address.s_addr = inet_addr(host);
-        return address.s_addr != INADDR_NONE && IsPrivateAddress(address);
-    }
-    return false;
+    in_addr address;
+    return ParseNumericHost(host, &address) && IsPrivateAddress(address);
 }

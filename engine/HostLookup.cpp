@@ -44,7 +44,16 @@ DWORD WINAPI LookupThreadProc(void* param)
     return 0;
 }
 
-// Dotted numbers (as inet_addr reads them, "127.1" included) need no resolver.
+int LookupHere(const char* host, in_addr* address)
+{
+    hostent* entry = gethostbyname(host);
+    if (entry == NULL || entry->h_addrtype != AF_INET || entry->h_addr_list[0] == NULL)
+        return LOOKUP_NOT_FOUND;
+    memcpy(address, entry->h_addr_list[0], sizeof(*address));
+    return LOOKUP_FOUND;
+}
+} // namespace
+
 bool ParseNumericHost(const char* host, in_addr* address)
 {
     if (*host == '\0' || strspn(host, "0123456789.") != strlen(host))
@@ -55,16 +64,6 @@ bool ParseNumericHost(const char* host, in_addr* address)
     address->s_addr = value;
     return true;
 }
-
-int LookupHere(const char* host, in_addr* address)
-{
-    hostent* entry = gethostbyname(host);
-    if (entry == NULL || entry->h_addrtype != AF_INET || entry->h_addr_list[0] == NULL)
-        return LOOKUP_NOT_FOUND;
-    memcpy(address, entry->h_addr_list[0], sizeof(*address));
-    return LOOKUP_FOUND;
-}
-} // namespace
 
 int LookupHost(const char* host, HANDLE wake, DWORD limitMs, in_addr* address)
 {

@@ -12,6 +12,7 @@
 #include "HttpUrl.h"
 #include "M3uPlaylist.h"
 #include "PlayerMessages.h"
+#include "PlayerReports.h"
 #include "PlsPlaylist.h"
 #include "ReportGate.h"
 #include "RingBuffer.h"
@@ -273,10 +274,7 @@ void CStreamReader::ReadPlaylist(int headerLength, int kind)
     bool parsed = kind == ANSWER_PLS ? ParsePlsEntries(body.c_str(), &entries)
                                      : ParseM3uEntries(body.c_str(), m_stream->m_pszUrl, &entries);
     if (parsed && !entries.empty()) {
-        std::string text = m_stream->m_pszUrl;
-        for (const std::string& entry : entries)
-            text += "\n" + entry;
-        char* copy = CopyText(text.data(), text.size());
+        char* copy = NewPlaylistReport(m_stream->m_pszUrl, entries);
         if (PostPlayerMessage(Window(), WM_PLAYER_PLAYLIST, reinterpret_cast<WPARAM>(copy), 0))
             m_stream->m_bEndExplained = 1;
         else

@@ -53,3 +53,28 @@ void DiscardPlayerReports(HWND window)
             reinterpret_cast<CReportGate*>(msg.lParam)->Release();
     }
 }
+
+char* NewPlaylistReport(const std::string& origin, const std::vector<std::string>& entries)
+{
+    std::string text = origin;
+    for (const std::string& entry : entries)
+        text += "\n" + entry;
+    char* copy = new char[text.size() + 1];
+    memcpy(copy, text.c_str(), text.size() + 1);
+    return copy;
+}
+
+bool ReadPlaylistReport(const char* text, std::string* origin, std::vector<std::string>* entries)
+{
+    entries->clear();
+    const char* line = text != NULL ? strchr(text, '\n') : NULL;
+    if (line == NULL)
+        return false;
+    origin->assign(text, line);
+    while (line != NULL) {
+        const char* next = strchr(line + 1, '\n');
+        entries->push_back(next != NULL ? std::string(line + 1, next) : std::string(line + 1));
+        line = next;
+    }
+    return true;
+}

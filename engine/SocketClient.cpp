@@ -173,7 +173,7 @@ int CSocketClient::WaitReadable(int timeoutMicroseconds)
 int CSocketClient::WaitReadable(int timeoutMicroseconds, HANDLE wake)
 {
     if (m_pTls == NULL)
-        return wake != NULL ? WaitSocketReadable(timeoutMicroseconds, wake) : WaitSocketReadable(timeoutMicroseconds);
+        return WaitSocketReadable(timeoutMicroseconds, wake);
     DWORD start = GetTickCount();
     DWORD limitMs = static_cast<DWORD>(timeoutMicroseconds / 1000);
     for (;;) {
@@ -183,7 +183,7 @@ int CSocketClient::WaitReadable(int timeoutMicroseconds, HANDLE wake)
         if (spent >= limitMs)
             return 0;
         int remainingUs = static_cast<int>((limitMs - spent) * 1000);
-        if (!(wake != NULL ? WaitSocketReadable(remainingUs, wake) : WaitSocketReadable(remainingUs)))
+        if (!WaitSocketReadable(remainingUs, wake))
             return 0;
     }
 }
@@ -201,6 +201,8 @@ int CSocketClient::WaitSocketReadable(int timeoutMicroseconds)
 
 int CSocketClient::WaitSocketReadable(int timeoutMicroseconds, HANDLE wake)
 {
+    if (wake == NULL)
+        return WaitSocketReadable(timeoutMicroseconds);
     if (m_socket == INVALID_SOCKET)
         return 0;
     if (m_hNetEvent == WSA_INVALID_EVENT) {
@@ -215,7 +217,7 @@ int CSocketClient::WaitSocketReadable(int timeoutMicroseconds, HANDLE wake)
     if (WaitSocketReadable(0))
         return 1;
     HANDLE events[2] = {m_hNetEvent, wake};
-    DWORD result = WaitForMultipleObjects(wake != NULL ? 2 : 1, events, FALSE, static_cast<DWORD>(timeoutMicroseconds / 1000));
+    DWORD result = WaitForMultipleObjects(2, events, FALSE, static_cast<DWORD>(timeoutMicroseconds / 1000));
     if (result != WAIT_OBJECT_0)
         return 0;
     return WaitSocketReadable(0);

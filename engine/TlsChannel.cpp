@@ -75,6 +75,16 @@ bool CTlsChannel::SendAll(SOCKET socket, const char* data, int len)
     return true;
 }
 
+// Appends what the socket holds to the input, up to INPUT_MAX; recv's result.
+int CTlsChannel::ReceiveInput(SOCKET socket)
+{
+    size_t have = m_input.size();
+    m_input.resize(INPUT_MAX);
+    int got = recv(socket, m_input.data() + have, static_cast<int>(INPUT_MAX - have), 0);
+    m_input.resize(have + (got > 0 ? got : 0));
+    return got;
+}
+
 int CTlsChannel::Handshake(SOCKET socket, const char* host, HANDLE wake, DWORD limitMs)
 {
     SCHANNEL_CRED cred;
@@ -98,10 +108,7 @@ int CTlsChannel::Handshake(SOCKET socket, const char* host, HANDLE wake, DWORD l
                 return TLS_WOKEN;
             if (ready == 0 || m_input.size() >= INPUT_MAX)
                 return TLS_FAILED;
-            size_t have = m_input.size();
-            m_input.resize(INPUT_MAX);
-            int got = recv(socket, m_input.data() + have, static_cast<int>(INPUT_MAX - have), 0);
-            m_input.resize(have + (got > 0 ? got : 0));
+            int got = ReceiveInput(socket);
             if (got == 0 || (got < 0 && WSAGetLastError() != WSAEWOULDBLOCK))
                 return TLS_FAILED;
             if (got < 0)
@@ -281,10 +288,7 @@ bool CTlsChannel::Pump(SOCKET socket)
             m_ended = -1;
             return true;
         }
-        size_t have = m_input.size();
-        m_input.resize(INPUT_MAX);
-        int got = recv(socket, m_input.data() + have, static_cast<int>(INPUT_MAX - have), 0);
-        m_input.resize(have + (got > 0 ? got : 0));
+        int got = ReceiveInput(socket);
         if (got > 0)
             continue;
         if (got < 0 && WSAGetLastError() == WSAEWOULDBLOCK)

@@ -44,6 +44,7 @@ public:
 private:
     int Verify(const char* host);
     bool Decrypt();
+    int ReceiveInput(SOCKET socket);
     bool SendAll(SOCKET socket, const char* data, int len);
 
     CredHandle m_cred;

@@ -1,6 +1,8 @@
 // Black-box helpers for the control's tests: creation by ProgID, late-bound calls, an event sink and a site.
 #include "ComTestSupport.h"
 
+#include <cstdio>
+
 #include <cstring>
 
 namespace
@@ -264,4 +266,21 @@ char* NewText(const char* text)
     char* copy = new char[strlen(text) + 1];
     strcpy(copy, text);
     return copy;
+}
+
+CWatchdog::CWatchdog(DWORD ms, const char* what) : m_hDone(CreateEventA(NULL, TRUE, FALSE, NULL))
+{
+    m_thread = std::thread([this, ms, what] {
+        if (WaitForSingleObject(m_hDone, ms) == WAIT_TIMEOUT) {
+            fprintf(stderr, "%s\n", what);
+            ExitProcess(3);
+        }
+    });
+}
+
+CWatchdog::~CWatchdog()
+{
+    SetEvent(m_hDone);
+    m_thread.join();
+    CloseHandle(m_hDone);
 }

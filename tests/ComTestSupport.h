@@ -6,6 +6,7 @@
 #include <ocidl.h>
 
 #include <functional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -125,3 +126,18 @@ bool PumpUntil(const std::function<bool()>& pred, DWORD ms);
 // A new CP_ACP text in heap memory, as the engine hands titles over.
 char* NewText(const char* text);
 std::string Utf8FromWide(const wchar_t* text);
+
+// Ends the process with "what" when it has not been dismissed (destroyed) within ms: a test of a
+// hang fails instead of stopping the whole suite.
+class CWatchdog
+{
+public:
+    CWatchdog(DWORD ms, const char* what);
+    ~CWatchdog();
+    CWatchdog(const CWatchdog&) = delete;
+    CWatchdog& operator=(const CWatchdog&) = delete;
+
+private:
+    HANDLE m_hDone;
+    std::thread m_thread;
+};

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ComTestSupport.h"
@@ -562,27 +561,6 @@ protected:
                 return false;
         return true;
     }
-    // Fails the test instead of hanging it when the control does not return.
-    struct CWatchdog
-    {
-        explicit CWatchdog(DWORD ms) : done(CreateEventA(NULL, TRUE, FALSE, NULL))
-        {
-            thread = std::thread([this, ms] {
-                if (WaitForSingleObject(done, ms) == WAIT_TIMEOUT) {
-                    fprintf(stderr, "the control does not return\n");
-                    ExitProcess(3);
-                }
-            });
-        }
-        ~CWatchdog()
-        {
-            SetEvent(done);
-            thread.join();
-            CloseHandle(done);
-        }
-        HANDLE done;
-        std::thread thread;
-    };
 };
 
 // The rule is judged on the address a name resolves to, just before connecting, whatever the
@@ -623,7 +601,7 @@ TEST_F(ControlNames, ALookupThatNeverAnswersHoldsUpNothing)
     CLoopbackServer good(Answer(""), 0, 60000);
     Host(new CTestSite());
     CDispatchCaller c(control);
-    CWatchdog watchdog(20000);
+    CWatchdog watchdog(20000, "the control does not return");
 
     // A new Play reaches the next station at once.
     c.PutString(L"url", redirect.Url("/"));

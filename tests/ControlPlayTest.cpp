@@ -153,17 +153,8 @@ TEST_F(ControlPlay, ReleasingWhileTheReaderReportsDoesNotHang)
     c.Call0(L"Play");
     PumpUntil(nullptr, 200);
     // A hang here would never end: the watchdog fails the test instead.
-    HANDLE done = CreateEventA(NULL, TRUE, FALSE, NULL);
-    std::thread watchdog([done] {
-        if (WaitForSingleObject(done, 5000) == WAIT_TIMEOUT) {
-            fprintf(stderr, "the control hangs in its destructor\n");
-            ExitProcess(3);
-        }
-    });
+    CWatchdog watchdog(5000, "the control hangs in its destructor");
     EXPECT_LT(ReleaseControl(), 2000u);
-    SetEvent(done);
-    watchdog.join();
-    CloseHandle(done);
 }
 
 TEST_F(ControlPlay, AnUnreachableStationIsTriedAgainUntilStopped)
@@ -294,13 +285,7 @@ TEST_F(ControlPlay, AListIsWalkedWithoutPauseUntilEveryEntryFailed)
 TEST_F(ControlPlay, AContainerMayReleaseStopOrPlayInsideAnEvent)
 {
     CRefusingStation station;
-    HANDLE done = CreateEventA(NULL, TRUE, FALSE, NULL);
-    std::thread watchdog([done] {
-        if (WaitForSingleObject(done, 20000) == WAIT_TIMEOUT) {
-            fprintf(stderr, "the container hangs inside its event handler\n");
-            ExitProcess(3);
-        }
-    });
+    CWatchdog watchdog(20000, "the container hangs inside its event handler");
     for (const char* action : {"Stop", "Play", "release"}) {
         if (control == nullptr)
             SetUp();
@@ -317,7 +302,7 @@ TEST_F(ControlPlay, AContainerMayReleaseStopOrPlayInsideAnEvent)
                 control->Release();
                 control = nullptr;
             } else {
-                CDispatchCaller(control).Call0(action == std::string("Stop") ? L"Stop" : L"Play");
+                CDispatchCaller(control).Call0(strcmp(action, "Stop") == 0 ? L"Stop" : L"Play");
             }
         };
         c.PutString(L"url", station.Url());
@@ -333,9 +318,6 @@ TEST_F(ControlPlay, AContainerMayReleaseStopOrPlayInsideAnEvent)
             sink->handler = nullptr;
         }
     }
-    SetEvent(done);
-    watchdog.join();
-    CloseHandle(done);
 }
 
 namespace

@@ -26,7 +26,7 @@ SAN="-fsanitize=address,undefined -fno-sanitize-recover=undefined -g -O1"
 # Rebuilt only when a source is newer than the fuzzer.
 FUZZER=$OUT/kel_fuzzer
 SOURCES=("$TOP/tests/fuzz/FuzzTarget.cpp" "$TOP/tests/fuzz/shim/NoNetwork.cpp" "$TOP/engine/Mp3Decoder.cpp" "$TOP/engine/DitherConversion.cpp" "$TOP/engine/AudioDecoder.cpp"
-         "$TOP/engine/HttpHeader.cpp")
+         "$TOP/engine/HttpHeader.cpp" "$TOP/engine/M3uPlaylist.cpp" "$TOP/engine/HttpUrl.cpp")
 stale=0
 [ -x "$FUZZER" ] || stale=1
 for f in "${SOURCES[@]}" "$MAD_SRC"/*.c "$TOP/tests/fuzz/shim/windows.h" "$0"; do

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <process.h>
 #include <string>
+#include <vector>
 
 #include "ConsoleText.h"
 #include "HttpStream.h"
@@ -86,12 +87,11 @@ LRESULT CALLBACK ReportWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
     case WM_PLAYER_PLAYLIST: {
         // The address answered with a list: one line for each entry (icycat plays no list).
         char* text = reinterpret_cast<char*>(wParam);
-        const char* line = strchr(text, '\n');
-        while (line != NULL) {
-            const char* next = strchr(line + 1, '\n');
-            PrintLine("PLAYLIST " + EscapeControls(next != NULL ? std::string(line + 1, next) : std::string(line + 1)));
-            line = next;
-        }
+        std::string origin;
+        std::vector<std::string> entries;
+        ReadPlaylistReport(text, &origin, &entries);
+        for (const std::string& entry : entries)
+            PrintLine("PLAYLIST " + EscapeControls(entry));
         delete[] text;
         return 0;
     }

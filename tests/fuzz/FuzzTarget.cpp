@@ -2,9 +2,11 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "HttpHeader.h"
 #include "InputStream.h"
+#include "M3uPlaylist.h"
 #include "Mp3Decoder.h"
 
 namespace
@@ -54,6 +56,10 @@ void FuzzAnswer(const uint8_t* data, size_t size)
     int end = FindHeaderEnd(copy.data(), len);
     char target[HTTP_LOCATION_MAX + 1];
     ParseLocation(copy.data(), end >= 0 ? end : len, target);
+    AnswerKind(copy.data(), end >= 0 ? end : len);
+    // The same bytes as a list that answered: every line an entry, relative ones resolved.
+    std::vector<std::string> entries;
+    ParseM3uEntries(copy.c_str(), "http://radio.example:8000/lists/main.m3u?sid=1", &entries);
 }
 
 void FuzzDecoder(const uint8_t* data, size_t size)
