@@ -54,6 +54,11 @@ up() {
       -L "module-null-sink sink_name=$TESTENV_SINK rate=44100 channels=2" \
       -L module-native-protocol-unix --log-target="file:$ROOT/pulse.log" </dev/null >/dev/null 2>&1
   fi
+  # A display whose server died (the machine restarted under /tmp) leaves its lock and socket behind.
+  local lock="/tmp/.X$DISPLAY_NUM-lock"
+  if [ -f "$lock" ] && ! kill -0 "$(tr -d ' ' < "$lock")" 2>/dev/null; then
+    rm -f "$lock" "/tmp/.X11-unix/X$DISPLAY_NUM"
+  fi
   if [ -z "${TESTENV_HOST_DISPLAY:-}" ] && [ ! -e "/tmp/.X11-unix/X$DISPLAY_NUM" ]; then
     Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
     echo $! > "$ROOT/xvfb.pid"
