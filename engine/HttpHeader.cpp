@@ -29,11 +29,17 @@ int FindBytes(const char* data, int len, const char* needle)
 
 int FindHeaderEnd(const char* data, int len)
 {
-    int at = FindBytes(data, len, "\r\n\r\n");
-    if (at >= 0)
-        return at + 4;
-    at = FindBytes(data, len, "\n\n");
-    return at >= 0 ? at + 2 : -1;
+    // The first blank line ends the header, in whichever form: audio after a bare-LF header
+    // may well hold a CR LF CR LF of its own.
+    for (int i = 0; i + 1 < len; ++i) {
+        if (data[i] != '\n')
+            continue;
+        if (data[i + 1] == '\n')
+            return i + 2;
+        if (i + 2 < len && data[i + 1] == '\r' && data[i + 2] == '\n')
+            return i + 3;
+    }
+    return -1;
 }
 
 int ParseStatusLine(const char* data, int len, int* status, char reason[HTTP_REASON_MAX + 1])

@@ -25,7 +25,7 @@ CMainWindow::CMainWindow()
           if (id == EVENTID_KEL_CHANGEBUFFERSTATE)
               OnBufferStateChanged();
       }),
-      m_recorder(m_state, m_skin, [this](int banner) { Message(banner); }), m_pressed(REGION_NONE),
+      m_recorder([this](int banner) { OnRecorderChanged(banner); }), m_pressed(REGION_NONE),
       m_bPlaying(false)
 {
 }
@@ -148,6 +148,14 @@ void CMainWindow::Tick()
         m_skin.SetLampVisible(!m_skin.IsLampVisible());
         m_skin.SetBannerVisible(1, !m_skin.IsBannerVisible(1));
     }
+}
+
+void CMainWindow::OnRecorderChanged(int banner)
+{
+    // Banner 1 and the lamp alternate with the tick while recording; either ending hides the lamp.
+    m_state.recording = m_recorder.IsRecording() ? 1 : 0;
+    m_skin.SetLampVisible(false);
+    Message(banner);
 }
 
 void CMainWindow::GetSong()

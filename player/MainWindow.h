@@ -19,11 +19,10 @@
 // The window's state; everything starts at zero.
 struct CWindowState
 {
-    short recording;    // 1 while a recording runs
+    short recording;    // 1 while a recording runs, as the recorder reports it
     short connectShown; // 0 after play; 1 once a buffer report has set the indicator
     short trayFrame;    // icon frame shown last, 0 to 2
     float dragOrigin[2]; // pointer at the last left press on the title strip
-    short headerCount;  // the recorder's dropped blocks of the current recording
 };
 
 class CMainWindow
@@ -52,6 +51,7 @@ private:
     void GetSong();
     void OnTitlePage();
     void OnBufferStateChanged();
+    void OnRecorderChanged(int banner);
     void SetVolumeFromRamp(int x);
     // MESSAGE(n): hides the four banners, then shows banner n.
     void Message(int banner);

@@ -17,13 +17,10 @@ const char FILE_PREFIX[] = "PELLORA_";
 const char FILE_SUFFIX[] = ".mp3";
 // No Icy-MetaData header: the server then sends the audio without title blocks in it.
 const char STREAM_REQUEST[] = "GET / HTTP/1.0\r\n\r\n";
-// Longer than any status line; an answer without one by then is not a stream.
-const size_t STATUS_LIMIT = 4096;
 // Names tried after the first for one stamp: "-2" up to this.
 const int MAX_SUFFIX = 999;
 const size_t READ_PIECE = 16384;
-// An answer whose header has not ended within these would record nothing while the banner blinks.
-const unsigned long long HEADER_LIMIT = 65536;
+// An answer whose header has not ended by then would record nothing while the banner blinks.
 const DWORD HEADER_TIME_MS = 10000;
 
 bool IsNameChar(unsigned char c)
@@ -41,24 +38,11 @@ bool ReadSeam(const char* name, std::string* value)
     return true;
 }
 
-// "ICY 200 OK" has its code at positions 5 to 7; an HTTP status line has it after the version.
-bool IsStatusOk(const std::string& line)
-{
-    if (line.size() >= 7 && line.compare(4, 3, "200") == 0)
-        return true;
-    if (line.compare(0, 7, "HTTP/1.") != 0)
-        return false;
-    size_t space = line.find(' ');
-    return space != std::string::npos && line.compare(space + 1, 3, "200") == 0 &&
-           (line.size() == space + 4 || line[space + 4] == ' ' || line[space + 4] == '\r' || line[space + 4] == '\n');
-}
 } // namespace
 
-CRecorder::CRecorder(CWindowState& state, CSkin& skin, std::function<void(int)> message)
-    : m_state(state), m_skin(skin), m_message(message), m_hWnd(NULL), m_bWinsock(false), m_bPicking(false),
-      m_socket(INVALID_SOCKET), m_hLookup(NULL), m_dwStarted(0), m_hFile(INVALID_HANDLE_VALUE),
-      m_bHeaderEnded(false), m_dropped(0), m_written(0),
-      m_bSeamFolder(false)
+CRecorder::CRecorder(std::function<void(int)> changed)
+    : m_changed(changed), m_hWnd(NULL), m_bWinsock(false), m_bRecording(false), m_bPicking(false),
+      m_socket(INVALID_SOCKET), m_hLookup(NULL), m_dwStarted(0), m_written(0), m_bSeamFolder(false)
 {
     // The control starts Winsock for itself; the recorder's socket needs its own start.
     WSADATA data;
@@ -70,7 +54,6 @@ CRecorder::CRecorder(CWindowState& state, CSkin& skin, std::function<void(int)> 
 CRecorder::~CRecorder()
 {
     CloseSocket();
-    CloseFile();
     if (m_bWinsock)
         WSACleanup();
 }
@@ -81,7 +64,7 @@ void CRecorder::Toggle()
 {
     if (m_bPicking)
         return;
-    if (m_state.recording == 0)
+    if (!m_bRecording)
         Start();
     else
         Finish(2);
@@ -113,22 +96,15 @@ void CRecorder::Start()
     std::string folder;
     if (!PickFolder(&folder))
         return; // cancelled: nothing changes, nothing is shown
-    m_state.recording = 1;
-    CloseFile();
-    m_status.clear();
-    m_tail.clear();
-    m_bHeaderEnded = false;
-    m_dropped = 0;
+    m_bRecording = true;
+    m_answer = CRecorderAnswer();
     m_written = 0;
-    m_state.headerCount = 0;
     m_dwStarted = GetTickCount();
     if (!OpenFile(folder) || !Connect()) {
         Finish(3);
         return;
     }
-    // Banner 1 and the lamp then alternate with the tick.
-    m_skin.SetLampVisible(false);
-    m_message(1);
+    m_changed(1);
 }
 
 bool CRecorder::PickFolder(std::string* folder)
@@ -169,9 +145,9 @@ bool CRecorder::OpenFile(const std::string& folder)
     base += FILE_PREFIX + GETFNAME();
     for (int n = 1; n <= MAX_SUFFIX; ++n) {
         std::string name = base + (n == 1 ? std::string() : "-" + std::to_string(n)) + FILE_SUFFIX;
-        m_hFile = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                              NULL);
-        if (m_hFile != INVALID_HANDLE_VALUE)
+        m_file.Reset(CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, NULL));
+        if (m_file.Get() != INVALID_HANDLE_VALUE)
             return true;
         DWORD error = GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
@@ -232,14 +208,14 @@ bool CRecorder::ConnectTo(in_addr host)
 
 void CRecorder::OnTick()
 {
-    if (m_state.recording == 1 && !m_bHeaderEnded && GetTickCount() - m_dwStarted >= HEADER_TIME_MS)
+    if (m_bRecording && !m_answer.IsHeaderEnded() && GetTickCount() - m_dwStarted >= HEADER_TIME_MS)
         Finish(3);
 }
 
 void CRecorder::OnSocketEvent(WPARAM wParam, LPARAM lParam)
 {
     // Events still queued for a socket closed since then belong to no recording.
-    if (m_socket == INVALID_SOCKET || static_cast<SOCKET>(wParam) != m_socket || m_state.recording == 0)
+    if (m_socket == INVALID_SOCKET || static_cast<SOCKET>(wParam) != m_socket || !m_bRecording)
         return;
     int error = WSAGETSELECTERROR(lParam);
     switch (WSAGETSELECTEVENT(lParam)) {
@@ -309,48 +285,19 @@ bool CRecorder::ReadAvailable(std::string* block)
     }
 }
 
-// headerCount 0: the block with the status line, dropped; 1: the next block, dropped; 2: written.
+// What follows the answer's header goes to the file as it came, from the header's end on.
 bool CRecorder::OnBlock(const std::string& block)
 {
-    switch (m_state.headerCount) {
-    case 0: {
-        // A status line split over several arrivals is judged once it is whole.
-        m_status += block;
-        size_t end = m_status.find('\n');
-        if (end == std::string::npos) {
-            if (m_status.size() < STATUS_LIMIT)
-                return true;
-            end = m_status.size();
-        }
-        if (!IsStatusOk(m_status.substr(0, end)))
-            return false;
-        m_state.headerCount = 1;
-        m_tail.clear();
-        break;
-    }
-    case 1:
-        m_state.headerCount = 2;
-        break;
-    default: {
-        DWORD written = 0;
-        if (!WriteFile(m_hFile, block.data(), static_cast<DWORD>(block.size()), &written, NULL) ||
-            written != block.size())
-            return false;
-        m_written += written;
+    std::string audio;
+    if (!m_answer.Take(block.data(), block.size(), &audio))
+        return false;
+    if (audio.empty())
         return true;
-    }
-    }
-    // A header longer than the two dropped blocks is dropped to its end: header text never reaches the file.
-    if (!m_bHeaderEnded) {
-        m_dropped += block.size();
-        std::string seen = m_tail + (m_state.headerCount == 1 ? m_status : block);
-        m_bHeaderEnded = seen.find("\r\n\r\n") != std::string::npos || seen.find("\n\n") != std::string::npos;
-        m_tail = seen.substr(seen.size() > 3 ? seen.size() - 3 : 0);
-        if (!m_bHeaderEnded && m_state.headerCount == 2)
-            m_state.headerCount = 1;
-        if (!m_bHeaderEnded && m_dropped > HEADER_LIMIT)
-            return false;
-    }
+    DWORD written = 0;
+    if (!WriteFile(m_file.Get(), audio.data(), static_cast<DWORD>(audio.size()), &written, NULL) ||
+        written != audio.size())
+        return false;
+    m_written += written;
     return true;
 }
 
@@ -359,11 +306,10 @@ void CRecorder::OnClosed() { Finish(m_written > 0 ? 2 : 3); }
 
 void CRecorder::Finish(int banner)
 {
-    m_state.recording = 0;
+    m_bRecording = false;
     CloseSocket();
-    CloseFile();
-    m_skin.SetLampVisible(false);
-    m_message(banner);
+    m_file.Close();
+    m_changed(banner);
     Beep();
 }
 
@@ -377,14 +323,6 @@ void CRecorder::CloseSocket()
         return;
     closesocket(m_socket);
     m_socket = INVALID_SOCKET;
-}
-
-void CRecorder::CloseFile()
-{
-    if (m_hFile == INVALID_HANDLE_VALUE)
-        return;
-    CloseHandle(m_hFile);
-    m_hFile = INVALID_HANDLE_VALUE;
 }
 
 void CRecorder::Beep()

@@ -7,16 +7,17 @@
 #include <functional>
 #include <string>
 
-struct CWindowState;
-class CSkin;
+#include "Handle.h"
+#include "RecorderAnswer.h"
 
 // Everything here runs on the user-interface thread: the tab's clicks and the socket's events
 // (WSAAsyncSelect) both arrive as the main window's messages, so no field is shared between threads.
 class CRecorder
 {
 public:
-    // message shows banner n (MESSAGE); state and skin belong to the main window and outlive the recorder.
-    CRecorder(CWindowState& state, CSkin& skin, std::function<void(int)> message);
+    // The one way the recorder tells the window what became of it: banner 1 when a recording has
+    // started, 2 when it ended normally, 3 when it ended with an error.
+    explicit CRecorder(std::function<void(int)> changed);
     // Ending the program during a recording keeps what was written.
     ~CRecorder();
     CRecorder(const CRecorder&) = delete;
@@ -26,6 +27,7 @@ public:
     void Attach(HWND window);
     // The record tab: starts a recording when none runs, otherwise ends it normally.
     void Toggle();
+    bool IsRecording() const { return m_bRecording; }
     // WM_PELRADIO_SOCKET: wParam the socket, lParam its event and error.
     void OnSocketEvent(WPARAM wParam, LPARAM lParam);
     // WM_PELRADIO_LOOKUP: wParam the lookup, lParam its error and size.
@@ -53,24 +55,19 @@ private:
     bool OnBlock(const std::string& block);
     void OnClosed();
     void CloseSocket();
-    void CloseFile();
     void Beep();
 
-    CWindowState& m_state;
-    CSkin& m_skin;
-    std::function<void(int)> m_message;
+    std::function<void(int)> m_changed;
     HWND m_hWnd;
     bool m_bWinsock;
+    bool m_bRecording;
     bool m_bPicking;     // the folder picker is open: the tab does nothing meanwhile
     SOCKET m_socket;     // INVALID_SOCKET when no connection is open
     HANDLE m_hLookup;    // the stream host's lookup while it runs, else null
     char m_lookupBuffer[MAXGETHOSTSTRUCT]; // its answer, written by the system until it reports
     DWORD m_dwStarted;   // when the recording started: its answer's header has 10 s to end
-    HANDLE m_hFile;      // INVALID_HANDLE_VALUE when no file is open
-    std::string m_status; // the answer's start, gathered until its status line is complete
-    std::string m_tail;   // the last bytes dropped, to find the header's end across blocks
-    bool m_bHeaderEnded;  // the blank line after the header has gone by
-    unsigned long long m_dropped; // bytes dropped before it, at most 64 KiB
+    CHandle m_file;      // the recording's file while one is open
+    CRecorderAnswer m_answer; // the current recording's answer, read as it arrives
     unsigned long long m_written;
     // Test seams, read once at start: the picker's answer and a log of the beeps.
     bool m_bSeamFolder;

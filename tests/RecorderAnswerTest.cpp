@@ -1,0 +1,78 @@
+// The recorder's reading of a stream's answer: what reaches the file, however the answer is cut into blocks.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "RecorderAnswer.h"
+
+namespace
+{
+// Binary audio with bytes a header parser must not trip on: a zero, line ends, a lone blank line's half.
+const std::string AUDIO("\xff\xfb\x90\x00\r\n\x00\n\r\n\r\nID3 tail", 20);
+
+// Feeds answer to a fresh reading in blocks of size bytes; returns false when the reading refused it.
+bool Read(const std::string& answer, size_t size, std::string* audio)
+{
+    CRecorderAnswer reading;
+    for (size_t at = 0; at < answer.size(); at += size)
+        if (!reading.Take(answer.data() + at, std::min(size, answer.size() - at), audio))
+            return false;
+    return true;
+}
+} // namespace
+
+TEST(RecorderAnswer, EverythingAfterTheHeaderReachesTheFileHoweverTheBlocksFall)
+{
+    const std::string headers[] = {
+        "ICY 200 OK\r\nicy-name:Pellora\r\nicy-br:128\r\n\r\n",
+        "HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n",
+        "\r\nHTTP/1.1 200\r\nServer: x\r\n\r\n", // a blank line before the status, no reason phrase
+        "ICY 200 OK\nicy-name:bare line feeds\n\n",
+    };
+    for (const std::string& header : headers) {
+        for (size_t size : {size_t(1), size_t(2), size_t(3), size_t(7), header.size() - 1, header.size(), size_t(4096)}) {
+            std::string audio;
+            EXPECT_TRUE(Read(header + AUDIO + AUDIO, size, &audio)) << header << " in blocks of " << size;
+            EXPECT_EQ(audio, AUDIO + AUDIO) << header << " in blocks of " << size;
+        }
+    }
+}
+
+TEST(RecorderAnswer, AnAnswerThatIsNoStreamIsRefused)
+{
+    const std::string refused[] = {
+        "ICY 404 Resource Not Found\r\n\r\n",
+        "HTTP/1.0 302 Found\r\nLocation: http://127.0.0.1/\r\n\r\n",
+        "HTTP/1.1 2000 OK\r\n\r\n",
+        "<html>no status line</html>\r\n\r\n",
+    };
+    for (const std::string& answer : refused) {
+        std::string audio;
+        EXPECT_FALSE(Read(answer + AUDIO, 1, &audio)) << answer;
+        EXPECT_FALSE(Read(answer + AUDIO, 4096, &audio)) << answer;
+        EXPECT_EQ(audio, "") << answer;
+    }
+}
+
+TEST(RecorderAnswer, AStatusLineOrHeaderWithoutEndIsRefusedAtItsLimitNotBefore)
+{
+    // A first line that never ends: waited for up to its limit, then judged as it stands.
+    CRecorderAnswer endless;
+    std::string audio;
+    std::string line(CRecorderAnswer::STATUS_LIMIT - 1, 'x');
+    EXPECT_TRUE(endless.Take(line.data(), line.size(), &audio));
+    EXPECT_FALSE(endless.Take("x", 1, &audio));
+
+    // A header that never ends: 64 KiB are dropped, the next byte ends the reading.
+    CRecorderAnswer header;
+    std::string start = "ICY 200 OK\r\n" + std::string(CRecorderAnswer::HEADER_LIMIT - 12, 'h');
+    EXPECT_TRUE(header.Take(start.data(), start.size(), &audio));
+    EXPECT_FALSE(header.IsHeaderEnded());
+    EXPECT_FALSE(header.Take("h", 1, &audio));
+    EXPECT_EQ(audio, "");
+
+    // A long header that does end within the limit is a stream.
+    std::string longHeader = "ICY 200 OK\r\nicy-notice:" + std::string(60000, 'n') + "\r\n\r\n";
+    EXPECT_TRUE(Read(longHeader + AUDIO, 1000, &audio));
+    EXPECT_EQ(audio, AUDIO);
+}
