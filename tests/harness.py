@@ -1,5 +1,6 @@
 """Shared pieces of the host-side tests: the bundled station and Windows programs under Wine."""
 import os
+import shutil
 import subprocess
 import sys
 import threading
@@ -43,6 +44,27 @@ def run_windows(exe, *args, timeout=60):
                           timeout=timeout)
     lines = done.stdout.decode("utf-8", "replace").replace("\r", "").splitlines()
     return done.returncode, lines
+
+
+# Asks Wine for the UTF-8 code page (65001) in one program's process, as Windows' own setting does.
+UTF8_MANIFEST = """<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
+<assembly manifestVersion="1.0" xmlns="urn:schemas-microsoft-com:asm.v1">
+  <application>
+    <windowsSettings>
+      <activeCodePage xmlns="http://schemas.microsoft.com/SMI/2019/WindowsSettings">UTF-8</activeCodePage>
+    </windowsSettings>
+  </application>
+</assembly>
+"""
+
+
+def utf8_copy(exe, folder):
+    """A copy of a built program in folder, with a manifest beside it that gives it the UTF-8 code page."""
+    copy = os.path.join(folder, os.path.basename(exe))
+    shutil.copy(os.path.join(BUILD_DIR, exe), copy)
+    with open(copy + ".manifest", "w") as f:
+        f.write(UTF8_MANIFEST)
+    return copy
 
 
 class WindowsProcess:

@@ -1,11 +1,13 @@
 """kelplay, our console container, against the bundled station and a one-shot page."""
 import http.server
 import os
+import shutil
 import subprocess
+import tempfile
 import threading
 import time
 
-from harness import BUILD_DIR, Checks, Station, WINE_RUN, run_windows
+from harness import BUILD_DIR, Checks, Station, WINE_RUN, run_windows, utf8_copy
 
 KELPLAY = os.path.join("tools", "kelplay.exe")
 
@@ -86,14 +88,18 @@ def main():
         c.check(time.monotonic() - start < 3, "quit while playing ends within seconds")
     # On a system whose code page is not 949 (English: 1252) the control's own Korean texts still
     # reach the container right: they are code page 949 bytes whatever the system's code page.
+    # The same under the UTF-8 code page (65001), which a program's manifest gets from Wine.
     os.environ["TESTENV_LOCALE"] = "en_US.UTF-8"
+    folder = tempfile.mkdtemp(prefix="kelplay-utf8-")
     try:
-        with Station("--status", "404 Not Found") as station:
-            code, lines = run_windows(KELPLAY, station.url, "--seconds", "2")
+        for exe, system in ((KELPLAY, "an English code page"), (utf8_copy(KELPLAY, folder), "the UTF-8 code page")):
+            with Station("--status", "404 Not Found") as station:
+                code, lines = run_windows(exe, station.url, "--seconds", "2")
+            c.check("ChangeMetadata 청취 불가: Not Found" in lines,
+                    "a status text reads right under %s: %r" % (system, lines[:2]))
     finally:
         del os.environ["TESTENV_LOCALE"]
-    c.check("ChangeMetadata 청취 불가: Not Found" in lines,
-            "a status text reads right under an English code page: %r" % lines[:2])
+        shutil.rmtree(folder, ignore_errors=True)
     return c.finish()
 
 

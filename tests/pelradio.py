@@ -5,6 +5,7 @@ The player's addresses are built in: the stream at 127.0.0.1:11000 and the site 
 """
 import functools
 import os
+import socket
 import struct
 import subprocess
 import threading
@@ -272,6 +273,70 @@ class Player:
         subprocess.run(["/usr/lib/wine/wineserver64", "-k"], env=ENV, stderr=subprocess.DEVNULL)
         self.proc.wait(timeout=10)
         return False
+
+
+# The title page's marker: the label shows what follows it.
+MARKER = "재생중인 노래명&nbsp;:&nbsp;"
+SLOW_SECONDS = 14
+
+
+def title_page(body, encoding="cp949", head=""):
+    return ("<html><head>%s</head><body><table><tr>%s</tr></table></body></html>" % (head, body)).encode(encoding)
+
+
+class TitleSite:
+    """Serves title pages on the player's site port, one case per request; stops by itself.
+
+    cases: (answer, anything) pairs; an answer is a page, (page, Content-Type), None for a missing
+    page or "slow" for a page that comes after SLOW_SECONDS. Requests past the last get the first."""
+
+    def __init__(self, cases, lifetime):
+        self.cases = cases
+        self.requests = []
+        self.listener = socket.socket()
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.listener.bind(("127.0.0.1", SITE_PORT))
+        self.listener.listen(8)
+        self.listener.settimeout(1)
+        self.until = time.monotonic() + lifetime
+        self.thread = threading.Thread(target=self.run, daemon=True)
+        self.thread.start()
+
+    def close(self):
+        """Stops listening before its lifetime is over, freeing the port."""
+        self.until = 0
+        self.thread.join()
+
+    def run(self):
+        while time.monotonic() < self.until:
+            try:
+                conn, _ = self.listener.accept()
+            except OSError:
+                continue
+            index = len(self.requests)
+            self.requests.append(time.monotonic())
+            threading.Thread(target=self.answer, args=(conn, index), daemon=True).start()
+        self.listener.close()
+
+    def answer(self, conn, index):
+        with conn:
+            conn.settimeout(5)
+            try:
+                conn.recv(4096)
+                body = self.cases[index][0] if index < len(self.cases) else self.cases[0][0]
+                kind = "text/html"
+                if isinstance(body, tuple):
+                    body, kind = body
+                if body is None:
+                    conn.sendall(b"HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n")
+                    return
+                if body == "slow":
+                    time.sleep(SLOW_SECONDS)
+                    body = title_page("<td>" + MARKER + "TWO</td>")
+                conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: %s\r\nContent-Length: %d\r\n\r\n"
+                             % (kind.encode(), len(body)) + body)
+            except OSError:
+                pass
 
 
 def label_is_empty(area):

@@ -1,20 +1,10 @@
 """pelradio's now-playing label, fed by a title page this test serves: the marker and end-mark
 rules, failures, and a slow fetch that the 10-second timer must not start twice."""
-import socket
 import sys
-import threading
 import time
 
 from harness import Checks, wait_for
-from pelradio import SITE_PORT, Player, label_is_empty
-
-MARKER = "재생중인 노래명&nbsp;:&nbsp;"
-SLOW_SECONDS = 14
-
-
-def page(body, encoding="cp949", head=""):
-    return ("<html><head>%s</head><body><table><tr>%s</tr></table></body></html>" % (head, body)).encode(encoding)
-
+from pelradio import MARKER, SLOW_SECONDS, Player, TitleSite, label_is_empty, title_page as page
 
 KOREAN = "<td>" + MARKER + "노래 - 가수</td>"
 
@@ -40,54 +30,9 @@ CASES = [
 ]
 
 
-class TitleSite:
-    """Serves CASES on the player's site port, one per request; stops by itself."""
-
-    def __init__(self, lifetime):
-        self.requests = []
-        self.listener = socket.socket()
-        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.listener.bind(("127.0.0.1", SITE_PORT))
-        self.listener.listen(8)
-        self.listener.settimeout(1)
-        self.until = time.monotonic() + lifetime
-        threading.Thread(target=self.run, daemon=True).start()
-
-    def run(self):
-        while time.monotonic() < self.until:
-            try:
-                conn, _ = self.listener.accept()
-            except OSError:
-                continue
-            index = len(self.requests)
-            self.requests.append(time.monotonic())
-            threading.Thread(target=self.answer, args=(conn, index), daemon=True).start()
-        self.listener.close()
-
-    def answer(self, conn, index):
-        with conn:
-            conn.settimeout(5)
-            try:
-                conn.recv(4096)
-                body = CASES[index][0] if index < len(CASES) else CASES[0][0]
-                kind = "text/html"
-                if isinstance(body, tuple):
-                    body, kind = body
-                if body is None:
-                    conn.sendall(b"HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n")
-                    return
-                if body == "slow":
-                    time.sleep(SLOW_SECONDS)
-                    body = page("<td>" + MARKER + "TWO</td>")
-                conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: %s\r\nContent-Length: %d\r\n\r\n"
-                             % (kind.encode(), len(body)) + body)
-            except OSError:
-                pass
-
-
 def main():
     c = Checks()
-    site = TitleSite(lifetime=len(CASES) * 10 + 40)
+    site = TitleSite(CASES, lifetime=len(CASES) * 10 + 40)
     player = Player()
     seen = {}
     for index, (_, expected) in enumerate(CASES):
