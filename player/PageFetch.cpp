@@ -18,6 +18,24 @@ const UINT STATION_CODE_PAGE = 949;
 // A title page is a few kilobytes; a page without end is cut here rather than filling memory.
 const size_t PAGE_LIMIT = 4 * 1024 * 1024;
 
+// Owner of one WinINet handle, closed on every way out of the fetch.
+class CInternetHandle
+{
+public:
+    explicit CInternetHandle(HINTERNET handle) : m_handle(handle) {}
+    ~CInternetHandle()
+    {
+        if (m_handle != NULL)
+            InternetCloseHandle(m_handle);
+    }
+    CInternetHandle(const CInternetHandle&) = delete;
+    CInternetHandle& operator=(const CInternetHandle&) = delete;
+    HINTERNET Get() const { return m_handle; }
+
+private:
+    HINTERNET m_handle;
+};
+
 struct CFetchJob
 {
     std::wstring url;
@@ -30,49 +48,44 @@ struct CFetchJob
 bool FetchBody(const std::wstring& url, std::string* body, std::string* contentType)
 {
     const DWORD start = GetTickCount();
-    HINTERNET session = InternetOpenW(L"pelradio", INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
-    if (session == NULL)
+    CInternetHandle session(InternetOpenW(L"pelradio", INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0));
+    if (session.Get() == NULL)
         return false;
     DWORD timeout = FETCH_TIMEOUT_MS;
-    InternetSetOptionW(session, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof(timeout));
-    InternetSetOptionW(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof(timeout));
-    InternetSetOptionW(session, INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof(timeout));
+    InternetSetOptionW(session.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof(timeout));
+    InternetSetOptionW(session.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof(timeout));
+    InternetSetOptionW(session.Get(), INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof(timeout));
     // The title changes with every song: never a cached copy.
     const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
                         INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES;
-    HINTERNET request = InternetOpenUrlW(session, url.c_str(), NULL, 0, flags, 0);
-    bool ok = false;
-    if (request != NULL) {
-        DWORD status = 0;
-        DWORD size = sizeof(status);
-        ok = HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, NULL) &&
-             status == 200;
-        char type[256];
-        size = sizeof(type) - 1;
-        if (HttpQueryInfoA(request, HTTP_QUERY_CONTENT_TYPE, type, &size, NULL))
-            contentType->assign(type, size);
-        char chunk[16384];
-        DWORD got = 0;
-        while (ok && body->size() < PAGE_LIMIT) {
-            // Each read may wait only for what is left of the deadline.
-            DWORD spent = GetTickCount() - start;
-            if (spent >= FETCH_DEADLINE_MS) {
-                ok = false;
-                break;
-            }
-            DWORD left = FETCH_DEADLINE_MS - spent < FETCH_TIMEOUT_MS ? FETCH_DEADLINE_MS - spent : FETCH_TIMEOUT_MS;
-            InternetSetOptionW(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &left, sizeof(left));
-            if (!InternetReadFile(request, chunk, sizeof(chunk), &got))
-                ok = false;
-            else if (got == 0)
-                break;
-            else
-                body->append(chunk, got);
-        }
-        InternetCloseHandle(request);
+    CInternetHandle request(InternetOpenUrlW(session.Get(), url.c_str(), NULL, 0, flags, 0));
+    if (request.Get() == NULL)
+        return false;
+    DWORD status = 0;
+    DWORD size = sizeof(status);
+    if (!HttpQueryInfoW(request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, NULL) ||
+        status != 200)
+        return false;
+    char type[256];
+    size = sizeof(type) - 1;
+    if (HttpQueryInfoA(request.Get(), HTTP_QUERY_CONTENT_TYPE, type, &size, NULL))
+        contentType->assign(type, size);
+    char chunk[16384];
+    DWORD got = 0;
+    while (body->size() < PAGE_LIMIT) {
+        // Each read may wait only for what is left of the deadline.
+        DWORD spent = GetTickCount() - start;
+        if (spent >= FETCH_DEADLINE_MS)
+            return false;
+        DWORD left = FETCH_DEADLINE_MS - spent < FETCH_TIMEOUT_MS ? FETCH_DEADLINE_MS - spent : FETCH_TIMEOUT_MS;
+        InternetSetOptionW(request.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &left, sizeof(left));
+        if (!InternetReadFile(request.Get(), chunk, sizeof(chunk), &got))
+            return false;
+        if (got == 0)
+            break;
+        body->append(chunk, got);
     }
-    InternetCloseHandle(session);
-    return ok;
+    return true;
 }
 
 std::string Lower(const std::string& text)
@@ -125,6 +138,9 @@ UINT CodePageOf(const std::string& charset)
     return STATION_CODE_PAGE;
 }
 
+// The thread is never joined. A program that ends during a fetch ends it wherever it is: it
+// touches only its own job and the result it shares with the window (kept alive by both), and
+// its last post goes to a window that may be gone, which the system then drops.
 unsigned __stdcall FetchThreadProc(void* arg)
 {
     CFetchJob* job = static_cast<CFetchJob*>(arg);

@@ -14,7 +14,7 @@ namespace
 const char PICKER_TITLE[] = "저장하실 폴더를 선택해주세요"; // code page 949 bytes
 const UINT TEXT_CODE_PAGE = 949;
 const char FILE_PREFIX[] = "PELLORA_";
-const char FILE_SUFFIX[] = ".mp3";
+const wchar_t FILE_SUFFIX[] = L".mp3";
 // No Icy-MetaData header: the server then sends the audio without title blocks in it.
 const char STREAM_REQUEST[] = "GET / HTTP/1.0\r\n\r\n";
 // Names tried after the first for one stamp: "-2" up to this.
@@ -38,6 +38,16 @@ bool ReadSeam(const char* name, std::string* value)
     return true;
 }
 
+bool ReadSeam(const wchar_t* name, std::wstring* value)
+{
+    wchar_t text[MAX_PATH];
+    DWORD length = GetEnvironmentVariableW(name, text, MAX_PATH);
+    if (length == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND)
+        return false;
+    value->assign(text, length < MAX_PATH ? length : 0);
+    return true;
+}
+
 } // namespace
 
 CRecorder::CRecorder(std::function<void(int)> changed)
@@ -47,7 +57,7 @@ CRecorder::CRecorder(std::function<void(int)> changed)
     // The control starts Winsock for itself; the recorder's socket needs its own start.
     WSADATA data;
     m_bWinsock = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    m_bSeamFolder = ReadSeam("PELRADIO_SEAM_FOLDER", &m_seamFolder);
+    m_bSeamFolder = ReadSeam(L"PELRADIO_SEAM_FOLDER", &m_seamFolder);
     ReadSeam("PELRADIO_SEAM_LOG", &m_seamLog);
 }
 
@@ -93,7 +103,7 @@ std::string CRecorder::GETFNAME()
 
 void CRecorder::Start()
 {
-    std::string folder;
+    std::wstring folder;
     if (!PickFolder(&folder))
         return; // cancelled: nothing changes, nothing is shown
     m_bRecording = true;
@@ -107,7 +117,7 @@ void CRecorder::Start()
     m_changed(1);
 }
 
-bool CRecorder::PickFolder(std::string* folder)
+bool CRecorder::PickFolder(std::wstring* folder)
 {
     if (m_bSeamFolder) {
         *folder = m_seamFolder;
@@ -127,25 +137,31 @@ bool CRecorder::PickFolder(std::string* folder)
     m_bPicking = false;
     if (list == NULL)
         return false;
-    char path[MAX_PATH] = "";
-    BOOL ok = SHGetPathFromIDListA(list, path);
+    // Wide, so that a folder whose name the system's code page cannot spell is still found.
+    wchar_t path[MAX_PATH] = L"";
+    BOOL ok = SHGetPathFromIDListW(list, path);
     CoTaskMemFree(list);
-    path[MAX_PATH - 1] = '\0';
+    path[MAX_PATH - 1] = L'\0';
     *folder = path;
     return ok && !folder->empty();
 }
 
 // Never writes over an existing file: a second recording with the same stamp gets "-2", and so on.
-bool CRecorder::OpenFile(const std::string& folder)
+bool CRecorder::OpenFile(const std::wstring& folder)
 {
-    std::string base = folder;
+    std::wstring base = folder;
     // The picker answers drive roots, and sometimes other folders, with their backslash already on.
-    if (base.empty() || (base[base.size() - 1] != '\\' && base[base.size() - 1] != '/'))
-        base += '\\';
-    base += FILE_PREFIX + GETFNAME();
+    if (base.empty() || (base[base.size() - 1] != L'\\' && base[base.size() - 1] != L'/'))
+        base += L'\\';
+    // The stamp is in the system's code page, as the date functions give it.
+    std::string stamp = FILE_PREFIX + GETFNAME();
+    std::wstring wideStamp(stamp.size(), L'\0');
+    wideStamp.resize(MultiByteToWideChar(CP_ACP, 0, stamp.data(), static_cast<int>(stamp.size()), &wideStamp[0],
+                                         static_cast<int>(wideStamp.size())));
+    base += wideStamp;
     for (int n = 1; n <= MAX_SUFFIX; ++n) {
-        std::string name = base + (n == 1 ? std::string() : "-" + std::to_string(n)) + FILE_SUFFIX;
-        m_file.Reset(CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW,
+        std::wstring name = base + (n == 1 ? std::wstring() : L"-" + std::to_wstring(n)) + FILE_SUFFIX;
+        m_file.Reset(CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, NULL));
         if (m_file.Get() != INVALID_HANDLE_VALUE)
             return true;

@@ -42,8 +42,8 @@ private:
     void Start();
     // Normal ending (banner 2) or error ending (banner 3).
     void Finish(int banner);
-    bool PickFolder(std::string* folder);
-    bool OpenFile(const std::string& folder);
+    bool PickFolder(std::wstring* folder);
+    bool OpenFile(const std::wstring& folder);
     // Resolves the stream host without blocking (the lookup's answer comes as WM_PELRADIO_LOOKUP),
     // or connects at once to an address written as numbers.
     bool Connect();
@@ -71,6 +71,6 @@ private:
     unsigned long long m_written;
     // Test seams, read once at start: the picker's answer and a log of the beeps.
     bool m_bSeamFolder;
-    std::string m_seamFolder;
+    std::wstring m_seamFolder;
     std::string m_seamLog;
 };

@@ -46,15 +46,58 @@ RECT Rect(const CPlace& p)
     return r;
 }
 
+// A memory device context, deleted when it goes.
+class CMemoryDc
+{
+public:
+    explicit CMemoryDc(HDC like) : m_hDc(CreateCompatibleDC(like)) {}
+    ~CMemoryDc() { DeleteDC(m_hDc); }
+    CMemoryDc(const CMemoryDc&) = delete;
+    CMemoryDc& operator=(const CMemoryDc&) = delete;
+    operator HDC() const { return m_hDc; }
+
+private:
+    HDC m_hDc;
+};
+
+// An object selected into a device context until the selection goes; the object it replaced is
+// put back then, so that the context can be deleted and the object freed.
+class CSelection
+{
+public:
+    CSelection(HDC dc, HGDIOBJ object) : m_hDc(dc), m_hOld(SelectObject(dc, object)) {}
+    ~CSelection() { SelectObject(m_hDc, m_hOld); }
+    CSelection(const CSelection&) = delete;
+    CSelection& operator=(const CSelection&) = delete;
+
+private:
+    HDC m_hDc;
+    HGDIOBJ m_hOld;
+};
+
+// A GDI object of our own making (bitmap, brush), deleted when it goes; declared before the
+// selection that holds it, so that the selection ends first.
+class CGdiObject
+{
+public:
+    explicit CGdiObject(HGDIOBJ object) : m_hObject(object) {}
+    ~CGdiObject() { DeleteObject(m_hObject); }
+    CGdiObject(const CGdiObject&) = delete;
+    CGdiObject& operator=(const CGdiObject&) = delete;
+    HGDIOBJ Get() const { return m_hObject; }
+
+private:
+    HGDIOBJ m_hObject;
+};
+
 // Draws a picture's own size at (x, y); a place larger than its picture shows the skin around it.
 void Blit(HDC dc, HDC source, HBITMAP picture, int x, int y)
 {
     BITMAP info;
     if (picture == NULL || GetObject(picture, sizeof(info), &info) == 0)
         return;
-    HGDIOBJ old = SelectObject(source, picture);
+    CSelection selected(source, picture);
     BitBlt(dc, x, y, info.bmWidth, info.bmHeight, source, 0, 0, SRCCOPY);
-    SelectObject(source, old);
 }
 
 HBITMAP Load(HINSTANCE instance, int id)
@@ -96,22 +139,21 @@ void CSkin::Attach(HWND window, HINSTANCE instance)
     m_hClosePressed = Load(instance, IDB_CLOSE_PRESSED);
     m_hMinPressed = Load(instance, IDB_MIN_PRESSED);
     // Gulim is the Korean systems' own UI face; elsewhere the font mapper finds the nearest.
-    m_hFont = CreateFontA(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, HANGEUL_CHARSET, OUT_DEFAULT_PRECIS,
-                          CLIP_DEFAULT_PRECIS, NONANTIALIASED_QUALITY, DEFAULT_PITCH | FF_SWISS, "Gulim");
+    m_hFont = CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, HANGEUL_CHARSET, OUT_DEFAULT_PRECIS,
+                          CLIP_DEFAULT_PRECIS, NONANTIALIASED_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Gulim");
 }
 
 void CSkin::Paint(HDC target) const
 {
     // Composed off screen first, so that nothing flickers while pictures change.
-    HDC dc = CreateCompatibleDC(target);
-    HBITMAP canvas = CreateCompatibleBitmap(target, SKIN_WIDTH, SKIN_HEIGHT);
-    HGDIOBJ oldCanvas = SelectObject(dc, canvas);
-    HDC source = CreateCompatibleDC(target);
+    CMemoryDc dc(target);
+    CGdiObject canvas(CreateCompatibleBitmap(target, SKIN_WIDTH, SKIN_HEIGHT));
+    CSelection onCanvas(dc, canvas.Get());
+    CMemoryDc source(target);
 
     RECT all = {0, 0, SKIN_WIDTH, SKIN_HEIGHT};
-    HBRUSH background = CreateSolidBrush(BACKGROUND);
-    FillRect(dc, &all, background);
-    DeleteObject(background);
+    CGdiObject background(CreateSolidBrush(BACKGROUND));
+    FillRect(dc, &all, static_cast<HBRUSH>(background.Get()));
     Blit(dc, source, m_hSkin, 0, 0);
     Blit(dc, source, m_bClosePressed ? m_hClosePressed : m_hBlank, CLOSE_BOX.x, CLOSE_BOX.y);
     Blit(dc, source, m_bMinPressed ? m_hMinPressed : m_hBlank, MIN_BOX.x, MIN_BOX.y);
@@ -126,17 +168,14 @@ void CSkin::Paint(HDC target) const
 
     // The title as the page has it: no mnemonic prefixes, line breaks kept, cut at the label.
     RECT label = Rect(LABEL);
-    HGDIOBJ oldFont = SelectObject(dc, m_hFont);
-    SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, LABEL_TEXT);
-    DrawTextW(dc, m_label.c_str(), static_cast<int>(m_label.size()), &label, DT_NOPREFIX | DT_LEFT | DT_TOP);
-    SelectObject(dc, oldFont);
+    {
+        CSelection inFont(dc, m_hFont);
+        SetBkMode(dc, TRANSPARENT);
+        SetTextColor(dc, LABEL_TEXT);
+        DrawTextW(dc, m_label.c_str(), static_cast<int>(m_label.size()), &label, DT_NOPREFIX | DT_LEFT | DT_TOP);
+    }
 
     BitBlt(target, 0, 0, SKIN_WIDTH, SKIN_HEIGHT, dc, 0, 0, SRCCOPY);
-    DeleteDC(source);
-    SelectObject(dc, oldCanvas);
-    DeleteObject(canvas);
-    DeleteDC(dc);
 }
 
 ERegion CSkin::HitTest(POINT point) const
