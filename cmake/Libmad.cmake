@@ -6,26 +6,7 @@ if(NOT EXISTS ${LIBMAD_SOURCE_DIR}/decoder.c)
   message(FATAL_ERROR "libmad source not found in ${LIBMAD_SOURCE_DIR}: run tools/setup-deps.sh")
 endif()
 
-# Our fixes to the release are applied to a copy in the build tree; the unpacked tarball stays
-# as it came. The copy is made again only when the patch changes.
-set(LIBMAD_PATCH ${CMAKE_SOURCE_DIR}/cmake/libmad-fixes.patch)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${LIBMAD_PATCH})
-file(SHA256 ${LIBMAD_PATCH} LIBMAD_PATCH_HASH)
-set(LIBMAD_PATCHED_DIR ${CMAKE_BINARY_DIR}/libmad/src)
-if(EXISTS ${LIBMAD_PATCHED_DIR}/patched.stamp)
-  file(READ ${LIBMAD_PATCHED_DIR}/patched.stamp LIBMAD_PATCHED_HASH)
-endif()
-if(NOT LIBMAD_PATCHED_HASH STREQUAL LIBMAD_PATCH_HASH)
-  file(REMOVE_RECURSE ${LIBMAD_PATCHED_DIR})
-  file(COPY ${LIBMAD_SOURCE_DIR}/ DESTINATION ${LIBMAD_PATCHED_DIR})
-  execute_process(COMMAND patch -p1 --quiet --forward -i ${LIBMAD_PATCH}
-                  WORKING_DIRECTORY ${LIBMAD_PATCHED_DIR} RESULT_VARIABLE LIBMAD_PATCH_RESULT)
-  if(NOT LIBMAD_PATCH_RESULT EQUAL 0)
-    message(FATAL_ERROR "libmad: ${LIBMAD_PATCH} does not apply")
-  endif()
-  file(WRITE ${LIBMAD_PATCHED_DIR}/patched.stamp ${LIBMAD_PATCH_HASH})
-endif()
-set(LIBMAD_SOURCE_DIR ${LIBMAD_PATCHED_DIR})
+kel_patched_source(libmad ${LIBMAD_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/cmake/libmad-fixes.patch LIBMAD_SOURCE_DIR)
 
 # The fixed-point multiply must match the target: 64-bit C arithmetic on x86_64, the x87/IA-32
 # inline assembly on i686.

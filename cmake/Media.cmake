@@ -1,6 +1,8 @@
-# MP3 media made at build time from tones: sox renders the tone, lame encodes it.
+# MP3 and AAC media made at build time from tones: sox renders the tone, lame or ffmpeg's own
+# AAC encoder encodes it.
 find_program(SOX sox REQUIRED)
 find_program(LAME lame REQUIRED)
+find_program(FFMPEG ffmpeg REQUIRED)
 
 set(KELPLAYERX_MEDIA_DIR ${CMAKE_BINARY_DIR}/media)
 file(MAKE_DIRECTORY ${KELPLAYERX_MEDIA_DIR})
@@ -17,4 +19,18 @@ function(kel_mp3 name)
     COMMAND ${CMAKE_COMMAND} -E remove ${wav}
     VERBATIM)
   add_custom_target(media_${name} ALL DEPENDS ${mp3})
+endfunction()
+
+# kel_aac(<name> FORMAT <sox output options...> EFFECTS <sox effects...> BITRATE <rate>)
+# makes ${KELPLAYERX_MEDIA_DIR}/<name>.aac, AAC LC in ADTS frames, as part of the default build.
+function(kel_aac name)
+  cmake_parse_arguments(ARG "" "BITRATE" "FORMAT;EFFECTS" ${ARGN})
+  set(wav ${KELPLAYERX_MEDIA_DIR}/${name}-aac.wav)
+  set(aac ${KELPLAYERX_MEDIA_DIR}/${name}.aac)
+  add_custom_command(OUTPUT ${aac}
+    COMMAND ${SOX} -n ${ARG_FORMAT} ${wav} ${ARG_EFFECTS}
+    COMMAND ${FFMPEG} -nostdin -v error -y -i ${wav} -c:a aac -b:a ${ARG_BITRATE} -f adts ${aac}
+    COMMAND ${CMAKE_COMMAND} -E remove ${wav}
+    VERBATIM)
+  add_custom_target(media_${name}_aac ALL DEPENDS ${aac})
 endfunction()

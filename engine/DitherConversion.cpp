@@ -1,6 +1,8 @@
 // Noise-shaped, dithered conversion to 16 bits: one sample at a time, and both channels at once in SSE2.
 #include "DitherConversion.h"
 
+#include <windows.h>
+
 #include <cstring>
 
 #ifdef __SSE2__
@@ -238,4 +240,30 @@ void ConvertDithered(CDitherState state[2], const mad_fixed_t* left, const mad_f
 #else
     ConvertDitheredScalar(state, left, right, count, out);
 #endif
+}
+
+namespace
+{
+// One state per output channel for the whole process, never reset: every decoder continues
+// the shaping and the random sequence where the previous conversion left them.
+CDitherState g_dither[2];
+
+// Two workers of one process may convert at the same time until the single-active-player rule
+// stops one of them. Each conversion run holds this lock, so that every run reads and writes the
+// shared state as a whole; runs of two decoders then take turns, never interleave.
+CRITICAL_SECTION* DitherLock()
+{
+    static CRITICAL_SECTION lock;
+    static const bool ready = (InitializeCriticalSection(&lock), true); // thread-safe static init
+    (void)ready;
+    return &lock;
+}
+} // namespace
+
+void ConvertWithSharedDither(const mad_fixed_t* left, const mad_fixed_t* right, unsigned count, unsigned char* out)
+{
+    CRITICAL_SECTION* lock = DitherLock();
+    EnterCriticalSection(lock);
+    ConvertDithered(g_dither, left, right, count, out);
+    LeaveCriticalSection(lock);
 }

@@ -16,3 +16,7 @@ struct CDitherState
 // continuing the two channels' states (state[0] left, state[1] right).
 void ConvertDithered(CDitherState state[2], const mad_fixed_t* left, const mad_fixed_t* right, unsigned count,
                      unsigned char* out);
+
+// ConvertDithered with the process's one pair of channel states, continued by every decoder, MP3
+// and AAC alike, one conversion run at a time.
+void ConvertWithSharedDither(const mad_fixed_t* left, const mad_fixed_t* right, unsigned count, unsigned char* out);

@@ -112,6 +112,8 @@ int AnswerKind(const char* data, int len)
                     return ANSWER_PLS;
                 if (value == "audio/x-mpegurl" || value == "audio/mpegurl")
                     return ANSWER_M3U;
+                if (value == "audio/aac" || value == "audio/aacp" || value == "audio/x-aac")
+                    return ANSWER_AAC;
                 return ANSWER_AUDIO;
             }
         }

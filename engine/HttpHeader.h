@@ -22,9 +22,10 @@ enum
 {
     ANSWER_AUDIO,
     ANSWER_PLS, // Content-Type audio/x-scpls
-    ANSWER_M3U  // Content-Type audio/x-mpegurl or audio/mpegurl
+    ANSWER_M3U, // Content-Type audio/x-mpegurl or audio/mpegurl
+    ANSWER_AAC  // Content-Type audio/aac, audio/aacp or audio/x-aac
 };
 // What the header block (len bytes) says its body is, by its Content-Type line (the name in any
-// case, parameters after ';' aside): a playlist of one kind or the other, or audio (also when
-// there is no such line).
+// case, parameters after ';' aside): a playlist of one kind or the other, AAC audio, or other
+// audio (also when there is no such line).
 int AnswerKind(const char* data, int len);

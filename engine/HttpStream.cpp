@@ -444,10 +444,12 @@ void CStreamReader::Run()
             }
         }
         int kind = AnswerKind(m_buffer, headerLength);
-        if (kind != ANSWER_AUDIO) {
+        if (kind == ANSWER_PLS || kind == ANSWER_M3U) {
             ReadPlaylist(headerLength, kind);
             return;
         }
+        // Before any audio reaches the ring, so that whoever reads audio sees the label.
+        InterlockedExchange(&m_stream->m_bLabelledAac, kind == ANSWER_AAC ? 1 : 0);
         ReadHeaderValues(headerLength);
         Stream();
         return;

@@ -6,7 +6,7 @@
 class CInputStream
 {
 public:
-    CInputStream() : m_pszUrl(NULL), m_hNotifyWnd(NULL), m_bPublicOnly(false), m_bEndExplained(0) {}
+    CInputStream() : m_pszUrl(NULL), m_hNotifyWnd(NULL), m_bPublicOnly(false), m_bEndExplained(0), m_bLabelledAac(0) {}
     virtual ~CInputStream() {}
 
     CInputStream(const CInputStream&) = delete;
@@ -42,10 +42,13 @@ public:
     // True when the stream ended with its outcome already told: an address refused by that rule
     // (the refusal reported), or an answer that was a playlist (handed to the window).
     bool IsEndExplained() const { return m_bEndExplained != 0; }
+    // True when the answer's Content-Type said AAC; known once the first bytes have been read.
+    bool IsLabelledAac() const { return m_bLabelledAac != 0; }
 
 protected:
     char* m_pszUrl;
     HWND m_hNotifyWnd;
     bool m_bPublicOnly;
     volatile LONG m_bEndExplained; // written by the reader thread, read by the owner after it
+    volatile LONG m_bLabelledAac;  // written by the reader thread before the audio, read by the owner after it
 };

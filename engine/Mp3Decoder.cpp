@@ -15,20 +15,6 @@ const unsigned XING_BYTES = 0x2;
 const unsigned XING_TOC = 0x4;
 const unsigned XING_QUALITY = 0x8;
 
-// One state per output channel for the whole process, never reset: every decoder continues
-// the shaping and the random sequence where the previous conversion left them.
-CDitherState g_dither[2];
-
-// Two workers of one process may convert at the same time until the single-active-player rule
-// stops one of them. Each conversion run holds this lock, so that every run reads and writes the
-// shared state as a whole; runs of two decoders then take turns, never interleave.
-CRITICAL_SECTION* DitherLock()
-{
-    static CRITICAL_SECTION lock;
-    static const bool ready = (InitializeCriticalSection(&lock), true); // thread-safe static init
-    (void)ready;
-    return &lock;
-}
 } // namespace
 
 CMp3Decoder::CMp3Decoder() : m_nInputFill(0), m_nConsumed(0)
@@ -207,10 +193,7 @@ void CMp3Decoder::ConvertRun(unsigned char* out, unsigned count)
     const mad_fixed_t* left = m_synth.pcm.samples[0] + m_nConsumed;
     // A mono frame is played with the same samples on both channels.
     const mad_fixed_t* right = m_synth.pcm.samples[m_synth.pcm.channels > 1 ? 1 : 0] + m_nConsumed;
-    CRITICAL_SECTION* lock = DitherLock();
-    EnterCriticalSection(lock);
-    ConvertDithered(g_dither, left, right, count, out);
-    LeaveCriticalSection(lock);
+    ConvertWithSharedDither(left, right, count, out);
 }
 
 int CMp3Decoder::Read(void* buffer, unsigned* length)

@@ -4,7 +4,7 @@
 #include "AudioDecoder.h"
 #include "DeviceVolume.h"
 #include "HttpStream.h"
-#include "Mp3Decoder.h"
+#include "StreamDecoder.h"
 #include "PlayerHost.h"
 #include "PlayerMessages.h"
 #include "StatusText.h"
@@ -187,6 +187,6 @@ void CPlayerWorker::Stop()
 
 unsigned __stdcall PlayerThreadProc(void* host)
 {
-    CPlayerWorker worker(static_cast<CPlayerHost*>(host), new CMp3Decoder);
+    CPlayerWorker worker(static_cast<CPlayerHost*>(host), new CStreamDecoder);
     return worker.Run();
 }

@@ -1,0 +1,22 @@
+# Our fixes to a third-party release are applied to a copy in the build tree; the unpacked
+# tarball stays as it came. The copy is made again only when the patch changes.
+function(kel_patched_source name source_dir patch out_dir)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${patch})
+  file(SHA256 ${patch} patch_hash)
+  set(patched_dir ${CMAKE_BINARY_DIR}/${name}/src)
+  set(patched_hash "")
+  if(EXISTS ${patched_dir}/patched.stamp)
+    file(READ ${patched_dir}/patched.stamp patched_hash)
+  endif()
+  if(NOT patched_hash STREQUAL patch_hash)
+    file(REMOVE_RECURSE ${patched_dir})
+    file(COPY ${source_dir}/ DESTINATION ${patched_dir})
+    execute_process(COMMAND patch -p1 --quiet --forward -i ${patch}
+                    WORKING_DIRECTORY ${patched_dir} RESULT_VARIABLE patch_result)
+    if(NOT patch_result EQUAL 0)
+      message(FATAL_ERROR "${name}: ${patch} does not apply")
+    endif()
+    file(WRITE ${patched_dir}/patched.stamp ${patch_hash})
+  endif()
+  set(${out_dir} ${patched_dir} PARENT_SCOPE)
+endfunction()

@@ -1,0 +1,230 @@
+// The AAC decoder pump: ADTS framing of our own, FAAD2 for the frames, the MP3 pump's dither for the output.
+#include "AacDecoder.h"
+
+#include <cstring>
+
+#include "DitherConversion.h"
+#include "HttpStream.h"
+#include "StreamKind.h"
+
+namespace
+{
+// FAAD2's float output is full scale at 1.0, libmad's fixed point at MAD_F_ONE.
+const float FIXED_SCALE = static_cast<float>(MAD_F_ONE);
+// Beyond the 16-bit range the dither clips anyway; this only keeps the conversion in range.
+const float FIXED_LIMIT = 7.99f;
+// A centre channel goes to both sides at -3 dB.
+const float CENTRE_GAIN = 0.7071f;
+
+mad_fixed_t ToFixed(float sample)
+{
+    if (sample > FIXED_LIMIT)
+        sample = FIXED_LIMIT;
+    else if (sample < -FIXED_LIMIT)
+        sample = -FIXED_LIMIT;
+    return static_cast<mad_fixed_t>(sample * FIXED_SCALE);
+}
+
+bool IsLeft(unsigned char position)
+{
+    return position == FRONT_CHANNEL_LEFT || position == SIDE_CHANNEL_LEFT || position == BACK_CHANNEL_LEFT;
+}
+
+bool IsRight(unsigned char position)
+{
+    return position == FRONT_CHANNEL_RIGHT || position == SIDE_CHANNEL_RIGHT || position == BACK_CHANNEL_RIGHT;
+}
+} // namespace
+
+CAacDecoder::CAacDecoder()
+    : m_hDecoder(NULL), m_bInitialised(false), m_nInputFill(0), m_nSearched(0), m_pSamples(NULL), m_nFrames(0),
+      m_nChannels(0), m_nConsumed(0)
+{
+    memset(m_positions, 0, sizeof(m_positions));
+}
+
+CAacDecoder::~CAacDecoder()
+{
+    Close();
+}
+
+CInputStream* CAacDecoder::CreateStream()
+{
+    return new CHttpStream;
+}
+
+int CAacDecoder::Open(HWND window, const char* url)
+{
+    if (m_bOpen)
+        Close();
+    m_hWnd = window;
+    delete m_pReader;
+    m_pReader = CreateStream();
+    m_pReader->SetPublicOnly(m_bPublicOnly);
+    m_bEndExplained = false;
+    m_hDecoder = NeAACDecOpen();
+    if (m_hDecoder != NULL) {
+        NeAACDecConfigurationPtr config = NeAACDecGetCurrentConfiguration(m_hDecoder);
+        config->outputFormat = FAAD_FMT_FLOAT;
+        config->downMatrix = 0; // more than two channels are mixed here, by their positions
+        NeAACDecSetConfiguration(m_hDecoder, config);
+    }
+    m_bInitialised = false;
+    m_nInputFill = 0;
+    m_nSearched = 0;
+    m_nFrames = m_nConsumed = 0;
+    // The probe's frame is the first one played: nothing is decoded twice.
+    if (m_hDecoder != NULL && m_pReader->Open(window, url) && DecodeNext(true)) {
+        m_bOpen = 1;
+        return 1;
+    }
+    m_bEndExplained = m_pReader->IsEndExplained();
+    delete m_pReader;
+    m_pReader = NULL;
+    if (m_hDecoder != NULL)
+        NeAACDecClose(m_hDecoder);
+    m_hDecoder = NULL;
+    return 0;
+}
+
+void CAacDecoder::Close()
+{
+    if (!m_bOpen)
+        return;
+    NeAACDecClose(m_hDecoder);
+    m_hDecoder = NULL;
+    delete m_pReader;
+    m_pReader = NULL;
+    m_pSamples = NULL;
+    m_nFrames = m_nConsumed = 0;
+    m_bOpen = 0;
+}
+
+bool CAacDecoder::Fill()
+{
+    unsigned got = m_pReader->Read(m_input + m_nInputFill, 1, AAC_INPUT_SIZE - m_nInputFill);
+    m_nInputFill += got;
+    return got > 0;
+}
+
+void CAacDecoder::Drop(unsigned count)
+{
+    memmove(m_input, m_input + count, m_nInputFill - count);
+    m_nInputFill -= count;
+    m_nSearched += count;
+}
+
+bool CAacDecoder::DecodeNext(bool probing)
+{
+    for (;;) {
+        if (probing && m_nSearched > AAC_PROBE_LIMIT)
+            return false;
+        // Bytes before the next header are dropped; the last six may start one.
+        CAdtsHeader header;
+        unsigned skip = 0;
+        while (skip + 7 <= m_nInputFill && !ParseAdtsHeader(m_input + skip, m_nInputFill - skip, &header))
+            ++skip;
+        Drop(skip);
+        if (m_nInputFill < 7 || m_nInputFill < header.frameLength) {
+            if (!Fill())
+                return false;
+            continue;
+        }
+        if (!m_bInitialised) {
+            unsigned long rate = 0;
+            unsigned char channels = 0;
+            if (NeAACDecInit(m_hDecoder, m_input, m_nInputFill, &rate, &channels) < 0) {
+                Drop(1);
+                continue;
+            }
+            m_bInitialised = true;
+        }
+        NeAACDecFrameInfo info;
+        memset(&info, 0, sizeof(info));
+        // Exactly one frame goes in, and the frame is done with whatever the decoder made of it.
+        void* samples = NeAACDecDecode(m_hDecoder, &info, m_input, header.frameLength);
+        Drop(header.frameLength);
+        // A frame the decoder rejects yields no PCM.
+        if (info.error != 0 || samples == NULL || info.channels == 0 || info.samples < info.channels ||
+            info.samplerate == 0)
+            continue;
+        m_pSamples = static_cast<const float*>(samples);
+        m_nChannels = info.channels;
+        m_nFrames = static_cast<unsigned>(info.samples / info.channels);
+        m_nConsumed = 0;
+        memcpy(m_positions, info.channel_position, sizeof(m_positions));
+        if (probing)
+            m_nSampleRate = static_cast<unsigned>(info.samplerate);
+        return true;
+    }
+}
+
+void CAacDecoder::ConvertRun(unsigned char* out, unsigned count)
+{
+    const float* frame = m_pSamples + static_cast<size_t>(m_nConsumed) * m_nChannels;
+    if (m_nChannels <= 2) {
+        // Mono is played with the same samples on both channels.
+        unsigned right = m_nChannels > 1 ? 1 : 0;
+        for (unsigned i = 0; i < count; ++i, frame += m_nChannels) {
+            m_left[i] = ToFixed(frame[0]);
+            m_right[i] = ToFixed(frame[right]);
+        }
+    } else {
+        // Each side gets its own channels and the centre ones, scaled so that a full-scale
+        // signal on all of them stays full scale; the low-frequency channel is left out.
+        float leftWeight = 0.0f;
+        float rightWeight = 0.0f;
+        for (unsigned c = 0; c < m_nChannels; ++c) {
+            unsigned char p = m_positions[c];
+            bool centre = p == FRONT_CHANNEL_CENTER || p == BACK_CHANNEL_CENTER;
+            leftWeight += IsLeft(p) ? 1.0f : centre ? CENTRE_GAIN : 0.0f;
+            rightWeight += IsRight(p) ? 1.0f : centre ? CENTRE_GAIN : 0.0f;
+        }
+        leftWeight = leftWeight > 0.0f ? 1.0f / leftWeight : 0.0f;
+        rightWeight = rightWeight > 0.0f ? 1.0f / rightWeight : 0.0f;
+        for (unsigned i = 0; i < count; ++i, frame += m_nChannels) {
+            float left = 0.0f;
+            float right = 0.0f;
+            for (unsigned c = 0; c < m_nChannels; ++c) {
+                unsigned char p = m_positions[c];
+                if (IsLeft(p))
+                    left += frame[c];
+                else if (IsRight(p))
+                    right += frame[c];
+                else if (p == FRONT_CHANNEL_CENTER || p == BACK_CHANNEL_CENTER) {
+                    left += CENTRE_GAIN * frame[c];
+                    right += CENTRE_GAIN * frame[c];
+                }
+            }
+            m_left[i] = ToFixed(left * leftWeight);
+            m_right[i] = ToFixed(right * rightWeight);
+        }
+    }
+    ConvertWithSharedDither(m_left, m_right, count, out);
+}
+
+int CAacDecoder::Read(void* buffer, unsigned* length)
+{
+    unsigned char* out = static_cast<unsigned char*>(buffer);
+    unsigned wanted = *length / 4;
+    unsigned produced = 0;
+    while (wanted > 0) {
+        unsigned available = m_nFrames - m_nConsumed;
+        if (available == 0) {
+            if (!DecodeNext(false)) {
+                *length = produced * 4;
+                return 0;
+            }
+            continue;
+        }
+        unsigned n = wanted < available ? wanted : available;
+        if (n > AAC_RUN_FRAMES)
+            n = AAC_RUN_FRAMES;
+        ConvertRun(out + produced * 4, n);
+        m_nConsumed += n;
+        produced += n;
+        wanted -= n;
+    }
+    *length = produced * 4;
+    return 1;
+}

@@ -1,0 +1,33 @@
+// What a stream's first bytes are: ADTS frames (AAC) or MPEG audio frames (MP3), found by headers that repeat at their frame length.
+#pragma once
+
+#include <cstddef>
+
+// An ADTS frame header, as far as the pump needs it.
+struct CAdtsHeader
+{
+    unsigned frameLength;  // the whole frame, header included
+    unsigned headerLength; // 7, or 9 with a CRC
+    unsigned sampleRate;   // of the core stream: HE-AAC plays at twice this
+    unsigned channels;     // the channel configuration: 0 when the frame defines its own
+};
+
+// True when data (len bytes) starts with a plausible ADTS header: the sync word, layer 0, a
+// known sampling rate, and a frame length no shorter than the header.
+bool ParseAdtsHeader(const unsigned char* data, size_t len, CAdtsHeader* header);
+// The length of the MPEG audio frame whose header starts data (len bytes), or 0 when it is none
+// (free format, whose length the header does not tell, counts as none here).
+unsigned MpegFrameLength(const unsigned char* data, size_t len);
+
+enum EStreamKind
+{
+    STREAM_UNKNOWN,
+    STREAM_MP3,
+    STREAM_AAC
+};
+// The kind of the first frame in data (len bytes) whose next header follows at its frame length
+// and agrees with it; STREAM_UNKNOWN when there is no such pair.
+EStreamKind SniffStreamKind(const unsigned char* data, size_t len);
+// The decoder a stream gets: the frames decide; without a clear answer from them, the label
+// (the answer's Content-Type said AAC) does; without either, MP3.
+EStreamKind ChooseStreamKind(bool labelledAac, const unsigned char* data, size_t len);
