@@ -1,16 +1,9 @@
 """icycat against a real icecast2 server fed by ffmpeg: a title set through the admin
 interface arrives as a METADATA report."""
-import socket
 import sys
 
 from harness import Checks, run_windows
-from icecast import FEED_NAME, available, icecast
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+from icecast import FEED_NAME, available, free_port, icecast
 
 
 def main():

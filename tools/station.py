@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""The bundled local station: a loopback ICY server that loops an MP3 file.
+"""The bundled local station: a loopback ICY server that loops an MP3 file (or, with --aac, an
+AAC file of ADTS frames, labelled audio/aacp as AAC stations label theirs).
 
 It answers like a small radio server ("ICY 200 OK", icy-name, and icy-metaint with rotating
 StreamTitle blocks for clients that send "Icy-MetaData: 1") and can be told to misbehave, so the player can be tried against
@@ -30,6 +31,9 @@ TITLE_MARKER = "재생중인 노래명&nbsp;:&nbsp;"
 def parse_args(argv):
     p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("--mp3", required=True, help="MP3 file to loop")
+    p.add_argument("--aac", metavar="FILE", help="loop this AAC (ADTS) file instead, labelled audio/aacp")
+    p.add_argument("--content-type", help='the stream\'s Content-Type (default audio/mpeg, or audio/aacp with '
+                   '--aac); "none" sends no such line, as some servers do')
     p.add_argument("--port", type=int, default=11000, help="stream port; 0 picks a free port")
     p.add_argument("--site-port", type=int,
                    help="web site port; 0 picks a free port (default: the stream port + 1, or a free port with --port 0)")
@@ -67,6 +71,8 @@ def parse_args(argv):
                    help="speak TLS on the stream port with CERT.pem and CERT.key (an https station)")
     p.add_argument("--lifetime", type=float, default=600.0, help="seconds until both sockets stop")
     args = p.parse_args(argv)
+    if args.content_type is None:
+        args.content_type = "audio/aacp" if args.aac else "audio/mpeg"
     if args.site_port is None:
         args.site_port = args.port + 1 if args.port else 0
     return args
@@ -75,7 +81,7 @@ def parse_args(argv):
 class Station:
     def __init__(self, args):
         self.args = args
-        with open(args.mp3, "rb") as f:
+        with open(args.aac or args.mp3, "rb") as f:
             self.audio = f.read()
         self.encoding = "utf-8" if args.utf8 else "cp949"
         self.titles = [t.encode(self.encoding) for t in args.titles.split("|") if t]
@@ -105,8 +111,9 @@ class Station:
         lines = [b"HTTP/1.0 200 OK" if a.http else b"ICY 200 OK",
                  b"icy-name:" + a.name.encode(self.encoding),
                  b"icy-genre:Test",
-                 b"content-type:audio/mpeg",
                  b"icy-br:%d" % (a.kbps or 128)]
+        if a.content_type != "none":
+            lines.insert(3, b"content-type:" + a.content_type.encode())
         if metadata:
             lines.append(b"icy-metaint:%d" % a.metaint)
         return b"\r\n".join(lines) + b"\r\n\r\n"
