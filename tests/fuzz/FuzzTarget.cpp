@@ -1,13 +1,15 @@
-// libFuzzer entry: mutated bytes through the answer parsing and the decoder pump (native build).
+// libFuzzer entry: mutated bytes through the answer parsing, the choice of decoder and both decoder pumps (native build).
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "AacDecoder.h"
 #include "HttpHeader.h"
 #include "InputStream.h"
 #include "M3uPlaylist.h"
 #include "Mp3Decoder.h"
+#include "StreamKind.h"
 
 namespace
 {
@@ -32,7 +34,8 @@ private:
     size_t m_pos;
 };
 
-class CFuzzDecoder : public CMp3Decoder
+template <class TPump>
+class CFuzzDecoder : public TPump
 {
 public:
     CFuzzDecoder(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
@@ -62,9 +65,10 @@ void FuzzAnswer(const uint8_t* data, size_t size)
     ParseM3uEntries(copy.c_str(), "http://radio.example:8000/lists/main.m3u?sid=1", &entries);
 }
 
+template <class TPump>
 void FuzzDecoder(const uint8_t* data, size_t size)
 {
-    CFuzzDecoder decoder(data, size);
+    CFuzzDecoder<TPump> decoder(data, size);
     if (!decoder.Open(nullptr, "fuzz:"))
         return;
     static unsigned char block[16384];
@@ -83,10 +87,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size == 0)
         return 0;
-    // The first byte chooses the target, so one corpus serves both.
-    if (data[0] == 'H')
+    // The first byte chooses the target, so one corpus serves all.
+    if (data[0] == 'H') {
         FuzzAnswer(data + 1, size - 1);
-    else
-        FuzzDecoder(data + 1, size - 1);
+    } else if (data[0] == 'A') {
+        ChooseStreamKind(true, data + 1, size - 1);
+        FuzzDecoder<CAacDecoder>(data + 1, size - 1);
+    } else {
+        FuzzDecoder<CMp3Decoder>(data + 1, size - 1);
+    }
     return 0;
 }
