@@ -3,6 +3,10 @@
 
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "DitherConversion.h"
 #include "HttpStream.h"
 #include "StreamKind.h"
@@ -16,13 +20,40 @@ const float FIXED_LIMIT = 7.99f;
 // A centre channel goes to both sides at -3 dB.
 const float CENTRE_GAIN = 0.7071f;
 
+// Written so that a NaN from hostile frames becomes the upper limit, as the vector path's min does.
 mad_fixed_t ToFixed(float sample)
 {
-    if (sample > FIXED_LIMIT)
+    if (!(sample < FIXED_LIMIT))
         sample = FIXED_LIMIT;
     else if (sample < -FIXED_LIMIT)
         sample = -FIXED_LIMIT;
     return static_cast<mad_fixed_t>(sample * FIXED_SCALE);
+}
+
+// Interleaved stereo floats to the two channels in fixed point; four frames at once in SSE2,
+// with the same clamp, scale and truncation as ToFixed.
+void SplitStereo(const float* frame, unsigned count, mad_fixed_t* left, mad_fixed_t* right)
+{
+    unsigned i = 0;
+#ifdef __SSE2__
+    const __m128 scale = _mm_set1_ps(FIXED_SCALE);
+    const __m128 high = _mm_set1_ps(FIXED_LIMIT);
+    const __m128 low = _mm_set1_ps(-FIXED_LIMIT);
+    for (; i + 4 <= count; i += 4) {
+        __m128 a = _mm_loadu_ps(frame + 2 * i);
+        __m128 b = _mm_loadu_ps(frame + 2 * i + 4);
+        __m128 l = _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0));
+        __m128 r = _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1));
+        l = _mm_mul_ps(_mm_max_ps(_mm_min_ps(l, high), low), scale);
+        r = _mm_mul_ps(_mm_max_ps(_mm_min_ps(r, high), low), scale);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(left + i), _mm_cvttps_epi32(l));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(right + i), _mm_cvttps_epi32(r));
+    }
+#endif
+    for (; i < count; ++i) {
+        left[i] = ToFixed(frame[2 * i]);
+        right[i] = ToFixed(frame[2 * i + 1]);
+    }
 }
 
 bool IsLeft(unsigned char position)
@@ -37,7 +68,7 @@ bool IsRight(unsigned char position)
 } // namespace
 
 CAacDecoder::CAacDecoder()
-    : m_hDecoder(NULL), m_bInitialised(false), m_nInputFill(0), m_nSearched(0), m_pSamples(NULL), m_nFrames(0),
+    : m_hDecoder(NULL), m_bInitialised(false), m_nInputPos(0), m_nInputFill(0), m_nSearched(0), m_pSamples(NULL), m_nFrames(0),
       m_nChannels(0), m_nConsumed(0)
 {
     memset(m_positions, 0, sizeof(m_positions));
@@ -70,7 +101,7 @@ int CAacDecoder::Open(HWND window, const char* url)
         NeAACDecSetConfiguration(m_hDecoder, config);
     }
     m_bInitialised = false;
-    m_nInputFill = 0;
+    m_nInputPos = m_nInputFill = 0;
     m_nSearched = 0;
     m_nFrames = m_nConsumed = 0;
     // The probe's frame is the first one played: nothing is decoded twice.
@@ -102,6 +133,8 @@ void CAacDecoder::Close()
 
 bool CAacDecoder::Fill()
 {
+    memmove(m_input, m_input + m_nInputPos, m_nInputFill);
+    m_nInputPos = 0;
     unsigned got = m_pReader->Read(m_input + m_nInputFill, 1, AAC_INPUT_SIZE - m_nInputFill);
     m_nInputFill += got;
     return got > 0;
@@ -109,7 +142,7 @@ bool CAacDecoder::Fill()
 
 void CAacDecoder::Drop(unsigned count)
 {
-    memmove(m_input, m_input + count, m_nInputFill - count);
+    m_nInputPos += count;
     m_nInputFill -= count;
     m_nSearched += count;
 }
@@ -122,7 +155,8 @@ bool CAacDecoder::DecodeNext(bool probing)
         // Bytes before the next header are dropped; the last six may start one.
         CAdtsHeader header;
         unsigned skip = 0;
-        while (skip + 7 <= m_nInputFill && !ParseAdtsHeader(m_input + skip, m_nInputFill - skip, &header))
+        const unsigned char* held = m_input + m_nInputPos;
+        while (skip + 7 <= m_nInputFill && !ParseAdtsHeader(held + skip, m_nInputFill - skip, &header))
             ++skip;
         Drop(skip);
         if (m_nInputFill < 7 || m_nInputFill < header.frameLength) {
@@ -133,7 +167,7 @@ bool CAacDecoder::DecodeNext(bool probing)
         if (!m_bInitialised) {
             unsigned long rate = 0;
             unsigned char channels = 0;
-            if (NeAACDecInit(m_hDecoder, m_input, m_nInputFill, &rate, &channels) < 0) {
+            if (NeAACDecInit(m_hDecoder, m_input + m_nInputPos, m_nInputFill, &rate, &channels) < 0) {
                 Drop(1);
                 continue;
             }
@@ -142,7 +176,7 @@ bool CAacDecoder::DecodeNext(bool probing)
         NeAACDecFrameInfo info;
         memset(&info, 0, sizeof(info));
         // Exactly one frame goes in, and the frame is done with whatever the decoder made of it.
-        void* samples = NeAACDecDecode(m_hDecoder, &info, m_input, header.frameLength);
+        void* samples = NeAACDecDecode(m_hDecoder, &info, m_input + m_nInputPos, header.frameLength);
         Drop(header.frameLength);
         // A frame the decoder rejects yields no PCM.
         if (info.error != 0 || samples == NULL || info.channels == 0 || info.samples < info.channels ||
@@ -162,13 +196,12 @@ bool CAacDecoder::DecodeNext(bool probing)
 void CAacDecoder::ConvertRun(unsigned char* out, unsigned count)
 {
     const float* frame = m_pSamples + static_cast<size_t>(m_nConsumed) * m_nChannels;
-    if (m_nChannels <= 2) {
+    if (m_nChannels == 2) {
+        SplitStereo(frame, count, m_left, m_right);
+    } else if (m_nChannels == 1) {
         // Mono is played with the same samples on both channels.
-        unsigned right = m_nChannels > 1 ? 1 : 0;
-        for (unsigned i = 0; i < count; ++i, frame += m_nChannels) {
-            m_left[i] = ToFixed(frame[0]);
-            m_right[i] = ToFixed(frame[right]);
-        }
+        for (unsigned i = 0; i < count; ++i)
+            m_left[i] = m_right[i] = ToFixed(frame[i]);
     } else {
         // Each side gets its own channels and the centre ones, scaled so that a full-scale
         // signal on all of them stays full scale; the low-frequency channel is left out.

@@ -27,7 +27,7 @@ protected:
     virtual CInputStream* CreateStream();
 
 private:
-    // Reads more input behind what is held; false at the stream's end.
+    // Moves what is held to the buffer's start and reads more behind it; false at the stream's end.
     bool Fill();
     void Drop(unsigned count);
     // Decodes the next frame FAAD2 accepts into the pending samples; false at the stream's end
@@ -38,8 +38,9 @@ private:
 
     NeAACDecHandle m_hDecoder;
     bool m_bInitialised; // NeAACDecInit has read the stream's first header
-    unsigned char m_input[AAC_INPUT_SIZE]; // starts at the first byte not yet consumed
-    unsigned m_nInputFill;
+    unsigned char m_input[AAC_INPUT_SIZE];
+    unsigned m_nInputPos;  // the first byte not yet consumed: moved to the start only before a refill
+    unsigned m_nInputFill; // bytes held from m_nInputPos on
     unsigned m_nSearched; // bytes dropped or decoded while probing
     // The last decoded frame: interleaved floats owned by FAAD2 until its next decode.
     const float* m_pSamples;

@@ -1,8 +1,10 @@
-// Benchmark: CPU time per second of audio of the decoder pump against a bare libmad loop.
-// Usage: decoder_bench.exe [file.mp3] [repeats]
+// Benchmark: CPU time per second of audio of a decoder pump against its decoder's bare loop
+// (the MP3 pump against libmad's, the AAC pump, for a .aac file, against FAAD2's).
+// Usage: decoder_bench.exe [file.mp3|file.aac] [repeats]
 #include <windows.h>
 
 #include <mad.h>
+#include <neaacdec.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -13,13 +15,15 @@
 #include <string>
 #include <vector>
 
+#include "AacDecoder.h"
 #include "MemoryStream.h"
 #include "Mp3Decoder.h"
 #include "PlainDecode.h"
 
 namespace
 {
-class CBenchDecoder : public CMp3Decoder
+template <class TPump>
+class CBenchDecoder : public TPump
 {
 public:
     explicit CBenchDecoder(const std::string& bytes) : m_bytes(bytes) {}
@@ -79,10 +83,40 @@ unsigned long long BareLibmad(const std::string& bytes, unsigned* rate)
     return frames;
 }
 
+// FAAD2's own loop: frame after frame as its decoder consumes them, float output converted to
+// nothing; returns the sample frames.
+unsigned long long BareFaad(const std::string& bytes, unsigned* rate)
+{
+    unsigned char* data = reinterpret_cast<unsigned char*>(const_cast<char*>(bytes.data()));
+    unsigned long size = static_cast<unsigned long>(bytes.size());
+    NeAACDecHandle decoder = NeAACDecOpen();
+    NeAACDecConfigurationPtr config = NeAACDecGetCurrentConfiguration(decoder);
+    config->outputFormat = FAAD_FMT_FLOAT;
+    NeAACDecSetConfiguration(decoder, config);
+    unsigned long sampleRate = 0;
+    unsigned char channels = 0;
+    long skip = NeAACDecInit(decoder, data, size, &sampleRate, &channels);
+    unsigned long long frames = 0;
+    for (unsigned long at = skip < 0 ? size : static_cast<unsigned long>(skip); at < size;) {
+        NeAACDecFrameInfo info;
+        void* samples = NeAACDecDecode(decoder, &info, data + at, size - at);
+        if (info.bytesconsumed == 0)
+            break;
+        at += info.bytesconsumed;
+        if (info.error == 0 && samples != NULL && info.channels > 0) {
+            frames += info.samples / info.channels;
+            *rate = static_cast<unsigned>(info.samplerate);
+        }
+    }
+    NeAACDecClose(decoder);
+    return frames;
+}
+
 // Reads the whole stream through the pump in wave-out sized blocks; returns the sample frames.
+template <class TPump>
 unsigned long long Pump(const std::string& bytes, unsigned* rate)
 {
-    CBenchDecoder decoder(bytes);
+    CBenchDecoder<TPump> decoder(bytes);
     if (!decoder.Open(NULL, "memory"))
         return 0;
     *rate = decoder.m_nSampleRate;
@@ -111,6 +145,9 @@ double Median(std::vector<double> values)
 int main(int argc, char** argv)
 {
     std::string path = argc > 1 ? argv[1] : std::string(KEL_MEDIA_DIR) + "dec_tone44.mp3";
+    bool aac = path.size() > 4 && path.compare(path.size() - 4, 4, ".aac") == 0;
+    unsigned long long (*pump)(const std::string&, unsigned*) = aac ? Pump<CAacDecoder> : Pump<CMp3Decoder>;
+    unsigned long long (*bare)(const std::string&, unsigned*) = aac ? BareFaad : BareLibmad;
     // Enough passes for a few seconds of CPU: Wine counts thread times in 10 ms steps.
     int repeats = argc > 2 ? atoi(argv[2]) : 300;
     std::ifstream in(path, std::ios::binary);
@@ -130,7 +167,7 @@ int main(int argc, char** argv)
         for (int turn = 0; turn < 2; ++turn) {
             bool pumpTurn = (turn == 0) == (i % 2 == 0);
             double cpu = ThreadCpuSeconds(), wall = WallSeconds();
-            unsigned long long frames = pumpTurn ? Pump(bytes, &rate) : BareLibmad(bytes, &rate);
+            unsigned long long frames = pumpTurn ? pump(bytes, &rate) : bare(bytes, &rate);
             cpu = ThreadCpuSeconds() - cpu;
             wall = WallSeconds() - wall;
             if (frames == 0)
@@ -160,12 +197,14 @@ int main(int argc, char** argv)
     double barePerSec = bareCpu / bareAudio;
     double pumpMedian = Median(pumpPass) * rate, bareMedian = Median(barePass) * rate;
     std::printf("file: %s (%u Hz, %d passes each, taking turns)\n", path.c_str(), rate, repeats);
-    std::printf("pump (libmad + conversion): %.3f s CPU (%.3f s wall) for %.1f s audio: %.6f CPU s per audio s, "
+    std::printf("%s %.3f s CPU (%.3f s wall) for %.1f s audio: %.6f CPU s per audio s, "
                 "median pass %.6f wall s per audio s\n",
-                pumpCpu, pumpWall, pumpAudio, pumpPerSec, pumpMedian);
-    std::printf("bare libmad loop:           %.3f s CPU (%.3f s wall) for %.1f s audio: %.6f CPU s per audio s, "
+                aac ? "pump (FAAD2 + conversion): " : "pump (libmad + conversion):", pumpCpu, pumpWall, pumpAudio,
+                pumpPerSec, pumpMedian);
+    std::printf("%s %.3f s CPU (%.3f s wall) for %.1f s audio: %.6f CPU s per audio s, "
                 "median pass %.6f wall s per audio s\n",
-                bareCpu, bareWall, bareAudio, barePerSec, bareMedian);
+                aac ? "bare FAAD2 loop:           " : "bare libmad loop:          ", bareCpu, bareWall, bareAudio,
+                barePerSec, bareMedian);
     std::printf("ratio pump / bare: %.3f CPU, %.3f median pass (target: at most 1.10)\n",
                 barePerSec > 0 ? pumpPerSec / barePerSec : 0.0, bareMedian > 0 ? pumpMedian / bareMedian : 0.0);
     return 0;
