@@ -1,4 +1,4 @@
-// pelradio's stream recorder: records the station's raw stream over a connection of its own into an MP3 file.
+// pelradio's stream recorder: records the station's raw stream over a connection of its own into an MP3 or AAC file.
 #include "Recorder.h"
 
 #include <shlobj.h>
@@ -8,13 +8,16 @@
 
 #include "Config.h"
 #include "MainWindow.h"
+#include "StreamKind.h"
 
 namespace
 {
 const char PICKER_TITLE[] = "저장하실 폴더를 선택해주세요"; // code page 949 bytes
 const UINT TEXT_CODE_PAGE = 949;
 const char FILE_PREFIX[] = "PELLORA_";
-const wchar_t FILE_SUFFIX[] = L".mp3";
+// The recording keeps the stream's own bytes: its name says which kind they are.
+const wchar_t MP3_SUFFIX[] = L".mp3";
+const wchar_t AAC_SUFFIX[] = L".aac";
 // No Icy-MetaData header: the server then sends the audio without title blocks in it.
 const char STREAM_REQUEST[] = "GET / HTTP/1.0\r\n\r\n";
 // Names tried after the first for one stamp: "-2" up to this.
@@ -52,7 +55,7 @@ bool ReadSeam(const wchar_t* name, std::wstring* value)
 
 CRecorder::CRecorder(std::function<void(int)> changed)
     : m_changed(changed), m_hWnd(NULL), m_bWinsock(false), m_bRecording(false), m_bPicking(false),
-      m_socket(INVALID_SOCKET), m_hLookup(NULL), m_dwStarted(0), m_written(0), m_bSeamFolder(false)
+      m_socket(INVALID_SOCKET), m_hLookup(NULL), m_dwStarted(0), m_bNamed(false), m_written(0), m_bSeamFolder(false)
 {
     // The control starts Winsock for itself; the recorder's socket needs its own start.
     WSADATA data;
@@ -110,7 +113,9 @@ void CRecorder::Start()
     m_answer = CRecorderAnswer();
     m_written = 0;
     m_dwStarted = GetTickCount();
-    if (!OpenFile(folder) || !Connect()) {
+    m_base = FileBase(folder);
+    m_bNamed = false;
+    if (!OpenFile(MP3_SUFFIX) || !Connect()) {
         Finish(3);
         return;
     }
@@ -146,8 +151,7 @@ bool CRecorder::PickFolder(std::wstring* folder)
     return ok && !folder->empty();
 }
 
-// Never writes over an existing file: a second recording with the same stamp gets "-2", and so on.
-bool CRecorder::OpenFile(const std::wstring& folder)
+std::wstring CRecorder::FileBase(const std::wstring& folder)
 {
     std::wstring base = folder;
     // The picker answers drive roots, and sometimes other folders, with their backslash already on.
@@ -158,13 +162,20 @@ bool CRecorder::OpenFile(const std::wstring& folder)
     std::wstring wideStamp(stamp.size(), L'\0');
     wideStamp.resize(MultiByteToWideChar(CP_ACP, 0, stamp.data(), static_cast<int>(stamp.size()), &wideStamp[0],
                                          static_cast<int>(wideStamp.size())));
-    base += wideStamp;
+    return base + wideStamp;
+}
+
+// Never writes over an existing file: a second recording with the same stamp gets "-2", and so on.
+bool CRecorder::OpenFile(const wchar_t* suffix)
+{
     for (int n = 1; n <= MAX_SUFFIX; ++n) {
-        std::wstring name = base + (n == 1 ? std::wstring() : L"-" + std::to_wstring(n)) + FILE_SUFFIX;
+        std::wstring name = m_base + (n == 1 ? std::wstring() : L"-" + std::to_wstring(n)) + suffix;
         m_file.Reset(CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, NULL));
-        if (m_file.Get() != INVALID_HANDLE_VALUE)
+        if (m_file.Get() != INVALID_HANDLE_VALUE) {
+            m_name = name;
             return true;
+        }
         DWORD error = GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
             return false;
@@ -309,6 +320,18 @@ bool CRecorder::OnBlock(const std::string& block)
         return false;
     if (audio.empty())
         return true;
+    // The first audio tells what the stream carries: the still empty .mp3 file of an AAC
+    // station gives way to an .aac one.
+    if (!m_bNamed) {
+        m_bNamed = true;
+        if (ChooseStreamKind(m_answer.IsLabelledAac(), reinterpret_cast<const unsigned char*>(audio.data()),
+                             audio.size()) == STREAM_AAC) {
+            m_file.Close();
+            DeleteFileW(m_name.c_str());
+            if (!OpenFile(AAC_SUFFIX))
+                return false;
+        }
+    }
     DWORD written = 0;
     if (!WriteFile(m_file.Get(), audio.data(), static_cast<DWORD>(audio.size()), &written, NULL) ||
         written != audio.size())

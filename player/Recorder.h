@@ -1,4 +1,4 @@
-// pelradio's stream recorder: the record tab's folder picker, its own connection to the stream, the MP3 file.
+// pelradio's stream recorder: the record tab's folder picker, its own connection to the stream, the file (.mp3 or .aac).
 #pragma once
 
 #include <winsock2.h>
@@ -43,7 +43,9 @@ private:
     // Normal ending (banner 2) or error ending (banner 3).
     void Finish(int banner);
     bool PickFolder(std::wstring* folder);
-    bool OpenFile(const std::wstring& folder);
+    // The new file's name without its suffix: the folder, the prefix and the start's stamp.
+    static std::wstring FileBase(const std::wstring& folder);
+    bool OpenFile(const wchar_t* suffix);
     // Resolves the stream host without blocking (the lookup's answer comes as WM_PELRADIO_LOOKUP),
     // or connects at once to an address written as numbers.
     bool Connect();
@@ -66,7 +68,10 @@ private:
     HANDLE m_hLookup;    // the stream host's lookup while it runs, else null
     char m_lookupBuffer[MAXGETHOSTSTRUCT]; // its answer, written by the system until it reports
     DWORD m_dwStarted;   // when the recording started: its answer's header has 10 s to end
+    std::wstring m_base; // the recording's file name without its suffix, stamped at the start
+    std::wstring m_name; // the file's whole name
     CHandle m_file;      // the recording's file while one is open
+    bool m_bNamed;       // the first audio has settled the file's suffix
     CRecorderAnswer m_answer; // the current recording's answer, read as it arrives
     unsigned long long m_written;
     // Test seams, read once at start: the picker's answer and a log of the beeps.

@@ -3,7 +3,7 @@
 
 #include "HttpHeader.h"
 
-CRecorderAnswer::CRecorderAnswer() : m_stage(STAGE_STATUS), m_start(0), m_scanned(0) {}
+CRecorderAnswer::CRecorderAnswer() : m_stage(STAGE_STATUS), m_start(0), m_scanned(0), m_bLabelledAac(false) {}
 
 bool CRecorderAnswer::Take(const char* data, size_t len, std::string* audio)
 {
@@ -34,6 +34,7 @@ bool CRecorderAnswer::Take(const char* data, size_t len, std::string* audio)
     if (found < 0 || from + found > HEADER_LIMIT)
         return m_header.size() <= HEADER_LIMIT;
     m_stage = STAGE_AUDIO;
+    m_bLabelledAac = AnswerKind(m_header.data() + m_start, static_cast<int>(from + found - m_start)) == ANSWER_AAC;
     audio->append(m_header, from + found, std::string::npos);
     std::string().swap(m_header);
     return true;

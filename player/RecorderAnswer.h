@@ -19,6 +19,8 @@ public:
     // that has not ended within its limit. After false the reading is over.
     bool Take(const char* data, size_t len, std::string* audio);
     bool IsHeaderEnded() const { return m_stage == STAGE_AUDIO; }
+    // The header's Content-Type said AAC; known once the header has ended.
+    bool IsLabelledAac() const { return m_bLabelledAac; }
 
     // Longer than any status line; an answer without one by then is not a stream.
     static const size_t STATUS_LIMIT = 4096;
@@ -39,4 +41,5 @@ private:
     // the search for the header's end has gone: each byte is searched about once, however small the blocks.
     size_t m_start;
     size_t m_scanned;
+    bool m_bLabelledAac;
 };

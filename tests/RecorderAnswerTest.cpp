@@ -76,3 +76,20 @@ TEST(RecorderAnswer, AStatusLineOrHeaderWithoutEndIsRefusedAtItsLimitNotBefore)
     EXPECT_TRUE(Read(longHeader + AUDIO, 1000, &audio));
     EXPECT_EQ(audio, AUDIO);
 }
+
+TEST(RecorderAnswer, TheLabelIsReadFromTheWholeHeaderOnceItHasEnded)
+{
+    const std::string header = "ICY 200 OK\r\nicy-name:x\r\ncontent-type: audio/aacp\r\n\r\n";
+    CRecorderAnswer aac;
+    std::string audio;
+    EXPECT_TRUE(aac.Take(header.data(), 20, &audio));
+    EXPECT_FALSE(aac.IsLabelledAac());
+    EXPECT_TRUE(aac.Take(header.data() + 20, header.size() - 20, &audio));
+    EXPECT_TRUE(aac.IsLabelledAac());
+
+    // A Content-Type in the audio after the header is no label.
+    CRecorderAnswer mp3;
+    std::string answer = "ICY 200 OK\r\ncontent-type:audio/mpeg\r\n\r\ncontent-type: audio/aac\r\n";
+    EXPECT_TRUE(mp3.Take(answer.data(), answer.size(), &audio));
+    EXPECT_FALSE(mp3.IsLabelledAac());
+}

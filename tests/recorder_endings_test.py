@@ -1,12 +1,13 @@
 """How recordings end against stations that misbehave: no station (refused), an ICY or HTTP 404,
 a station that closes before or after audio was written, a header that never ends, a silent one stopped by the tab, an
-HTTP/1.0 200 station that records fine; and a cancelled folder picker that changes nothing."""
+HTTP/1.0 200 station and an AAC station that record fine (the AAC one as .aac); and a cancelled folder picker that
+changes nothing."""
 import os
 import shutil
 import sys
 import time
 
-from harness import wait_for
+from harness import BUILD_DIR, wait_for
 from pelradio import TestStation
 from recorder_support import RECORD_AT, read, recorder, recorder_connections, recordings, run, tail_offset
 
@@ -37,6 +38,7 @@ class Trial:
         c.check(state == ([banner], False), "%s: no more blinking afterwards: %r" % (what, state))
         new = sorted(set(recordings(self.folder)) - before)
         c.check(len(new) <= 1, "%s: at most one new file" % what)
+        self.name = os.path.basename(new[0]) if new else None
         return read(new[0]) if new else None
 
 
@@ -57,9 +59,13 @@ def test(c, work):
             data = trial.run(name, 3)
             c.check(not data, "%s: nothing written" % name)
 
-    with TestStation("--close-after", "10", lifetime=30):
+    with TestStation("--header-only", lifetime=30):
         data = trial.run("closed before audio was written", 3)
         c.check(not data, "closed early: nothing written")
+    # Audio that came with the header is audio: ten bytes are a recording of ten bytes.
+    with TestStation("--close-after", "10", "--metaint", "0", lifetime=30):
+        data = trial.run("closed after ten bytes of audio", 2)
+        c.check(data is not None and len(data) == 10, "closed after ten bytes: all ten kept: %r" % data)
 
     # An answer whose header never ends ends the recording: past 64 KiB, or after 10 s.
     with TestStation("--oversized-header", "--endless-header", lifetime=30):
@@ -74,12 +80,15 @@ def test(c, work):
         c.check(data == b"", "stopped before any answer: an empty file")
 
     for name, args in (("HTTP/1.0 200 station", ("--http",)),
+                       ("AAC station", ("--aac", os.path.join(BUILD_DIR, "media", "station.aac"))),
                        ("closed after audio was written",
                         ("--close-after", "150000", "--burst", "16384", "--kbps", "256"))):
         shutil.rmtree(sent, ignore_errors=True)
         os.makedirs(sent)
         with TestStation("--record-sent", sent, *args, lifetime=30):
-            data = trial.run(name, 2, stop_after=3 if "--http" in args else None)
+            data = trial.run(name, 2, stop_after=None if "--close-after" in args else 3)
+            suffix = ".aac" if "--aac" in args else ".mp3"
+            c.check(trial.name is not None and trial.name.endswith(suffix), "%s: a %s file: %s" % (name, suffix, trial.name))
             records = recorder_connections(sent)
             c.check(len(records) == 1, "%s: one recorder connection" % name)
             if records and data:

@@ -50,7 +50,8 @@ def run(test):
 
 
 def recordings(folder):
-    return sorted(glob.glob(os.path.join(folder, "PELLORA_*.mp3")))
+    """The recordings in folder: .mp3 files, and .aac ones of AAC stations."""
+    return sorted(glob.glob(os.path.join(folder, "PELLORA_*.mp3")) + glob.glob(os.path.join(folder, "PELLORA_*.aac")))
 
 
 def read(path):

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # decoder_bench built natively for Linux with the same optimisation as the Windows build, for
 # reference beside the figures taken under Wine.
-# Usage: tools/bench-native.sh [file.mp3] [passes]   (needs the x86_64 build: patched libmad, media)
+# Usage: tools/bench-native.sh [file.mp3|file.aac] [passes]   (needs the x86_64 build: patched
+#        libmad and FAAD2, media)
 set -euo pipefail
 TOP=$(cd "$(dirname "$0")/.." && pwd)
-MAD_SRC=$TOP/build/x86_64/libmad/src
-MAD_INC=$TOP/build/x86_64/libmad/include
+BUILD=${KEL_BENCH_BUILD:-$TOP/build/x86_64}
+MAD_SRC=$BUILD/libmad/src
+MAD_INC=$BUILD/libmad/include
+FAAD_SRC=$BUILD/faad2/src
 OUT=$TOP/build/native-bench
 if [ ! -f "$MAD_SRC/layer3.c" ]; then
   echo "bench-native: configure the x86_64 build first (tools/build.sh x86_64)" >&2
@@ -19,9 +22,17 @@ for m in version fixed bit timer stream frame synth decoder layer12 layer3 huffm
     "$MAD_SRC/$m.c" -o "$OUT/obj/$m.o"
   objs+=("$OUT/obj/$m.o")
 done
-g++ -std=c++17 $OPT -Wall -Wextra -Werror -Wno-unused-parameter -DKEL_MEDIA_DIR="\"$TOP/build/x86_64/media/\"" \
-  -I"$TOP/tests/fuzz/shim" -I"$TOP/engine" -I"$TOP/tests" -I"$MAD_INC" \
+for m in bits cfft decoder drc drm_dec error filtbank ic_predict is lt_predict mdct mp4 ms output pns ps_dec \
+    ps_syntax pulse specrec syntax tns hcr huffman rvlc ssr ssr_fb ssr_ipqf common sbr_dct sbr_e_nf sbr_fbt \
+    sbr_hfadj sbr_hfgen sbr_huff sbr_qmf sbr_syntax sbr_tf_grid sbr_dec; do
+  gcc -c $OPT -DPACKAGE_VERSION=\"2.10.1\" -DSTDC_HEADERS=1 -DHAVE_STDINT_H=1 -DHAVE_INTTYPES_H=1 -DHAVE_STRING_H=1 \
+    -DHAVE_STDLIB_H=1 -DHAVE_MEMCPY=1 -DHAVE_STRCHR=1 -DHAVE_LRINTF=1 -I"$FAAD_SRC/include" -I"$FAAD_SRC/libfaad" -w \
+    "$FAAD_SRC/libfaad/$m.c" -o "$OUT/obj/faad_$m.o"
+  objs+=("$OUT/obj/faad_$m.o")
+done
+g++ -std=c++17 $OPT -Wall -Wextra -Werror -Wno-unused-parameter -DKEL_MEDIA_DIR="\"$BUILD/media/\"" \
+  -I"$TOP/tests/fuzz/shim" -I"$TOP/engine" -I"$TOP/tests" -I"$MAD_INC" -I"$FAAD_SRC/include" \
   "$TOP/tests/DecoderBench.cpp" "$TOP/tests/MemoryStream.cpp" "$TOP/tests/PlainDecode.cpp" "$TOP/tests/fuzz/shim/NoNetwork.cpp" \
   "$TOP/engine/Mp3Decoder.cpp" "$TOP/engine/DitherConversion.cpp" "$TOP/engine/AudioDecoder.cpp" \
-  "${objs[@]}" -o "$OUT/decoder_bench"
+  "$TOP/engine/AacDecoder.cpp" "$TOP/engine/StreamKind.cpp" "${objs[@]}" -lm -o "$OUT/decoder_bench"
 exec "$OUT/decoder_bench" "$@"

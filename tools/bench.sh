@@ -28,8 +28,10 @@ PROBE="$TOP/tools/bench_probe.py"
 
 echo "load: $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) on $(nproc) cores"
 "$TOP/tests/wine-run.sh" "$B/tests/decoder_bench.exe" | tr -d '\r' | tee "$OUT/decoder.txt"
+"$TOP/tests/wine-run.sh" "$B/tests/decoder_bench.exe" "Z:$B/media/dec_tone44.aac" | tr -d '\r' | tee "$OUT/decoder-aac.txt"
 echo "--- the same benchmark built natively for Linux"
 "$TOP/tools/bench-native.sh" | tee "$OUT/decoder-native.txt"
+"$TOP/tools/bench-native.sh" "$B/media/dec_tone44.aac" | tee "$OUT/decoder-aac-native.txt"
 
 LIFETIME=$((SECONDS_TO_PLAY * 2 + RUNS * 40 + 120))
 python3 "$TOP/tools/station.py" --mp3 "$B/media/station.mp3" --port 0 --lifetime $LIFETIME >"$OUT/burst.port" &

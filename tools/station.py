@@ -55,6 +55,7 @@ def parse_args(argv):
     p.add_argument("--icy-status", action="store_true", help='with --status: "ICY" instead of "HTTP/1.0" before it')
     p.add_argument("--silence", action="store_true", help="accept connections and never answer")
     p.add_argument("--close-after", type=int, default=0, help="close after this many audio bytes")
+    p.add_argument("--header-only", action="store_true", help="close right after the answer's header, before any audio")
     p.add_argument("--oversized-header", action="store_true",
                    help="send a header block without an end, then hold the connection silent")
     p.add_argument("--endless-header", action="store_true",
@@ -221,7 +222,7 @@ class Handler(socketserver.BaseRequestHandler):
                     pass
                 return
             sock.sendall(station.header(metadata))
-            if a.redirect:
+            if a.redirect or a.header_only:
                 return
             if a.oversized_header:
                 # The header goes on and on, never ending (unless told to stop), then the line is held.
