@@ -12,6 +12,7 @@
 #include "Guids.h"
 #include "HttpFetch.h"
 #include "MixerVolume.h"
+#include "Version.h"
 #include "Module.h"
 #include "PlayerMessages.h"
 #include "PlayerReports.h"
@@ -30,7 +31,8 @@ const UINT IDB_KELPLAYER = 1;
 const UINT_PTR TIMER_RECONNECT = 1;
 
 const COleControlInfo KEL_CONTROL_INFO = {
-    &CLSID_Kelplayer, &DIID__DKelplayer, &DIID__DKelplayerEvents, &CLSID_KelplayerPropPage, KEL_MISC_STATUS, 1, 0,
+    &CLSID_Kelplayer, &DIID__DKelplayer, &DIID__DKelplayerEvents, &CLSID_KelplayerPropPage, KEL_MISC_STATUS,
+    KELPLAYERX_TYPELIB_MAJOR, KELPLAYERX_TYPELIB_MINOR,
 };
 } // namespace
 
@@ -103,7 +105,8 @@ HRESULT CKelplayerCtrl::UpdateRegistry(bool registering)
         return UnregisterClass(CLSID_Kelplayer, "KELPLAYERX.KelPlayerCtrl.1");
     std::string typeName = CModule::LoadText(IDS_KELPLAYER);
     CControlClassInfo info = {&CLSID_Kelplayer, "KELPLAYERX.KelPlayerCtrl.1", typeName.c_str(), IDB_KELPLAYER,
-                              KEL_MISC_STATUS, &LIBID_KELPLAYERXLib, 1, 0};
+                              KEL_MISC_STATUS, &LIBID_KELPLAYERXLib, KELPLAYERX_TYPELIB_MAJOR,
+                              KELPLAYERX_TYPELIB_MINOR};
     return RegisterControlClass(info);
 }
 

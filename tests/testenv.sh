@@ -14,7 +14,8 @@ NANUM=/usr/share/fonts/truetype/nanum/NanumGothic.ttf
 # TESTENV_WINEPREFIX: another prefix for the same environment (name_namespace.py's overlay of it).
 export WINEPREFIX="${TESTENV_WINEPREFIX:-$ROOT/wineprefix}"
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No desktop menu entries on the host for shortcuts that installers make.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 # TESTENV_HOST_SOUND=1 (the demo on a machine with sound) keeps the caller's own sound server.
 if [ -z "${TESTENV_HOST_SOUND:-}" ]; then
   export HOME="$ROOT/home"
