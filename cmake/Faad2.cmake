@@ -7,12 +7,10 @@ endif()
 
 kel_patched_source(faad2 ${FAAD2_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/cmake/faad2-fixes.patch FAAD2_SOURCE_DIR)
 
-set(FAAD2_SOURCES)
-foreach(name bits cfft decoder drc drm_dec error filtbank ic_predict is lt_predict mdct mp4 ms output pns
-    ps_dec ps_syntax pulse specrec syntax tns hcr huffman rvlc ssr ssr_fb ssr_ipqf common
-    sbr_dct sbr_e_nf sbr_fbt sbr_hfadj sbr_hfgen sbr_huff sbr_qmf sbr_syntax sbr_tf_grid sbr_dec)
-  list(APPEND FAAD2_SOURCES ${FAAD2_SOURCE_DIR}/libfaad/${name}.c)
-endforeach()
+# The library's modules (its libfaad/*.c), listed once for the build, the fuzz driver and the native benchmark.
+file(STRINGS ${CMAKE_SOURCE_DIR}/cmake/faad2-modules.txt FAAD2_MODULES)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/faad2-modules.txt)
+list(TRANSFORM FAAD2_MODULES REPLACE "(.+)" "${FAAD2_SOURCE_DIR}/libfaad/\\1.c" OUTPUT_VARIABLE FAAD2_SOURCES)
 
 add_library(faad STATIC ${FAAD2_SOURCES})
 # What its configure script would find on any Windows C runtime.

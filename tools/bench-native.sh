@@ -22,9 +22,8 @@ for m in version fixed bit timer stream frame synth decoder layer12 layer3 huffm
     "$MAD_SRC/$m.c" -o "$OUT/obj/$m.o"
   objs+=("$OUT/obj/$m.o")
 done
-for m in bits cfft decoder drc drm_dec error filtbank ic_predict is lt_predict mdct mp4 ms output pns ps_dec \
-    ps_syntax pulse specrec syntax tns hcr huffman rvlc ssr ssr_fb ssr_ipqf common sbr_dct sbr_e_nf sbr_fbt \
-    sbr_hfadj sbr_hfgen sbr_huff sbr_qmf sbr_syntax sbr_tf_grid sbr_dec; do
+mapfile -t FAAD_MODULES < "$TOP/cmake/faad2-modules.txt"
+for m in "${FAAD_MODULES[@]}"; do
   gcc -c $OPT -DPACKAGE_VERSION=\"2.10.1\" -DSTDC_HEADERS=1 -DHAVE_STDINT_H=1 -DHAVE_INTTYPES_H=1 -DHAVE_STRING_H=1 \
     -DHAVE_STDLIB_H=1 -DHAVE_MEMCPY=1 -DHAVE_STRCHR=1 -DHAVE_LRINTF=1 -I"$FAAD_SRC/include" -I"$FAAD_SRC/libfaad" -w \
     "$FAAD_SRC/libfaad/$m.c" -o "$OUT/obj/faad_$m.o"

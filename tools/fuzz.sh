@@ -31,9 +31,7 @@ FUZZER=$OUT/kel_fuzzer
 SOURCES=("$TOP/tests/fuzz/FuzzTarget.cpp" "$TOP/tests/fuzz/shim/NoNetwork.cpp" "$TOP/engine/Mp3Decoder.cpp" "$TOP/engine/DitherConversion.cpp" "$TOP/engine/AudioDecoder.cpp"
          "$TOP/engine/HttpHeader.cpp" "$TOP/engine/M3uPlaylist.cpp" "$TOP/engine/HttpUrl.cpp"
          "$TOP/engine/AacDecoder.cpp" "$TOP/engine/StreamKind.cpp")
-FAAD_MODULES=(bits cfft decoder drc drm_dec error filtbank ic_predict is lt_predict mdct mp4 ms output pns ps_dec
-              ps_syntax pulse specrec syntax tns hcr huffman rvlc ssr ssr_fb ssr_ipqf common sbr_dct sbr_e_nf
-              sbr_fbt sbr_hfadj sbr_hfgen sbr_huff sbr_qmf sbr_syntax sbr_tf_grid sbr_dec)
+mapfile -t FAAD_MODULES < "$TOP/cmake/faad2-modules.txt"
 stale=0
 [ -x "$FUZZER" ] || stale=1
 for f in "${SOURCES[@]}" "$MAD_SRC"/*.c "$FAAD_SRC"/libfaad/*.c "$TOP/tests/fuzz/shim/windows.h" "$0"; do
