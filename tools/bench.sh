@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Benchmarks, printed not asserted: the decoder's cost against bare libmad (under Wine and built natively);
+# Benchmarks, printed not asserted: the decoders' cost against bare libmad and FAAD2 (under Wine and built natively);
+# the player against a bare wave-out loop, the platform's floor, in CPU and from launch to first sound;
 # pipeline playing the bundled station; start, stop and takeover latencies; memory; and native
 # mpg123 playing the same station into the same null sink as the reference.
 # Usage: tools/bench.sh [seconds]   (BENCH_RUNS=n sets the runs per latency figure, default 5)
@@ -33,7 +34,7 @@ echo "--- the same benchmark built natively for Linux"
 "$TOP/tools/bench-native.sh" | tee "$OUT/decoder-native.txt"
 "$TOP/tools/bench-native.sh" "$B/media/dec_tone44.aac" | tee "$OUT/decoder-aac-native.txt"
 
-LIFETIME=$((SECONDS_TO_PLAY * 2 + RUNS * 40 + 120))
+LIFETIME=$((SECONDS_TO_PLAY * 4 + RUNS * 70 + 120))
 python3 "$TOP/tools/station.py" --mp3 "$B/media/station.mp3" --port 0 --lifetime $LIFETIME >"$OUT/burst.port" &
 PIDS+=($!)
 python3 "$TOP/tools/station.py" --mp3 "$B/media/station.mp3" --port 0 --burst 0 --lifetime $LIFETIME >"$OUT/paced.port" &
@@ -73,8 +74,29 @@ python3 "$PROBE" cpu "$SECONDS_TO_PLAY" $MPG >"$OUT/mpg123-cpu.txt"
 kill $MPG; wait $MPG 2>/dev/null || true
 echo "mpg123: $(awk '$2 == "total" {print $3}' "$OUT/mpg123-cpu.txt")% of one core"
 
+# The platform's floor: a bare wave-out loop under Wine, and kelplay playing the station, each with
+# its wineserver, measured the same way from outside over the same stretch.
+echo "--- the platform's floor against kelplay, $SECONDS_TO_PLAY s each"
+for run in floor kelplay; do
+  if [ $run = floor ]; then
+    "$TOP/tests/wine-run.sh" "$B/tests/floor_bench.exe" "$SECONDS_TO_PLAY" >/dev/null 2>&1 &
+    name=floor_bench.exe
+  else
+    "$TOP/tests/wine-run.sh" "$B/tools/kelplay.exe" "$BURST" --seconds "$SECONDS_TO_PLAY" >/dev/null 2>&1 &
+    name=kelplay.exe
+  fi
+  RUNNER=$!
+  sleep 5
+  python3 "$PROBE" cpu-of "$name" $((SECONDS_TO_PLAY - 7)) $WINESERVER_PID >"$OUT/$run-cpu.txt"
+  wait $RUNNER || true
+  echo "$run with its wineserver: $(awk '$2 == "total" {print $3}' "$OUT/$run-cpu.txt")% of one core"
+done
+FLOOR_CPU=$(awk '$2 == "total" {print $3}' "$OUT/floor-cpu.txt")
+KELPLAY_CPU=$(awk '$2 == "total" {print $3}' "$OUT/kelplay-cpu.txt")
+echo "RESULT floor_ratio $(awk -v k="$KELPLAY_CPU" -v f="$FLOOR_CPU" 'BEGIN { printf "%.2f", f > 0 ? k / f : 0 }')" | tee "$OUT/floor.txt"
+
 echo "--- latencies and memory, $RUNS runs each"
-python3 "$PROBE" onsets "$TESTENV_SINK" $((RUNS * 40 + 60)) >"$OUT/onsets.txt" 2>/dev/null &
+python3 "$PROBE" onsets "$TESTENV_SINK" $((RUNS * 70 + 60)) >"$OUT/onsets.txt" 2>/dev/null &
 ONSETS=$!
 PIDS+=($ONSETS)
 sleep 1
@@ -92,9 +114,27 @@ for station in burst paced; do
     sleep 0.8
   done
 done
+# From launch to first sound: the floor program, kelplay on the bursting station, pelradio on a station
+# at its own address (127.0.0.1:11000), each started afresh as a listener starts it.
+python3 "$TOP/tools/station.py" --mp3 "$B/media/station.mp3" --lifetime $((RUNS * 40 + 60)) >/dev/null &
+PIDS+=($!)
+sleep 1
+for program in floor kelplay pelradio; do
+  for i in $(seq "$RUNS"); do
+    echo "PLAY ${program}_launch $i $(date +%s.%N)" >>"$OUT/plays.txt"
+    case $program in
+      floor) timeout 8 "$TOP/tests/wine-run.sh" "$B/tests/floor_bench.exe" 3 >/dev/null 2>&1 || true ;;
+      kelplay) timeout 8 "$TOP/tests/wine-run.sh" "$B/tools/kelplay.exe" "$BURST" --seconds 3 >/dev/null 2>&1 || true ;;
+      pelradio) timeout 4 "$TOP/tests/wine-run.sh" "$B/player/pelradio.exe" >/dev/null 2>&1 || true ;;
+    esac
+    /usr/lib/wine/wineserver64 -k 2>/dev/null || true
+    sleep 1
+  done
+done
 kill $ONSETS 2>/dev/null || true
 wait $ONSETS 2>/dev/null || true
-python3 "$PROBE" join "$OUT/plays.txt" "$OUT/onsets.txt" burst paced mpg123_burst mpg123_paced | tee "$OUT/sound.txt"
+python3 "$PROBE" join "$OUT/plays.txt" "$OUT/onsets.txt" burst paced mpg123_burst mpg123_paced \
+  floor_launch kelplay_launch pelradio_launch | tee "$OUT/sound.txt"
 
 result() { grep -h "^RESULT $1 " "$OUT"/*.txt | head -1 | awk '{print $3}'; }
 echo
@@ -112,6 +152,10 @@ for station in burst paced; do
   echo "$station: stop to device closed, ms:          $(result ${station}_stop_ms)"
 done
 echo "takeover: second play to first device closed, ms: $(result takeover_ms)"
+echo "kelplay playing / the bare wave-out floor, CPU with wineservers: $(result floor_ratio)  [at most 1.10]"
+for program in floor kelplay pelradio; do
+  echo "$program: launch to first sound, ms:        $(result ${program}_launch_first_sound_ms)  $([ $program != floor ] && echo '[at most 150 behind the floor]')"
+done
 echo "private memory, one control playing, KiB:     $(result memory_one_playing_kib)"
 echo "growth after $((RUNS * 2)) stations in a row, KiB:    $(result memory_growth_after_stations_kib)  [none beyond ring and blocks: 384]"
 echo "heaps' bytes in use, one control playing, KiB: $(result heap_one_playing_kib)"
