@@ -50,7 +50,6 @@ bool ReadSeam(const wchar_t* name, std::wstring* value)
     value->assign(text, length < MAX_PATH ? length : 0);
     return true;
 }
-
 } // namespace
 
 CRecorder::CRecorder(std::function<void(int)> changed)
