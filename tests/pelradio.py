@@ -65,8 +65,10 @@ def click_at(x, y, button=1):
 
 
 def window_geometry(window):
-    """(x, y, width, height) of an X window on the screen."""
-    values = dict(line.split("=", 1) for line in xdo("getwindowgeometry", "--shell", window).split())
+    """(x, y, width, height) of an X window on the screen; None when it has gone meanwhile."""
+    values = dict(line.split("=", 1) for line in xdo("getwindowgeometry", "--shell", window).split() if "=" in line)
+    if not all(k in values for k in ("X", "Y", "WIDTH", "HEIGHT")):
+        return None
     return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
 
 
@@ -82,7 +84,9 @@ def window_origin(name, seconds=0):
 
     def found():
         window = window_named(name)
-        origin[:] = window_geometry(window)[:2] if window else []
+        # A window found by name may close before its geometry is read (a picker being dismissed).
+        geometry = window_geometry(window) if window else None
+        origin[:] = geometry[:2] if geometry else []
         return bool(origin)
     return tuple(origin) if wait_for(found, seconds) else None
 
