@@ -8,7 +8,7 @@
 #endif
 
 #include "DitherConversion.h"
-#include "HttpStream.h"
+#include "InputStream.h"
 #include "StreamKind.h"
 
 namespace
@@ -77,11 +77,6 @@ CAacDecoder::CAacDecoder()
 CAacDecoder::~CAacDecoder()
 {
     Close();
-}
-
-CInputStream* CAacDecoder::CreateStream()
-{
-    return new CHttpStream;
 }
 
 int CAacDecoder::Open(HWND window, const char* url)

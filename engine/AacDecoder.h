@@ -22,9 +22,6 @@ public:
     void Close() override;
     int Read(void* buffer, unsigned* length) override;
 
-protected:
-    // The byte source for a URL: the station's HTTP stream. Tests hand in a stream of their own.
-    virtual CInputStream* CreateStream();
 
 private:
     // Moves what is held to the buffer's start and reads more behind it; false at the stream's end.

@@ -1,9 +1,14 @@
 // The PCM source base: it owns the byte stream it reads.
 #include "AudioDecoder.h"
 
-#include "InputStream.h"
+#include "HttpStream.h"
 
 CAudioDecoder::~CAudioDecoder()
 {
     delete m_pReader;
+}
+
+CInputStream* CAudioDecoder::CreateStream()
+{
+    return new CHttpStream;
 }

@@ -43,6 +43,9 @@ public:
     int m_bOpen;
 
 protected:
+    // The byte source for a URL: the station's HTTP stream. Tests hand in a stream of their own.
+    virtual CInputStream* CreateStream();
+
     CInputStream* m_pReader;
     HWND m_hWnd;
     bool m_bPublicOnly;

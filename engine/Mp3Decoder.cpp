@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "DitherConversion.h"
-#include "HttpStream.h"
+#include "InputStream.h"
 #include "StatusText.h"
 
 namespace
@@ -25,11 +25,6 @@ CMp3Decoder::CMp3Decoder() : m_nInputFill(0), m_nConsumed(0)
 CMp3Decoder::~CMp3Decoder()
 {
     Close();
-}
-
-CInputStream* CMp3Decoder::CreateStream()
-{
-    return new CHttpStream;
 }
 
 int CMp3Decoder::Open(HWND window, const char* url)

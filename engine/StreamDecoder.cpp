@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "AacDecoder.h"
-#include "HttpStream.h"
+#include "InputStream.h"
 #include "Mp3Decoder.h"
 #include "StreamKind.h"
 
@@ -69,11 +69,6 @@ CStreamDecoder::CStreamDecoder() : m_pPump(NULL) {}
 CStreamDecoder::~CStreamDecoder()
 {
     Close();
-}
-
-CInputStream* CStreamDecoder::CreateStream()
-{
-    return new CHttpStream;
 }
 
 int CStreamDecoder::Open(HWND window, const char* url)

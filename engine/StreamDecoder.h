@@ -17,9 +17,6 @@ public:
     void Close() override;
     int Read(void* buffer, unsigned* length) override;
 
-protected:
-    // The byte source for a URL: the station's HTTP stream. Tests hand in a stream of their own.
-    virtual CInputStream* CreateStream();
 
 private:
     CAudioDecoder* m_pPump; // the chosen pump while open
