@@ -94,7 +94,8 @@ struct CShaper
     }
 };
 
-// The conversion one sample at a time; the vector path falls back to it where a sample clips.
+} // namespace
+
 void ConvertDitheredScalar(CDitherState state[2], const mad_fixed_t* left, const mad_fixed_t* right,
                            unsigned count, unsigned char* out)
 {
@@ -108,6 +109,8 @@ void ConvertDitheredScalar(CDitherState state[2], const mad_fixed_t* left, const
     r.Save(state[1]);
 }
 
+namespace
+{
 #ifdef __SSE2__
 // Both channels' states in one register each: left in lane 0, right in lane 2, the lanes that
 // the 32-bit multiply reads. Lanes 1 and 3 carry whatever the arithmetic leaves there.

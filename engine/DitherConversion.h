@@ -17,6 +17,11 @@ struct CDitherState
 void ConvertDithered(CDitherState state[2], const mad_fixed_t* left, const mad_fixed_t* right, unsigned count,
                      unsigned char* out);
 
+// The same conversion one sample at a time: all that a build without SSE2 (i686) runs, and the
+// vector path's fallback for a stretch in which a sample clips.
+void ConvertDitheredScalar(CDitherState state[2], const mad_fixed_t* left, const mad_fixed_t* right, unsigned count,
+                           unsigned char* out);
+
 // ConvertDithered with the process's one pair of channel states, continued by every decoder, MP3
 // and AAC alike, one conversion run at a time.
 void ConvertWithSharedDither(const mad_fixed_t* left, const mad_fixed_t* right, unsigned count, unsigned char* out);

@@ -21,6 +21,12 @@ void CTrayIcon::Modify(HICON icon)
 
 void CTrayIcon::Delete(HICON icon) { Send(NIM_DELETE, icon); }
 
+// The shell reads the record by its declared size: a first form of another size on 32-bit
+// Windows (a header or packing change) would leave the shell reading past the tip.
+#ifndef _WIN64
+static_assert(NOTIFYICONDATAA_V1_SIZE == 88, "the first form of the tray record is 88 bytes on 32-bit Windows");
+#endif
+
 BOOL CTrayIcon::Send(DWORD action, HICON icon)
 {
     NOTIFYICONDATAA data;

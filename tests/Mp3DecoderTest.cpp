@@ -536,52 +536,59 @@ TEST(Mp3DecoderConversion, FullScaleClipsToTheSixteenBitLimits)
 // The conversion on its own against the description, sample for sample and state for state:
 // ordinary values, values just inside and beyond full scale, far beyond it and at the 32-bit
 // extremes, in runs of many lengths, so that every way through it (several frames at a time,
-// single frames, a stretch converted again after a clip) is taken between the others.
+// single frames, a stretch converted again after a clip) is taken between the others. Both
+// paths: the vector one this build plays with, and the one-sample one that i686 builds play with.
 TEST(Mp3DecoderConversion, EveryKindOfSampleConvertsAsDescribed)
 {
-    std::mt19937 random(20261209);
-    auto pick = [&random](int kind) -> mad_fixed_t {
-        const int full = 1 << 28;
-        int within = static_cast<int>(random() % 40000);
-        switch (kind) {
-        case 0: // ordinary
-            return static_cast<int>(random() % (1u << 28)) - full / 2;
-        case 1: // around full scale: some clip, some do not
-            return random() % 2 ? full - 20000 + within : -full + 20000 - within;
-        case 2: // beyond full scale, around the point where 32-bit sums would overflow
-            return random() % 2 ? (1 << 29) - 20000 + within : -(1 << 29) + 20000 - within;
-        default: // anything, the 32-bit extremes included
-            return random() % 4 == 0 ? (random() % 2 ? 0x7FFFFFFF : -0x7FFFFFFF - 1) : static_cast<int>(random());
+    using Convert = void (*)(CDitherState*, const mad_fixed_t*, const mad_fixed_t*, unsigned, unsigned char*);
+    const std::pair<const char*, Convert> paths[] = {{"ConvertDithered", ConvertDithered},
+                                                     {"ConvertDitheredScalar", ConvertDitheredScalar}};
+    for (const auto& path : paths) {
+        SCOPED_TRACE(path.first);
+        std::mt19937 random(20261209);
+        auto pick = [&random](int kind) -> mad_fixed_t {
+            const int full = 1 << 28;
+            int within = static_cast<int>(random() % 40000);
+            switch (kind) {
+            case 0: // ordinary
+                return static_cast<int>(random() % (1u << 28)) - full / 2;
+            case 1: // around full scale: some clip, some do not
+                return random() % 2 ? full - 20000 + within : -full + 20000 - within;
+            case 2: // beyond full scale, around the point where 32-bit sums would overflow
+                return random() % 2 ? (1 << 29) - 20000 + within : -(1 << 29) + 20000 - within;
+            default: // anything, the 32-bit extremes included
+                return random() % 4 == 0 ? (random() % 2 ? 0x7FFFFFFF : -0x7FFFFFFF - 1) : static_cast<int>(random());
+            }
+        };
+        CDitherState state[2] = {};
+        CRefDither ref[2] = {};
+        int clipped = 0;
+        for (int run = 0; run < 4000; ++run) {
+            unsigned count = run % 9 == 0 ? 1152 : static_cast<unsigned>(random() % 150);
+            int kind = static_cast<int>(random() % 5); // 4: kinds mixed within the run
+            std::vector<mad_fixed_t> left(count), right(count);
+            for (unsigned i = 0; i < count; ++i) {
+                left[i] = pick(kind == 4 ? static_cast<int>(random() % 4) : kind);
+                right[i] = pick(kind == 4 ? static_cast<int>(random() % 4) : kind);
+            }
+            std::vector<short> pcm(2 * count + 2, 0x5A5A);
+            path.second(state, left.data(), right.data(), count, reinterpret_cast<unsigned char*>(pcm.data()));
+            for (unsigned i = 0; i < count; ++i) {
+                short l = RefStore(left[i], ref[0]), r = RefStore(right[i], ref[1]);
+                ASSERT_EQ(l, pcm[2 * i]) << "run " << run << ", frame " << i << " of " << count << ", left " << left[i];
+                ASSERT_EQ(r, pcm[2 * i + 1]) << "run " << run << ", frame " << i << " of " << count << ", right " << right[i];
+                clipped += (l == 32767 || l == -32768) + (r == 32767 || r == -32768);
+            }
+            ASSERT_EQ(0x5A5A, pcm[2 * count]) << "written past the run " << run;
+            for (int c = 0; c < 2; ++c) {
+                ASSERT_EQ(ref[c].err[0], state[c].e0) << "run " << run;
+                ASSERT_EQ(ref[c].err[1], state[c].e1) << "run " << run;
+                ASSERT_EQ(ref[c].err[2], state[c].e2) << "run " << run;
+                ASSERT_EQ(ref[c].rnd, state[c].r) << "run " << run;
+            }
         }
-    };
-    CDitherState state[2] = {};
-    CRefDither ref[2] = {};
-    int clipped = 0;
-    for (int run = 0; run < 4000; ++run) {
-        unsigned count = run % 9 == 0 ? 1152 : static_cast<unsigned>(random() % 150);
-        int kind = static_cast<int>(random() % 5); // 4: kinds mixed within the run
-        std::vector<mad_fixed_t> left(count), right(count);
-        for (unsigned i = 0; i < count; ++i) {
-            left[i] = pick(kind == 4 ? static_cast<int>(random() % 4) : kind);
-            right[i] = pick(kind == 4 ? static_cast<int>(random() % 4) : kind);
-        }
-        std::vector<short> pcm(2 * count + 2, 0x5A5A);
-        ConvertDithered(state, left.data(), right.data(), count, reinterpret_cast<unsigned char*>(pcm.data()));
-        for (unsigned i = 0; i < count; ++i) {
-            short l = RefStore(left[i], ref[0]), r = RefStore(right[i], ref[1]);
-            ASSERT_EQ(l, pcm[2 * i]) << "run " << run << ", frame " << i << " of " << count << ", left " << left[i];
-            ASSERT_EQ(r, pcm[2 * i + 1]) << "run " << run << ", frame " << i << " of " << count << ", right " << right[i];
-            clipped += (l == 32767 || l == -32768) + (r == 32767 || r == -32768);
-        }
-        ASSERT_EQ(0x5A5A, pcm[2 * count]) << "written past the run " << run;
-        for (int c = 0; c < 2; ++c) {
-            ASSERT_EQ(ref[c].err[0], state[c].e0) << "run " << run;
-            ASSERT_EQ(ref[c].err[1], state[c].e1) << "run " << run;
-            ASSERT_EQ(ref[c].err[2], state[c].e2) << "run " << run;
-            ASSERT_EQ(ref[c].rnd, state[c].r) << "run " << run;
-        }
+        EXPECT_GT(clipped, 10000);
     }
-    EXPECT_GT(clipped, 10000);
 }
 
 TEST(Mp3DecoderLifecycle, CloseWhenClosedAndReopening)
