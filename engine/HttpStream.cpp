@@ -309,7 +309,11 @@ void CStreamReader::WriteAudio(const char* data, unsigned n)
 {
     CRingBuffer* ring = m_stream->m_pRing;
     ring->Write(data, n);
-    SetEvent(m_stream->m_hDataEvent);
+    // The interlocked read orders it after the write: either the owner sees the new fill when it
+    // looks again after announcing its wait, or this sees the announcement.
+    LONG wanted = InterlockedCompareExchange(&m_stream->m_nWanted, 0, 0);
+    if (wanted != 0 && ring->GetFilled() >= static_cast<unsigned>(wanted))
+        SetEvent(m_stream->m_hDataEvent);
     m_sinceMeta += n;
     m_stream->m_pGate->Post(WM_PLAYER_BUFFERSTATE, ring->GetFilled() * 100 / ring->GetCapacity());
 }
@@ -477,7 +481,7 @@ bool IsNewerCommandWaiting()
 }
 
 CHttpStream::CHttpStream()
-    : m_pRing(NULL), m_nMetaInterval(0), m_bEnded(0), m_hReaderThread(NULL), m_hDataEvent(NULL), m_hCloseEvent(NULL),
+    : m_pRing(NULL), m_nMetaInterval(0), m_bEnded(0), m_hReaderThread(NULL), m_hDataEvent(NULL), m_nWanted(0), m_hCloseEvent(NULL),
       m_pGate(NULL)
 {
 }
@@ -507,7 +511,7 @@ int CHttpStream::Open(HWND notifyWnd, const char* url)
     // meanwhile: switching must never wait on a silent server. Waking as data arrives, not
     // after whole sleeps, lets a bursting station start as soon as its bytes are in.
     while (!m_bEnded && m_pRing->GetFilled() < HTTP_PREBUFFER) {
-        WaitForData();
+        WaitForData(HTTP_PREBUFFER);
         if (IsNewerCommandWaiting())
             break;
     }
@@ -552,7 +556,7 @@ unsigned CHttpStream::Read(void* buf, unsigned size, unsigned count)
     while (!m_bEnded && m_pRing->GetFilled() < need) {
         if (IsNewerCommandWaiting())
             return 0;
-        WaitForData();
+        WaitForData(need);
     }
     if (m_bEnded)
         return 0;
@@ -577,12 +581,16 @@ int CHttpStream::GetLength()
     return -1;
 }
 
-// Returns once the reader has written into the ring, or after a poll's time at most: the ended
-// flag and the worker's queue are looked at as often as before.
-void CHttpStream::WaitForData()
+// Returns once the ring holds need bytes, or after a poll's time at most: the ended flag and the
+// worker's queue are looked at as often as before.
+void CHttpStream::WaitForData(unsigned need)
 {
-    if (m_hDataEvent == NULL || WaitForSingleObject(m_hDataEvent, POLL_MS) == WAIT_FAILED)
+    InterlockedExchange(&m_nWanted, static_cast<LONG>(need));
+    // Bytes written before the reader saw the announcement raised no event.
+    if (m_pRing->GetFilled() < need &&
+        (m_hDataEvent == NULL || WaitForSingleObject(m_hDataEvent, POLL_MS) == WAIT_FAILED))
         Sleep(POLL_MS);
+    InterlockedExchange(&m_nWanted, 0);
 }
 
 void CHttpStream::MarkEnded()

@@ -31,16 +31,21 @@ public:
 
 private:
     friend unsigned __stdcall ReaderThreadProc(void* stream);
-    void WaitForData();
+    void WaitForData(unsigned need);
     friend class CStreamReader;
 
     CRingBuffer* m_pRing;
     unsigned m_nMetaInterval;
     volatile LONG m_bEnded;
     HANDLE m_hReaderThread;
-    // Set by the reader thread after each write into the ring; waited on by the owner's thread,
-    // which creates it before the reader starts and closes it after the reader has ended.
+    // Set by the reader thread after a write that gives a waiting owner what it waits for;
+    // waited on by the owner's thread, which creates it before the reader starts and closes it
+    // after the reader has ended.
     HANDLE m_hDataEvent;
+    // The fill the owner's thread waits for in Read, 0 while it does not wait: written by the
+    // owner's thread, read by the reader, which sets the data event only then. Under Wine every
+    // SetEvent is a round trip to the wineserver, and the owner rarely waits once the ring is full.
+    volatile LONG m_nWanted;
     // Set by the owner's Close, waited on by the reader thread beside its socket; created by
     // the owner before the reader starts and closed after the reader has ended.
     HANDLE m_hCloseEvent;

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <io.h>
 #include <process.h>
 #include <string>
 
@@ -23,10 +25,11 @@ const UINT_PTR TIMER_SECONDS = 1;
 
 CControlHost* g_host = NULL;
 
+// stdout is in binary mode (see main): the line goes out in one write, its CR LF written here.
 void PrintLine(const std::string& line)
 {
-    fwrite(line.data(), 1, line.size(), stdout);
-    fputc('\n', stdout);
+    std::string out = line + "\r\n";
+    fwrite(out.data(), 1, out.size(), stdout);
     fflush(stdout);
 }
 
@@ -170,6 +173,9 @@ int main(int argc, char** argv)
             return Usage();
     }
 
+    // In text mode the C runtime asks whether stdout is a console once for every character it
+    // writes, a round trip to the wineserver each under Wine: twenty for every event printed.
+    _setmode(_fileno(stdout), _O_BINARY);
     if (FAILED(OleInitialize(NULL))) {
         fprintf(stderr, "kelplay: no COM\n");
         return 1;
