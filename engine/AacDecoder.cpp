@@ -83,11 +83,7 @@ int CAacDecoder::Open(HWND window, const char* url)
 {
     if (m_bOpen)
         Close();
-    m_hWnd = window;
-    delete m_pReader;
-    m_pReader = CreateStream();
-    m_pReader->SetPublicOnly(m_bPublicOnly);
-    m_bEndExplained = false;
+    StartOpen(window);
     m_hDecoder = NeAACDecOpen();
     if (m_hDecoder != NULL) {
         NeAACDecConfigurationPtr config = NeAACDecGetCurrentConfiguration(m_hDecoder);

@@ -12,3 +12,12 @@ CInputStream* CAudioDecoder::CreateStream()
 {
     return new CHttpStream;
 }
+
+void CAudioDecoder::StartOpen(HWND window)
+{
+    m_hWnd = window;
+    delete m_pReader;
+    m_pReader = CreateStream();
+    m_pReader->SetPublicOnly(m_bPublicOnly);
+    m_bEndExplained = false;
+}

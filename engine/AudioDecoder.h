@@ -45,6 +45,9 @@ public:
 protected:
     // The byte source for a URL: the station's HTTP stream. Tests hand in a stream of their own.
     virtual CInputStream* CreateStream();
+    // The start of a pump's Open: a fresh reader from CreateStream, public-only as asked, and no
+    // outcome told yet.
+    void StartOpen(HWND window);
 
     CInputStream* m_pReader;
     HWND m_hWnd;

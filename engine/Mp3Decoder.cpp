@@ -31,11 +31,7 @@ int CMp3Decoder::Open(HWND window, const char* url)
 {
     if (m_bOpen)
         Close();
-    m_hWnd = window;
-    delete m_pReader;
-    m_pReader = CreateStream();
-    m_pReader->SetPublicOnly(m_bPublicOnly);
-    m_bEndExplained = false;
+    StartOpen(window);
     if (m_pReader->Open(window, url) && Probe()) {
         // The input buffer keeps what the probe read: decoding starts again at its first byte.
         mad_stream_init(&m_stream);
