@@ -2,8 +2,6 @@
 #include <windows.h>
 #include <ole2.h>
 #include <ocidl.h>
-#include <psapi.h>
-#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +14,7 @@
 #include "ConsoleText.h"
 #include "ControlHost.h"
 #include "Dispids.h"
+#include "ProcessCensus.h"
 
 namespace
 {
@@ -60,42 +59,6 @@ void PrintEvent(DISPID id)
         PrintLine("ChangeBufferState " + std::to_string(fill));
     else if (id == EVENTID_KEL_CHANGEMETADATA && SUCCEEDED(g_host->GetString(DISPID_KEL_METADATA, &title)))
         PrintLine("ChangeMetadata " + EscapeControls(Utf8(title)));
-}
-
-// The process's own figures for a soak run. Wine answers 0 for the private usage and the handle
-// count, so both are gathered by hand: committed private pages from a walk of the address space,
-// and handles by asking each possible handle value.
-std::string ProcessStats()
-{
-    SIZE_T privateBytes = 0;
-    MEMORY_BASIC_INFORMATION region;
-    for (const char* at = NULL; VirtualQuery(at, &region, sizeof(region)) == sizeof(region);
-         at = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
-        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE)
-            privateBytes += region.RegionSize;
-    }
-    PROCESS_MEMORY_COUNTERS memory = {};
-    memory.cb = sizeof(memory);
-    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory));
-    unsigned handles = 0;
-    for (UINT_PTR value = 4; value < 0x10000; value += 4) {
-        DWORD flags;
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags))
-            ++handles;
-    }
-    unsigned threads = 0;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot != INVALID_HANDLE_VALUE) {
-        THREADENTRY32 entry = {};
-        entry.dwSize = sizeof(entry);
-        for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-            if (entry.th32OwnerProcessID == GetCurrentProcessId())
-                ++threads;
-        }
-        CloseHandle(snapshot);
-    }
-    return "stats private " + std::to_string(privateBytes) + " workingset " + std::to_string(memory.WorkingSetSize) +
-           " handles " + std::to_string(handles) + " threads " + std::to_string(threads);
 }
 
 // COM calls stay on the main thread: this thread only hands the lines over.
@@ -145,7 +108,7 @@ bool RunCommand(const std::string& line)
         VariantClear(&value);
         VariantClear(&arg);
     } else if (command == "stats") {
-        PrintLine(ProcessStats());
+        PrintLine("stats " + FormatProcessCensus(TakeProcessCensus(GetCurrentProcess(), GetCurrentProcessId())));
     } else if (!line.empty()) {
         fprintf(stderr, "kelplay: unknown command: %s\n", line.c_str());
     }

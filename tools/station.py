@@ -64,7 +64,8 @@ def parse_args(argv):
                    help='answer GET paths ending in ".pls" (or ".m3u", ".m3u8"; a query aside), and "/playlist" (or'
                         ' "/playlist-m3u") with a playlist of this station\'s / and /live; "/loop" with a list of itself')
     p.add_argument("--log-connections", action="store_true",
-                   help="print OPEN <client port> and CLOSED <client port> for each stream connection")
+                   help="print OPEN <client port> and CLOSED <client port> for each stream connection, and "
+                        "PAGE <path> for each request to the site")
     p.add_argument("--record-sent", metavar="DIR",
                    help="write each connection's request and every byte sent on it to DIR/conn-N.request and "
                         "DIR/conn-N.sent (N counts connections from 1)")
@@ -90,7 +91,8 @@ class Station:
         self.log_lock = threading.Lock()
 
     def log(self, line):
-        """One line on stdout per stream connection opened and closed, with --log-connections."""
+        """One line on stdout per stream connection opened and closed or site page asked for, with
+        --log-connections."""
         if self.args.log_connections:
             with self.log_lock:
                 print(line, flush=True)
@@ -339,6 +341,7 @@ class SiteHandler(socketserver.BaseRequestHandler):
                 return
             path = request.split(b" ", 2)[1] if request.startswith(b"GET ") else b""
             status, body = self.server.site.answer(path)
+            self.server.site.station.log("PAGE " + path.decode("latin-1"))
             sock.sendall(b"HTTP/1.0 " + status + b"\r\nContent-Type: text/html\r\nContent-Length: %d\r\n\r\n"
                          % len(body) + body)
         except (OSError, IndexError):
