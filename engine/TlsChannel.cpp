@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "TlsLibraries.h"
+
 namespace
 {
 const DWORD SEND_WAIT_MS = 2000;
@@ -47,14 +49,17 @@ SecBuffer Buffer(unsigned long type, void* data = NULL, unsigned long size = 0)
 }
 } // namespace
 
-CTlsChannel::CTlsChannel() : m_bCred(false), m_bContext(false), m_sizes(), m_plainPos(0), m_ended(0) {}
+CTlsChannel::CTlsChannel()
+    : m_pLibraries(TlsLibraries()), m_bCred(false), m_bContext(false), m_sizes(), m_plainPos(0), m_ended(0)
+{
+}
 
 CTlsChannel::~CTlsChannel()
 {
     if (m_bContext)
-        DeleteSecurityContext(&m_context);
+        m_pLibraries->sspi->DeleteSecurityContext(&m_context);
     if (m_bCred)
-        FreeCredentialsHandle(&m_cred);
+        m_pLibraries->sspi->FreeCredentialHandle(&m_cred);
 }
 
 bool CTlsChannel::SendAll(SOCKET socket, const char* data, int len)
@@ -93,8 +98,9 @@ int CTlsChannel::Handshake(SOCKET socket, const char* host, HANDLE wake, DWORD l
     // No protocol named: the system's own choice (TLS 1.2 and 1.3 where it offers them). The
     // certificate is checked by Verify, which tells apart why it fails.
     cred.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
-    if (AcquireCredentialsHandleA(NULL, const_cast<char*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND, NULL, &cred, NULL,
-                                  NULL, &m_cred, NULL) != SEC_E_OK)
+    if (m_pLibraries == NULL ||
+        m_pLibraries->sspi->AcquireCredentialsHandleA(NULL, const_cast<char*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND,
+                                                      NULL, &cred, NULL, NULL, &m_cred, NULL) != SEC_E_OK)
         return TLS_FAILED;
     m_bCred = true;
 
@@ -121,13 +127,13 @@ int CTlsChannel::Handshake(SOCKET socket, const char* host, HANDLE wake, DWORD l
         SecBufferDesc inDesc = {SECBUFFER_VERSION, 2, in};
         SecBufferDesc outDesc = {SECBUFFER_VERSION, 1, out};
         unsigned long attributes = 0;
-        SECURITY_STATUS status = InitializeSecurityContextA(
+        SECURITY_STATUS status = m_pLibraries->sspi->InitializeSecurityContextA(
             &m_cred, m_bContext ? &m_context : NULL, const_cast<char*>(host), ISC_FLAGS, 0, 0,
             m_bContext ? &inDesc : NULL, 0, &m_context, &outDesc, &attributes, NULL);
         m_bContext = true;
         if (out[0].pvBuffer != NULL) {
             bool sent = out[0].cbBuffer == 0 || SendAll(socket, static_cast<char*>(out[0].pvBuffer), out[0].cbBuffer);
-            FreeContextBuffer(out[0].pvBuffer);
+            m_pLibraries->sspi->FreeContextBuffer(out[0].pvBuffer);
             if (!sent)
                 return TLS_FAILED;
         }
@@ -151,7 +157,7 @@ int CTlsChannel::Handshake(SOCKET socket, const char* host, HANDLE wake, DWORD l
         needInput = m_input.empty();
     }
 
-    if (QueryContextAttributesA(&m_context, SECPKG_ATTR_STREAM_SIZES, &m_sizes) != SEC_E_OK)
+    if (m_pLibraries->sspi->QueryContextAttributesA(&m_context, SECPKG_ATTR_STREAM_SIZES, &m_sizes) != SEC_E_OK)
         return TLS_FAILED;
     return Verify(host);
 }
@@ -159,7 +165,8 @@ int CTlsChannel::Handshake(SOCKET socket, const char* host, HANDLE wake, DWORD l
 int CTlsChannel::Verify(const char* host)
 {
     PCCERT_CONTEXT cert = NULL;
-    if (QueryContextAttributesA(&m_context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &cert) != SEC_E_OK || cert == NULL)
+    if (m_pLibraries->sspi->QueryContextAttributesA(&m_context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &cert) != SEC_E_OK ||
+        cert == NULL)
         return TLS_UNTRUSTED;
     char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
     LPSTR usages[1] = {serverAuth};
@@ -171,7 +178,7 @@ int CTlsChannel::Verify(const char* host)
     chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
     PCCERT_CHAIN_CONTEXT chain = NULL;
     int result = TLS_UNTRUSTED;
-    if (CertGetCertificateChain(NULL, cert, NULL, cert->hCertStore, &chainPara, 0, NULL, &chain)) {
+    if (m_pLibraries->getCertificateChain(NULL, cert, NULL, cert->hCertStore, &chainPara, 0, NULL, &chain)) {
         wchar_t wideHost[300];
         MultiByteToWideChar(CP_ACP, 0, host, -1, wideHost, 300);
         HTTPSPolicyCallbackData https;
@@ -195,7 +202,7 @@ int CTlsChannel::Verify(const char* host)
             result = TLS_UNTRUSTED;
         else if ((trust & timeBits) != 0)
             result = TLS_EXPIRED;
-        else if (CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)) {
+        else if (m_pLibraries->verifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)) {
             if (status.dwError == 0)
                 result = TLS_OK;
             else if (status.dwError == static_cast<DWORD>(CERT_E_EXPIRED))
@@ -203,9 +210,9 @@ int CTlsChannel::Verify(const char* host)
             else if (status.dwError == static_cast<DWORD>(CERT_E_CN_NO_MATCH))
                 result = TLS_WRONG_NAME;
         }
-        CertFreeCertificateChain(chain);
+        m_pLibraries->freeCertificateChain(chain);
     }
-    CertFreeCertificateContext(cert);
+    m_pLibraries->freeCertificateContext(cert);
     return result;
 }
 
@@ -223,7 +230,7 @@ int CTlsChannel::Send(SOCKET socket, const char* data, int len)
                               Buffer(SECBUFFER_STREAM_TRAILER, header + m_sizes.cbHeader + n, m_sizes.cbTrailer),
                               Buffer(SECBUFFER_EMPTY)};
         SecBufferDesc desc = {SECBUFFER_VERSION, 4, parts};
-        if (EncryptMessage(&m_context, 0, &desc, 0) != SEC_E_OK ||
+        if (m_pLibraries->sspi->EncryptMessage(&m_context, 0, &desc, 0) != SEC_E_OK ||
             !SendAll(socket, header, static_cast<int>(parts[0].cbBuffer + parts[1].cbBuffer + parts[2].cbBuffer)))
             return -1;
         done += static_cast<int>(n);
@@ -239,7 +246,7 @@ bool CTlsChannel::Decrypt()
         SecBuffer parts[4] = {Buffer(SECBUFFER_DATA, m_input.data(), static_cast<unsigned long>(m_input.size())),
                               Buffer(SECBUFFER_EMPTY), Buffer(SECBUFFER_EMPTY), Buffer(SECBUFFER_EMPTY)};
         SecBufferDesc desc = {SECBUFFER_VERSION, 4, parts};
-        SECURITY_STATUS status = DecryptMessage(&m_context, &desc, 0, NULL);
+        SECURITY_STATUS status = m_pLibraries->sspi->DecryptMessage(&m_context, &desc, 0, NULL);
         if (status == SEC_E_INCOMPLETE_MESSAGE)
             return false;
         if (status == SEC_I_CONTEXT_EXPIRED) { // the peer's close_notify

@@ -8,6 +8,8 @@
 
 #include <vector>
 
+struct CTlsLibraries;
+
 enum
 {
     TLS_OK,
@@ -47,6 +49,7 @@ private:
     int ReceiveInput(SOCKET socket);
     bool SendAll(SOCKET socket, const char* data, int len);
 
+    const CTlsLibraries* m_pLibraries; // NULL when the system has no TLS: every handshake fails
     CredHandle m_cred;
     CtxtHandle m_context;
     bool m_bCred;
