@@ -13,9 +13,11 @@ namespace
 // the layout Windows documents and Wine keeps.
 #ifdef _WIN64
 const SIZE_T PEB_GDI_TABLE = 0xF8;
+const SIZE_T TEB_STACK_BASE = 0x08;
 const SIZE_T TEB_DEALLOCATION_STACK = 0x1478;
 #else
 const SIZE_T PEB_GDI_TABLE = 0x94;
+const SIZE_T TEB_STACK_BASE = 0x04;
 const SIZE_T TEB_DEALLOCATION_STACK = 0xE0C;
 #endif
 // A table entry: object pointer, owner, unique, type byte (0 when free), flags, user pointer.
@@ -41,7 +43,7 @@ bool ReadRemote(HANDLE process, const void* at, T* value)
     return ReadProcessMemory(process, at, value, sizeof(T), &read) && read == sizeof(T);
 }
 
-// The reserved bases of the process's thread stacks, and the thread count.
+// Where the process's thread stacks were allocated, and the thread count.
 std::vector<const void*> ThreadStacks(HANDLE process, DWORD processId, unsigned* threads)
 {
     std::vector<const void*> stacks;
@@ -60,9 +62,14 @@ std::vector<const void*> ThreadStacks(HANDLE process, DWORD processId, unsigned*
             continue;
         CThreadBasics basics = {};
         const void* base = NULL;
+        const void* top = NULL;
         if (NtQueryInformationThread(thread, THREAD_BASIC_INFORMATION_CLASS, &basics, sizeof(basics), NULL) >= 0 &&
-            ReadRemote(process, static_cast<const char*>(basics.teb) + TEB_DEALLOCATION_STACK, &base) && base != NULL)
+            ReadRemote(process, static_cast<const char*>(basics.teb) + TEB_DEALLOCATION_STACK, &base) &&
+            ReadRemote(process, static_cast<const char*>(basics.teb) + TEB_STACK_BASE, &top) && base != NULL) {
+            // Wine allocates a region of its own (1 MiB, its stack for system calls) right above.
             stacks.push_back(base);
+            stacks.push_back(top);
+        }
         CloseHandle(thread);
     }
     CloseHandle(snapshot);

@@ -8,7 +8,7 @@
 struct CProcessCensus
 {
     SIZE_T privateBytes; // committed private pages
-    SIZE_T stackBytes;   // of those, the ones in the threads' stacks
+    SIZE_T stackBytes;   // of those, the ones in the threads' stacks (with Wine's own region beside each)
     SIZE_T workingSet;
     unsigned handles;
     unsigned threads;
