@@ -70,9 +70,6 @@ bool CMainWindow::Create(HINSTANCE instance)
         return false;
     m_skin.Attach(m_hWnd, instance);
     m_tray.reset(new CTrayIcon(m_hWnd, TRAY_CALLBACK, TRAY_TIP));
-    // The start-up's first step, begun early: the shell takes its time over the icon, and the
-    // control is made meanwhile. The step is complete before the start-up goes on (EndAdd).
-    m_tray->BeginAdd(m_hTray[0]);
     m_titleFetch.reset(new CPageFetch(m_hWnd, WM_PELRADIO_TITLE));
     m_player.Create(m_hWnd, CONTROL_PLACE);
     m_recorder.Attach(m_hWnd);
@@ -88,7 +85,7 @@ bool CMainWindow::Create(HINSTANCE instance)
 // Each step goes on whatever the one before it did.
 void CMainWindow::StartUp()
 {
-    m_tray->EndAdd();
+    m_tray->Add(m_hTray[0]);
     SetWindowPos(m_hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     // The start-up's play is a play like the button's: the indicator says it is connecting.
     Play();

@@ -4,46 +4,13 @@
 #include <shellapi.h>
 
 #include <cstring>
-#include <process.h>
 
 CTrayIcon::CTrayIcon(HWND window, UINT callbackMessage, const char* tip)
-    : m_hWnd(window), m_uCallbackMessage(callbackMessage), m_pszTip(tip), m_hAddIcon(NULL)
+    : m_hWnd(window), m_uCallbackMessage(callbackMessage), m_pszTip(tip)
 {
 }
-
-CTrayIcon::~CTrayIcon() { EndAdd(); }
 
 void CTrayIcon::Add(HICON icon) { Send(NIM_ADD, icon); }
-
-void CTrayIcon::BeginAdd(HICON icon)
-{
-    EndAdd();
-    m_hAddIcon = icon;
-    m_hAddThread.Reset(reinterpret_cast<HANDLE>(_beginthreadex(NULL, 0, AddThreadProc, this, 0, NULL)));
-    if (m_hAddThread.Get() == NULL)
-        Add(icon);
-}
-
-void CTrayIcon::EndAdd()
-{
-    HANDLE thread = m_hAddThread.Get();
-    if (thread == NULL)
-        return;
-    // The shell may send the window a message while it takes the icon; the window's thread is
-    // the one waiting here, so it answers them instead of holding up the add for ever.
-    while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
-        MSG msg;
-        PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
-    m_hAddThread.Close();
-}
-
-unsigned __stdcall CTrayIcon::AddThreadProc(void* tray)
-{
-    CTrayIcon* self = static_cast<CTrayIcon*>(tray);
-    self->Send(NIM_ADD, self->m_hAddIcon);
-    return 0;
-}
 
 // A change the shell refuses means it has no such icon: it never took it, or it forgot it.
 void CTrayIcon::Modify(HICON icon)
