@@ -90,6 +90,8 @@ SYSTEM_DLLS = {"advapi32.dll", "crypt32.dll", "gdi32.dll", "kernel32.dll", "msvc
 # The exports a loader and regsvr32 look up, and the bytes of arguments each clears as a 32-bit
 # stdcall function: a cdecl DllGetClassObject would leave its caller's stack 12 bytes off.
 OCX_EXPORTS = {"DllCanUnloadNow": 0, "DllGetClassObject": 12, "DllRegisterServer": 0, "DllUnregisterServer": 0}
+# Loaded at the first secure connection, not with the control: they cost every start about 40 ms.
+OCX_LATE_DLLS = {"crypt32.dll", "secur32.dll"}
 
 
 def cleared_bytes(path, address):
@@ -110,6 +112,9 @@ def check_ocx(c, arch, path, machine):
     exports = pe.exports()
     c.check(sorted(exports) == sorted(OCX_EXPORTS), "%s kelplayerx.ocx exports by plain name: %s"
             % (arch, " ".join(sorted(exports))))
+    early = sorted(set(pe.imports()) & OCX_LATE_DLLS)
+    c.check(not early, "%s kelplayerx.ocx leaves the TLS libraries for the first secure connection (imports %s)"
+            % (arch, early or "neither"))
     if machine == 0x14C:
         for name, size in sorted(OCX_EXPORTS.items()):
             if name in exports:
