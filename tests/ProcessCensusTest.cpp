@@ -25,8 +25,9 @@ CProcessCensus MakeAndLetGo()
 {
     HANDLE event = CreateEventA(NULL, TRUE, FALSE, NULL);
     HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(NULL, 0, WaitForEvent, event, 0, NULL));
-    HWND window = CreateWindowA(WINDOW_CLASS, "census", WS_POPUP, 0, 0, 10, 10, NULL, NULL, GetModuleHandleA(NULL), NULL);
-    HWND child = CreateWindowA(WINDOW_CLASS, "", WS_CHILD, 0, 0, 5, 5, window, NULL, GetModuleHandleA(NULL), NULL);
+    HINSTANCE instance = GetModuleHandleA(NULL);
+    HWND window = CreateWindowA(WINDOW_CLASS, "census", WS_POPUP, 0, 0, 10, 10, NULL, NULL, instance, NULL);
+    HWND child = CreateWindowA(WINDOW_CLASS, "", WS_CHILD, 0, 0, 5, 5, window, NULL, instance, NULL);
     HBRUSH brushes[BRUSHES];
     for (int i = 0; i < BRUSHES; ++i)
         brushes[i] = CreateSolidBrush(RGB(i, 0, 0));

@@ -1,4 +1,4 @@
-"""Soak driver behind tools/soak.sh: plays the bundled station for a long time, samples the player's figures, judges them.
+"""Soak driver behind tools/soak.sh: a player plays the bundled station for long; its figures sampled and judged.
 
   soak.py MINUTES DROP_SECONDS            kelplay plays a PLS list; it prints its own figures
   soak.py --pelradio MINUTES DROP_SECONDS pelradio as a listener runs it: its window under Xvfb, its
@@ -9,6 +9,7 @@ import os
 import re
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
@@ -23,7 +24,7 @@ FIGURES = re.compile(r"(?:stats|census) private (\d+) workingset (\d+) handles (
                      r"windows (\d+) gdi (\d+)")
 # Counts that must come back to their level after warm-up, by their names in a sample.
 COUNTS = ("handles", "threads", "windows", "gdi")
-# pelradio records for this long every ten minutes, from its first minute on (inside the warm-up).
+# pelradio records for this long every ten minutes, from its first half-minute on (inside the warm-up).
 RECORD_FIRST = 30
 RECORD_EVERY = 600
 RECORD_SECONDS = 45
@@ -160,7 +161,6 @@ def linux_figures(name):
 def pelradio_soak(minutes, drop_seconds, warmup):
     sys.path.insert(0, os.path.join(SOURCE_DIR, "tests"))
     from pelradio import RECORD_TAB, SITE_PORT, STREAM_PORT, Player, center, windows_path
-    import tempfile
     # pelradio's station ports are fixed: soak.sh runs this in a network namespace of its own.
     station, _, lines = start_station(minutes, drop_seconds, "--port", str(STREAM_PORT), "--site-port",
                                       str(SITE_PORT), "--titles", "첫 노래|둘째 노래|셋째 노래", "--title-seconds", "40")
