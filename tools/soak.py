@@ -144,12 +144,16 @@ def kelplay_soak(minutes, drop_seconds, warmup):
 
 def linux_figures(name):
     """(resident anonymous KiB, open descriptors) of the Wine process running the program name, as
-    Linux counts them; (-1, -1) when it is not found."""
+    Linux counts them; (-1, -1) when it is not found. Only this run's network namespace is looked
+    in: a test run beside it may have a pelradio of its own."""
+    ours = os.readlink("/proc/self/ns/net")
     for entry in os.listdir("/proc"):
         try:
+            if not entry.isdigit() or os.readlink("/proc/%s/ns/net" % entry) != ours:
+                continue
             with open("/proc/%s/cmdline" % entry, "rb") as f:
                 program = f.read().split(b"\0")[0]
-            if entry.isdigit() and program.lower().endswith(name.encode()):
+            if program.lower().endswith(name.encode()):
                 with open("/proc/%s/status" % entry) as f:
                     kib = next(int(line.split()[1]) for line in f if line.startswith("RssAnon:"))
                 return kib, len(os.listdir("/proc/%s/fd" % entry))
