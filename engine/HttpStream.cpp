@@ -481,8 +481,8 @@ bool IsNewerCommandWaiting()
 }
 
 CHttpStream::CHttpStream()
-    : m_pRing(NULL), m_nMetaInterval(0), m_bEnded(0), m_hReaderThread(NULL), m_hDataEvent(NULL), m_nWanted(0), m_hCloseEvent(NULL),
-      m_pGate(NULL)
+    : m_pRing(NULL), m_nMetaInterval(0), m_bEnded(0), m_hReaderThread(NULL), m_hDataEvent(NULL), m_nWanted(0),
+      m_hCloseEvent(NULL), m_pGate(NULL)
 {
 }
 

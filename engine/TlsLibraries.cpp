@@ -1,6 +1,8 @@
 // Loads secur32 and crypt32 on first use and keeps their entries for the process.
 #include "TlsLibraries.h"
 
+#include <cstring>
+
 namespace
 {
 INIT_ONCE g_once = INIT_ONCE_STATIC_INIT;
@@ -13,10 +15,23 @@ bool Entry(HMODULE module, const char* name, T* entry)
     return *entry != NULL;
 }
 
+// From the system directory by its full path: the control lives in whatever program hosts it,
+// and a bare name would also be looked for in that program's folder and current directory.
+HMODULE SystemLibrary(const char* name)
+{
+    char path[MAX_PATH];
+    UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    if (length == 0 || length + 1 + strlen(name) >= MAX_PATH)
+        return NULL;
+    path[length] = '\\';
+    strcpy(path + length + 1, name);
+    return LoadLibraryA(path);
+}
+
 BOOL CALLBACK Load(PINIT_ONCE, PVOID, PVOID* context)
 {
-    HMODULE secur32 = LoadLibraryA("secur32.dll");
-    HMODULE crypt32 = LoadLibraryA("crypt32.dll");
+    HMODULE secur32 = SystemLibrary("secur32.dll");
+    HMODULE crypt32 = SystemLibrary("crypt32.dll");
     INIT_SECURITY_INTERFACE_A initSecurity = NULL;
     bool loaded = secur32 != NULL && crypt32 != NULL && Entry(secur32, "InitSecurityInterfaceA", &initSecurity) &&
                   (g_libraries.sspi = initSecurity()) != NULL && g_libraries.sspi->EncryptMessage != NULL &&

@@ -576,7 +576,8 @@ TEST(Mp3DecoderConversion, EveryKindOfSampleConvertsAsDescribed)
             for (unsigned i = 0; i < count; ++i) {
                 short l = RefStore(left[i], ref[0]), r = RefStore(right[i], ref[1]);
                 ASSERT_EQ(l, pcm[2 * i]) << "run " << run << ", frame " << i << " of " << count << ", left " << left[i];
-                ASSERT_EQ(r, pcm[2 * i + 1]) << "run " << run << ", frame " << i << " of " << count << ", right " << right[i];
+                ASSERT_EQ(r, pcm[2 * i + 1])
+                    << "run " << run << ", frame " << i << " of " << count << ", right " << right[i];
                 clipped += (l == 32767 || l == -32768) + (r == 32767 || r == -32768);
             }
             ASSERT_EQ(0x5A5A, pcm[2 * count]) << "written past the run " << run;

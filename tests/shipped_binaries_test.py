@@ -125,8 +125,8 @@ def check_ocx(c, arch, path, machine):
 
 def check_pelradio(c, arch, path, machine, magic):
     pe = PeFile(path)
-    c.check((pe.machine, pe.magic) == (machine, magic), "%s: machine %#x, %s" % (arch, pe.machine,
-                                                                               "PE32+" if pe.magic == 0x20B else "PE32"))
+    kind = "PE32+" if pe.magic == 0x20B else "PE32"
+    c.check((pe.machine, pe.magic) == (machine, magic), "%s: machine %#x, %s" % (arch, pe.machine, kind))
     c.check(pe.subsystem == 2, "%s: Windows GUI subsystem (%d)" % (arch, pe.subsystem))
     res = pe.resources()
     c.check(res.get(RT_GROUP_ICON) == [1, 10, 11, 12], "%s: the program icon and TRAY(0..2): %r"
