@@ -192,6 +192,8 @@ bool CStreamReader::ReceiveHeaderUntil(bool (CStreamReader::*complete)() const)
         if (!m_socket->WaitReadable(RECEIVE_WAIT_US, m_stream->m_hCloseEvent))
             continue;
         int got = m_socket->Receive(m_buffer + m_count, HTTP_HEADER_MAX - m_count);
+        if (got < 0 && m_socket->WouldBlock())
+            continue;
         if (got <= 0) {
             ReceiveErrorExit(got);
             return false;
@@ -265,6 +267,8 @@ void CStreamReader::ReadPlaylist(int headerLength, int kind)
         if (!m_socket->WaitReadable(RECEIVE_WAIT_US, m_stream->m_hCloseEvent))
             continue;
         int got = m_socket->Receive(m_buffer, static_cast<int>(std::min<size_t>(HTTP_HEADER_MAX, PLAYLIST_MAX - body.size())));
+        if (got < 0 && m_socket->WouldBlock())
+            continue;
         if (got <= 0)
             break; // the list's end (or what came of it before an error)
         body.append(m_buffer, got);
@@ -298,6 +302,8 @@ int CStreamReader::Pull(char* dst, int max)
     if (!m_socket->WaitReadable(RECEIVE_WAIT_US, m_stream->m_hCloseEvent))
         return 0;
     int got = m_socket->Receive(dst, max);
+    if (got < 0 && m_socket->WouldBlock())
+        return 0;
     if (got <= 0) {
         ReceiveErrorExit(got);
         return -1;

@@ -19,7 +19,8 @@ timeval MakeTimeout(int timeoutMicroseconds)
 
 CSocketClient::CSocketClient(HWND owner, HANDLE wake)
     : m_hOwner(owner), m_hWake(wake), m_dwLookupLimit(INFINITE), m_bPublicOnly(false), m_bForbidden(false),
-      m_socket(INVALID_SOCKET), m_bWaitFailed(false), m_hNetEvent(WSA_INVALID_EVENT), m_pTls(NULL)
+      m_socket(INVALID_SOCKET), m_bWaitFailed(false), m_bWouldBlock(false), m_hNetEvent(NULL),
+      m_pTls(NULL)
 {
 }
 
@@ -36,9 +37,9 @@ void CSocketClient::CloseSocket()
         closesocket(m_socket);
         m_socket = INVALID_SOCKET;
     }
-    if (m_hNetEvent != WSA_INVALID_EVENT) {
-        WSACloseEvent(m_hNetEvent);
-        m_hNetEvent = WSA_INVALID_EVENT;
+    if (m_hNetEvent != NULL) {
+        CloseHandle(m_hNetEvent);
+        m_hNetEvent = NULL;
     }
 }
 
@@ -123,11 +124,14 @@ int CSocketClient::Send(const char* data, int len)
 
 int CSocketClient::Receive(char* buf, int size)
 {
+    m_bWouldBlock = false;
     if (buf == NULL || size <= 0)
         return 0;
     if (m_pTls != NULL)
         return m_pTls->Receive(buf, size);
-    return recv(m_socket, buf, size, 0);
+    int got = recv(m_socket, buf, size, 0);
+    m_bWouldBlock = got < 0 && WSAGetLastError() == WSAEWOULDBLOCK;
+    return got;
 }
 
 int CSocketClient::WaitWritable(int timeoutMicroseconds, int* timedOut)
@@ -205,22 +209,29 @@ int CSocketClient::WaitSocketReadable(int timeoutMicroseconds, HANDLE wake)
         return WaitSocketReadable(timeoutMicroseconds);
     if (m_socket == INVALID_SOCKET)
         return 0;
-    if (m_hNetEvent == WSA_INVALID_EVENT) {
-        m_hNetEvent = WSACreateEvent();
-        if (m_hNetEvent == WSA_INVALID_EVENT || WSAEventSelect(m_socket, m_hNetEvent, FD_READ | FD_CLOSE) != 0)
+    if (m_hNetEvent == NULL) {
+        // Auto-reset, so that the wait itself takes the signal. Winsock signals bytes already
+        // waiting as soon as the event is selected.
+        m_hNetEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
+        if (m_hNetEvent != NULL && WSAEventSelect(m_socket, m_hNetEvent, FD_READ | FD_CLOSE) != 0) {
+            CloseHandle(m_hNetEvent);
+            m_hNetEvent = NULL;
+        }
+        if (m_hNetEvent == NULL)
             return WaitSocketReadable(timeoutMicroseconds);
     }
-    // Reset first, then look: bytes that arrive after the look set the event again. Winsock
-    // records FD_READ only once until the next receive, so readiness is always confirmed by
-    // select, never taken from the event alone.
-    WSAResetEvent(m_hNetEvent);
-    if (WaitSocketReadable(0))
-        return 1;
+    // Winsock signals FD_READ when bytes come, and again only after a receive (which re-enables
+    // it at once when bytes are left), so a signal means bytes that no receive has taken: no
+    // select before the wait or after it, each a round trip more per receive under Wine. Should
+    // a receive still find nothing, it says so (WouldBlock) and the caller waits again.
     HANDLE events[2] = {m_hNetEvent, wake};
     DWORD result = WaitForMultipleObjects(2, events, FALSE, static_cast<DWORD>(timeoutMicroseconds / 1000));
-    if (result != WAIT_OBJECT_0)
-        return 0;
-    return WaitSocketReadable(0);
+    if (result == WAIT_OBJECT_0)
+        return 1;
+    // A signal taken together with the end's (FD_CLOSE comes once) shows here, a time-out later.
+    if (result == WAIT_TIMEOUT)
+        return WaitSocketReadable(0);
+    return 0;
 }
 
 int StartWinsock(HWND window)

@@ -31,6 +31,9 @@ public:
     int StartTls(const char* host, DWORD limitMs, int level);
     int Send(const char* data, int len);
     int Receive(char* buf, int size);
+    // True when the last Receive failed only because nothing was there to take: no error, the
+    // caller waits again.
+    bool WouldBlock() const { return m_bWouldBlock; }
     // 1 when the pending connection stands; a refused one is reported and closes the socket.
     int WaitWritable(int timeoutMicroseconds, int* timedOut);
     // True when the last WaitWritable failed in select itself (not reported; the socket is closed).
@@ -52,7 +55,8 @@ private:
     bool m_bForbidden;
     SOCKET m_socket;
     bool m_bWaitFailed;
-    WSAEVENT m_hNetEvent; // signalled by Winsock on FD_READ or FD_CLOSE; none until the first wait
+    bool m_bWouldBlock;
+    HANDLE m_hNetEvent; // auto-reset, set by Winsock on FD_READ or FD_CLOSE; none until the first wait
     CTlsChannel* m_pTls;  // the TLS channel over the socket; none for plain HTTP
 };
 

@@ -260,7 +260,23 @@ TEST_P(HttpStreamMetadata, NoMetadataByteReachesTheRingAndTitlesArrive)
             expected.push_back("Long block");
     }
     window.Pump(100);
-    EXPECT_EQ(expected, window.Texts(WM_PLAYER_METADATA));
+    std::vector<std::string> seen = window.Texts(WM_PLAYER_METADATA);
+    if (interval >= 1000) {
+        EXPECT_EQ(expected, seen);
+        return;
+    }
+    // Titles a hundred bytes apart can outrun the window: the stream's report gate then keeps
+    // only the latest of those waiting. Each that arrives is one the stream carried, in order,
+    // and the last one always arrives.
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(expected.back(), seen.back());
+    size_t at = 0;
+    for (const std::string& title : seen) {
+        while (at < expected.size() && expected[at] != title)
+            ++at;
+        ASSERT_LT(at, expected.size()) << "\"" << title << "\" out of order or never carried";
+        ++at;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Intervals, HttpStreamMetadata,

@@ -1,6 +1,8 @@
 // Socket client against real loopback peers: resolution, refusal, guards, waits.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "ExpectedTexts.h"
 #include "LoopbackServer.h"
 #include "PlayerMessages.h"
@@ -101,4 +103,78 @@ TEST(SocketClient, PendingConnectionTimesOut)
     EXPECT_EQ(0, client.WaitWritable(300000, &timedOut));
     EXPECT_EQ(1, timedOut);
     EXPECT_GE(GetTickCount() - start, 250u);
+}
+
+// The wake-event wait takes no look at the socket of its own: it must still come back at once
+// for bytes left behind by a short receive and for bytes that come later, and never turn an
+// empty socket into a receive error.
+TEST(SocketClient, WakeableWaitSeesBytesLeftBehindAndLaterAndTheEnd)
+{
+    CLoopbackServer server([](CLoopbackServer& s, SOCKET c, const std::string&) {
+        s.SendAll(c, std::string(6000, 'a'));
+        // The rest only once the client has taken the first part and said so.
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(c, &readable);
+        timeval tv = {5, 0};
+        char go = 0;
+        if (select(0, &readable, NULL, NULL, &tv) == 1 && recv(c, &go, 1, 0) == 1)
+            s.SendAll(c, std::string(3000, 'b'));
+    });
+    HANDLE wake = CreateEventA(NULL, TRUE, FALSE, NULL);
+    CSocketClient client(NULL, wake);
+    int inProgress = 0, timedOut = 0;
+    if (!client.Connect("127.0.0.1", server.Port(), &inProgress)) {
+        ASSERT_EQ(1, client.WaitWritable(2000000, &timedOut));
+    }
+    ASSERT_EQ(18, client.Send("GET / HTTP/1.0\r\n\r\n", 18));
+
+    // Receives of 1000 bytes leave bytes behind: each wait must find them without its time-out.
+    const int TIMEOUT_US = 3000000;
+    std::string got;
+    char buf[1000];
+    DWORD longest = 0;
+    while (got.size() < 6000) {
+        DWORD start = GetTickCount();
+        ASSERT_EQ(1, client.WaitReadable(TIMEOUT_US, wake));
+        longest = std::max<DWORD>(longest, GetTickCount() - start);
+        int n = client.Receive(buf, sizeof(buf));
+        if (n < 0 && client.WouldBlock())
+            continue;
+        ASSERT_GT(n, 0);
+        got.append(buf, n);
+    }
+    EXPECT_EQ(std::string(6000, 'a'), got);
+    EXPECT_LT(longest, 1500u);
+
+    // Nothing is there now: no error, only nothing to take.
+    EXPECT_EQ(-1, client.Receive(buf, sizeof(buf)));
+    EXPECT_TRUE(client.WouldBlock());
+    // Woken, the wait ends at once without a byte.
+    SetEvent(wake);
+    DWORD woken = GetTickCount();
+    EXPECT_EQ(0, client.WaitReadable(TIMEOUT_US, wake));
+    EXPECT_LT(GetTickCount() - woken, 1500u);
+    ResetEvent(wake);
+
+    ASSERT_EQ(1, client.Send("g", 1));
+    got.clear();
+    longest = 0;
+    int last = 1;
+    while (last != 0) {
+        DWORD start = GetTickCount();
+        ASSERT_EQ(1, client.WaitReadable(TIMEOUT_US, wake)) << "after " << got.size() << " bytes";
+        DWORD waited = GetTickCount() - start;
+        last = client.Receive(buf, sizeof(buf));
+        if (last < 0 && client.WouldBlock())
+            continue;
+        ASSERT_GE(last, 0);
+        // The end may come with the last bytes' signal and show one time-out later.
+        if (last > 0)
+            longest = std::max<DWORD>(longest, waited);
+        got.append(buf, last);
+    }
+    EXPECT_EQ(std::string(3000, 'b'), got);
+    EXPECT_LT(longest, 1500u);
+    CloseHandle(wake);
 }
