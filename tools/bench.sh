@@ -3,11 +3,13 @@
 # the player against a bare wave-out loop, the platform's floor, in CPU and from launch to first sound;
 # pipeline playing the bundled station; start, stop and takeover latencies; memory; and native
 # mpg123 playing the same station into the same null sink as the reference.
-# Usage: tools/bench.sh [seconds]   (BENCH_RUNS=n sets the runs per latency figure, default 5)
+# Usage: tools/bench.sh [seconds]   (BENCH_RUNS=n sets the runs per latency figure, default 5;
+# BENCH_FLOOR_ROUNDS=n the rounds of the floor beside kelplay, default 5)
 set -euo pipefail
 TOP=$(cd "$(dirname "$0")/.." && pwd)
 SECONDS_TO_PLAY=${1:-30}
 RUNS=${BENCH_RUNS:-5}
+FLOOR_ROUNDS=${BENCH_FLOOR_ROUNDS:-5}
 "$TOP/tools/build.sh" x86_64 >/dev/null
 B="$TOP/build/x86_64"
 export TESTENV_ROOT="$B/testenv"
@@ -20,8 +22,13 @@ fi
 OUT="$TESTENV_ROOT/bench"
 mkdir -p "$OUT"
 PIDS=()
+FLOOR_PREFIX="$TESTENV_ROOT/floor-prefix"
 cleanup() {
   for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+  if [ -d "$FLOOR_PREFIX" ]; then
+    WINEPREFIX="$FLOOR_PREFIX" /usr/lib/wine/wineserver64 -k 2>/dev/null || true
+    rm -rf "$FLOOR_PREFIX"
+  fi
   "$TOP/tests/testenv.sh" down
 }
 trap cleanup EXIT
@@ -34,7 +41,7 @@ echo "--- the same benchmark built natively for Linux"
 "$TOP/tools/bench-native.sh" | tee "$OUT/decoder-native.txt"
 "$TOP/tools/bench-native.sh" "$B/media/dec_tone44.aac" | tee "$OUT/decoder-aac-native.txt"
 
-LIFETIME=$((SECONDS_TO_PLAY * 4 + RUNS * 70 + 120))
+LIFETIME=$((SECONDS_TO_PLAY * (3 + FLOOR_ROUNDS) + FLOOR_ROUNDS * 20 + RUNS * 70 + 120))
 python3 "$TOP/tools/station.py" --mp3 "$B/media/station.mp3" --port 0 --lifetime $LIFETIME >"$OUT/burst.port" &
 PIDS+=($!)
 python3 "$TOP/tools/station.py" --mp3 "$B/media/station.mp3" --port 0 --burst 0 --lifetime $LIFETIME >"$OUT/paced.port" &
@@ -51,13 +58,16 @@ PACED="http://127.0.0.1:$(awk '$1 == "PORT" {print $2}' "$OUT/paced.port")/"
 # over the same stretch (it starts after connecting and 5 s of playing).
 echo "--- CPU while playing the bundled station for $SECONDS_TO_PLAY s"
 /usr/lib/wine/wineserver64 -p60 </dev/null >/dev/null 2>&1 || true
-# This prefix's wineserver works in the prefix or in a directory named after its device and inode.
-SERVER_DIR=$(printf 'server-%x-%x' "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")
-WINESERVER_PID=
-for pid in $(pgrep wineserver); do
-  case "$(readlink "/proc/$pid/cwd")" in */"$SERVER_DIR" | "$WINEPREFIX") WINESERVER_PID=$pid ;; esac
-done
-"$TOP/tests/wine-run.sh" "$B/tests/pipeline_bench.exe" "$BURST" "$SECONDS_TO_PLAY" 2>/dev/null | tr -d '\r' >"$OUT/pipeline.txt" &
+# A prefix's wineserver works in the prefix or in a directory named after its device and inode.
+wineserver_of() {
+  local dir pid
+  dir=$(printf 'server-%x-%x' "$(stat -c %d "$1")" "$(stat -c %i "$1")")
+  for pid in $(pgrep wineserver); do
+    case "$(readlink "/proc/$pid/cwd")" in */"$dir" | "$1") echo "$pid" ;; esac
+  done
+}
+WINESERVER_PID=$(wineserver_of "$WINEPREFIX")
+"$TOP/tests/wine-run.sh" "$B/tests/pipeline_bench.exe" "$BURST" "$SECONDS_TO_PLAY" 2>"$OUT/pipeline.err" | tr -d '\r' >"$OUT/pipeline.txt" &
 BENCH=$!
 sleep 7
 python3 "$PROBE" cpu $((SECONDS_TO_PLAY - 3)) $WINESERVER_PID >"$OUT/wineserver.txt"
@@ -74,26 +84,36 @@ python3 "$PROBE" cpu "$SECONDS_TO_PLAY" $MPG >"$OUT/mpg123-cpu.txt"
 kill $MPG; wait $MPG 2>/dev/null || true
 echo "mpg123: $(awk '$2 == "total" {print $3}' "$OUT/mpg123-cpu.txt")% of one core"
 
-# The platform's floor: a bare wave-out loop under Wine, and kelplay playing the station, each with
-# its wineserver, measured the same way from outside over the same stretch.
-echo "--- the platform's floor against kelplay, $SECONDS_TO_PLAY s each"
-for run in floor kelplay; do
-  if [ $run = floor ]; then
-    "$TOP/tests/wine-run.sh" "$B/tests/floor_bench.exe" "$SECONDS_TO_PLAY" >/dev/null 2>&1 &
-    name=floor_bench.exe
-  else
-    "$TOP/tests/wine-run.sh" "$B/tools/kelplay.exe" "$BURST" --seconds "$SECONDS_TO_PLAY" >/dev/null 2>&1 &
-    name=kelplay.exe
-  fi
-  RUNNER=$!
-  sleep 5
-  python3 "$PROBE" cpu-of "$name" $((SECONDS_TO_PLAY - 7)) $WINESERVER_PID >"$OUT/$run-cpu.txt"
-  wait $RUNNER || true
-  echo "$run with its wineserver: $(awk '$2 == "total" {print $3}' "$OUT/$run-cpu.txt")% of one core"
+# The platform's floor: a bare wave-out loop under Wine beside kelplay playing the station, over the
+# same stretch, each with a wineserver of its own (the floor in a copy of the prefix): the machine's
+# drift, a point of a core either way between runs, then falls on both alike. The median of the
+# rounds' ratios is the figure.
+echo "--- the platform's floor beside kelplay, $FLOOR_ROUNDS rounds of $SECONDS_TO_PLAY s"
+rm -rf "$FLOOR_PREFIX"
+cp -a "$WINEPREFIX" "$FLOOR_PREFIX"
+WINEPREFIX="$FLOOR_PREFIX" /usr/lib/wine/wineserver64 -p60 </dev/null >/dev/null 2>&1 || true
+WINEPREFIX="$FLOOR_PREFIX" /usr/lib/wine/wine64 cmd /c exit >/dev/null 2>&1
+FLOOR_SERVER_PID=$(wineserver_of "$FLOOR_PREFIX")
+: >"$OUT/floor-rounds.txt"
+for round in $(seq "$FLOOR_ROUNDS"); do
+  WINEPREFIX="$FLOOR_PREFIX" /usr/lib/wine/wine64 "$B/tests/floor_bench.exe" $((SECONDS_TO_PLAY + 10)) >/dev/null 2>&1 &
+  FLOOR_RUN=$!
+  "$TOP/tests/wine-run.sh" "$B/tools/kelplay.exe" "$BURST" --seconds $((SECONDS_TO_PLAY + 10)) >/dev/null 2>&1 &
+  KELPLAY_RUN=$!
+  sleep 6
+  FLOOR_PID=$(python3 "$PROBE" find floor_bench.exe)
+  KELPLAY_PID=$(python3 "$PROBE" find kelplay.exe)
+  python3 "$PROBE" cpu "$SECONDS_TO_PLAY" "$FLOOR_PID" "$FLOOR_SERVER_PID" "$KELPLAY_PID" "$WINESERVER_PID" |
+    awk '$1 == "CPU" && $2 != "total" {v[++n] = $3}
+         END {f = v[1] + v[2]; k = v[3] + v[4];
+              printf "floor %.2f + %.2f = %.2f, kelplay %.2f + %.2f = %.2f, ratio %.3f\n", v[1], v[2], f, v[3], v[4], k, k / f}' |
+    tee -a "$OUT/floor-rounds.txt"
+  wait $FLOOR_RUN $KELPLAY_RUN || true
 done
-FLOOR_CPU=$(awk '$2 == "total" {print $3}' "$OUT/floor-cpu.txt")
-KELPLAY_CPU=$(awk '$2 == "total" {print $3}' "$OUT/kelplay-cpu.txt")
-echo "RESULT floor_ratio $(awk -v k="$KELPLAY_CPU" -v f="$FLOOR_CPU" 'BEGIN { printf "%.2f", (f > 0 ? k / f : 0) }')" | tee "$OUT/floor.txt"
+WINEPREFIX="$FLOOR_PREFIX" /usr/lib/wine/wineserver64 -k 2>/dev/null || true
+rm -rf "$FLOOR_PREFIX"
+echo "RESULT floor_ratio $(awk '{print $NF}' "$OUT/floor-rounds.txt" | sort -n | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}')" |
+  tee "$OUT/floor.txt"
 
 echo "--- latencies and memory, $RUNS runs each"
 python3 "$PROBE" onsets "$TESTENV_SINK" $((RUNS * 70 + 60)) >"$OUT/onsets.txt" 2>/dev/null &
@@ -121,9 +141,10 @@ PIDS+=($!)
 sleep 1
 # Each launch meets a desktop in use: the wineserver, Wine's services, its desktop process and its RPC
 # service are up (wine-run.sh starts the first two; rundll32, a program with a window, brings up the
-# other two), then the program itself is dated and started.
-for program in floor kelplay pelradio; do
-  for i in $(seq "$RUNS"); do
+# other two), then the program itself is dated and started. The programs take turns, so that the
+# machine's drift falls on all three alike.
+for i in $(seq "$RUNS"); do
+  for program in floor kelplay pelradio; do
     "$TOP/tests/wine-run.sh" rundll32.exe user32.dll,GetDesktopWindow >/dev/null 2>&1
     echo "PLAY ${program}_launch $i $(date +%s.%N)" >>"$OUT/plays.txt"
     case $program in

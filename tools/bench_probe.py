@@ -6,7 +6,7 @@
   bench_probe.py join PLAYS ONSETS LABEL.. for each "PLAY <label> <run> <epoch>" line of PLAYS, the
                                            first onset after it: prints the median delay per label
   bench_probe.py cpu SECONDS PID...        CPU share of each process over SECONDS, and their sum
-  bench_probe.py cpu-of NAME SECONDS PID.. the same for the newest process running NAME and the PIDs
+  bench_probe.py find NAME                 the newest process whose command line holds NAME
   bench_probe.py tap NAME                  copies stdin to stdout; at each "MEMORY <when> <heap KiB>" line
                                            adds the private (resident anonymous) memory of the process
                                            running NAME
@@ -142,12 +142,11 @@ def main(argv):
         join(argv[1], argv[2], argv[3:])
     elif len(argv) == 2 and argv[0] == "tap":
         tap(argv[1])
-    elif len(argv) >= 3 and argv[0] == "cpu-of":
+    elif len(argv) == 2 and argv[0] == "find":
         pid = find_process(argv[1])
         if pid is None:
-            print("CPU total none")
             return 1
-        cpu(float(argv[2]), [pid] + [int(p) for p in argv[3:]])
+        print(pid)
     elif len(argv) >= 3 and argv[0] == "cpu":
         cpu(float(argv[1]), [int(p) for p in argv[2:]])
     else:
