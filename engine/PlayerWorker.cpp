@@ -16,6 +16,8 @@ const DWORD DRAIN_WAIT_MS = 100;
 // Eight blocks last at most 1.5 s (at 22050 Hz); a device still holding them after this
 // never returns them and is reset.
 const DWORD DRAIN_LIMIT_MS = 2000;
+// However often the device wakes the worker, its queue is looked at at least this often.
+const DWORD QUEUE_LOOK_MS = 200;
 } // namespace
 
 CPlayerWorker::CPlayerWorker(CPlayerHost* host, CAudioDecoder* decoder, CWaveOutApi* waveOutApi)
@@ -52,8 +54,14 @@ unsigned CPlayerWorker::Run()
     if (m_hShared != NULL)
         m_pActivePlayer = static_cast<volatile DWORD*>(MapViewOfFile(m_hShared, FILE_MAP_ALL_ACCESS, 0, 0, 0));
 
+    bool lookAtQueue = true;
+    DWORD lastLook = GetTickCount();
     for (;;) {
-        HandleBatch();
+        if (lookAtQueue || GetTickCount() - lastLook >= QUEUE_LOOK_MS) {
+            HandleBatch();
+            lastLook = GetTickCount();
+        }
+        lookAtQueue = true;
         if (m_bQuit)
             break;
         if (!m_waveOut.IsOpen()) {
@@ -65,12 +73,16 @@ unsigned CPlayerWorker::Run()
 
         HANDLE device = m_waveOut.GetEvent();
         if (m_pDecoder->m_bOpen) {
-            // A command wakes the wait too, so stop and play do not wait for the device.
-            if (MsgWaitForMultipleObjects(1, &device, FALSE, DEVICE_WAIT_MS, QS_ALLPOSTMESSAGE) == WAIT_OBJECT_0) {
+            // A command ends the wait too, so stop and play do not wait for the device: one already
+            // queued as well as a new one (MWMO_INPUTAVAILABLE), so a pass that the device alone
+            // woke can leave the queue to the next wait, a round trip less per block.
+            if (MsgWaitForMultipleObjectsEx(1, &device, DEVICE_WAIT_MS, QS_ALLPOSTMESSAGE, MWMO_INPUTAVAILABLE) ==
+                WAIT_OBJECT_0) {
                 m_waveOut.Refill();
                 // A refill given up for a waiting command is no end of the stream.
                 if (!m_pDecoder->m_bOpen && !IsNewerCommandWaiting())
                     Report(WM_PLAYER_ENDED);
+                lookAtQueue = !m_pDecoder->m_bOpen;
             }
         } else {
             if (!m_bDraining) {
