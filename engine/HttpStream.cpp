@@ -30,6 +30,13 @@ const int RECEIVE_WAIT_US = 1000000;
 const DWORD HANDSHAKE_LIMIT_MS = 10000;
 const DWORD POLL_MS = 100;
 const unsigned CHUNK = 4096;
+// A station's bytes come frame by frame, each a receive and a fill report. Once the ring holds
+// this much (two seconds at 128 kbit/s) and nobody waits on it, a receive that emptied the socket
+// is followed by a pause in which the frames gather there: the same bytes in a third of the
+// receives and reports, each a round of thread wakes (under Wine, of wineserver calls). A close
+// ends the pause at once.
+const unsigned GATHER_FILL = 32768;
+const DWORD GATHER_MS = 200;
 // A playlist answer is read up to the one-shot fetch's size.
 const size_t PLAYLIST_MAX = 0x10000;
 
@@ -392,6 +399,9 @@ void CStreamReader::Stream()
             return;
         if (got > 0)
             WriteAudio(m_buffer, static_cast<unsigned>(got));
+        if (got > 0 && static_cast<unsigned>(got) < chunk && ring->GetFilled() >= GATHER_FILL &&
+            InterlockedCompareExchange(&m_stream->m_nWanted, 0, 0) == 0)
+            WaitForSingleObject(m_stream->m_hCloseEvent, GATHER_MS);
     }
     Release();
     m_stream->MarkEnded();

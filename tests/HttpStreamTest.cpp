@@ -210,6 +210,39 @@ TEST(HttpStreamAudio, WithoutMetaintEveryByteAfterTheHeaderReachesTheRing)
         EXPECT_LE(r.wParam, 100u);
 }
 
+// A station that sends frame-sized pieces: each is taken and reported as it comes while the
+// ring is short of the pre-buffer's worth, later they gather into fewer receives; no byte is lost.
+TEST(HttpStreamAudio, PiecesGatherOnlyOnceTheRingHoldsThePreBuffersWorth)
+{
+    const size_t piece = 500, pieces = 130; // every 10 ms: 66 pieces to 32 KiB, 64 beyond
+    const std::string audio = Pattern(piece * pieces, 5);
+    CLoopbackServer server([&](CLoopbackServer& s, SOCKET c, const std::string&) {
+        s.SendAll(c, std::string(ICY_OK) + "\r\n");
+        for (size_t pos = 0; pos < audio.size(); pos += piece) {
+            Sleep(10);
+            if (!s.SendAll(c, audio.substr(pos, piece)))
+                return;
+        }
+        s.WaitPeerClosed(c, 10000);
+    });
+    CTestWindow window;
+    std::string got;
+    window.RunServing([&] {
+        CHttpStream stream;
+        stream.Open(window.Handle(), server.Url("/").c_str());
+        Sleep(1500); // the whole stream reaches the ring before anything is taken out
+        got.resize(audio.size());
+        got.resize(stream.Read(&got[0], static_cast<unsigned>(got.size()), 1) * got.size());
+        stream.Close();
+    });
+    EXPECT_TRUE(audio == got);
+    size_t below = 0, beyond = 0;
+    for (const CReport& r : window.Of(WM_PLAYER_BUFFERSTATE))
+        ++(r.wParam < 12 ? below : beyond); // 12% of the ring is 31,457 bytes
+    EXPECT_GE(below, 62u / 2) << "pieces held back before the pre-buffer was full";
+    EXPECT_LE(beyond, 64u / 4) << "pieces beyond the pre-buffer were not gathered";
+}
+
 // Interval, bytes of stream that come in the same packet as the header.
 class HttpStreamMetadata : public ::testing::TestWithParam<std::pair<unsigned, unsigned>>
 {
