@@ -49,10 +49,18 @@ PIDS+=($!)
 python3 "$TOP/tools/station.py" --mp3 "$B/media/station.mp3" --port 0 --lifetime $LIFETIME \
   --tls "$TESTENV_ROOT/certs/station" >"$OUT/tls.port" &
 PIDS+=($!)
-sleep 1
-SECURE="https://127.0.0.1:$(awk '$1 == "PORT" {print $2}' "$OUT/tls.port")/"
-BURST="http://127.0.0.1:$(awk '$1 == "PORT" {print $2}' "$OUT/burst.port")/"
-PACED="http://127.0.0.1:$(awk '$1 == "PORT" {print $2}' "$OUT/paced.port")/"
+# A station prints its port once it listens: three starting at once on a busy machine can take
+# more than a second, and an address without its port plays nothing.
+port_of() {
+  for _ in $(seq 150); do
+    grep -q '^PORT ' "$1" && break
+    sleep 0.1
+  done
+  awk '$1 == "PORT" {print $2}' "$1"
+}
+SECURE="https://127.0.0.1:$(port_of "$OUT/tls.port")/"
+BURST="http://127.0.0.1:$(port_of "$OUT/burst.port")/"
+PACED="http://127.0.0.1:$(port_of "$OUT/paced.port")/"
 
 # CPU: the process measures itself and its own threads; the wineserver it needs is read from outside
 # over the same stretch (it starts after connecting and 5 s of playing).
@@ -136,9 +144,9 @@ for station in burst paced; do
 done
 # From launch to first sound: the floor program, kelplay on the bursting station, pelradio on a station
 # at its own address (127.0.0.1:11000), each started afresh as a listener starts it.
-python3 "$TOP/tools/station.py" --mp3 "$B/media/station.mp3" --lifetime $((RUNS * 40 + 60)) >/dev/null &
+python3 "$TOP/tools/station.py" --mp3 "$B/media/station.mp3" --lifetime $((RUNS * 40 + 60)) >"$OUT/fixed.port" &
 PIDS+=($!)
-sleep 1
+port_of "$OUT/fixed.port" >/dev/null
 # Each launch meets a desktop in use: the wineserver, Wine's services, its desktop process and its RPC
 # service are up (wine-run.sh starts the first two; rundll32, a program with a window, brings up the
 # other two), then the program itself is dated and started. The programs take turns, so that the
