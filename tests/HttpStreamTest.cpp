@@ -230,7 +230,7 @@ TEST(HttpStreamAudio, PiecesGatherOnlyOnceTheRingHoldsThePreBuffersWorth)
     window.RunServing([&] {
         CHttpStream stream;
         stream.Open(window.Handle(), server.Url("/").c_str());
-        Sleep(1500); // the whole stream reaches the ring before anything is taken out
+        Sleep(2500); // the whole stream reaches the ring before anything is taken out, even on a busy machine
         got.resize(audio.size());
         got.resize(stream.Read(&got[0], static_cast<unsigned>(got.size()), 1) * got.size());
         stream.Close();
