@@ -31,10 +31,10 @@ const DWORD HANDSHAKE_LIMIT_MS = 10000;
 const DWORD POLL_MS = 100;
 const unsigned CHUNK = 4096;
 // A station's bytes come frame by frame, each a receive and a fill report. Once the ring holds
-// this much (two seconds at 128 kbit/s) and nobody waits on it, a receive that emptied the socket
-// is followed by a pause in which the frames gather there: the same bytes in a third of the
-// receives and reports, each a round of thread wakes (under Wine, of wineserver calls). A close
-// ends the pause at once.
+// this much (two seconds at 128 kbit/s) and nobody waits on it, a receive that came short (the
+// socket, or over TLS the record, had no more) is followed by a pause in which the frames gather
+// in the socket: the same bytes in a third of the receives and reports, each a round of thread
+// wakes (under Wine, of wineserver calls). A close ends the pause at once.
 const unsigned GATHER_FILL = 32768;
 const DWORD GATHER_MS = 200;
 // A playlist answer is read up to the one-shot fetch's size.
