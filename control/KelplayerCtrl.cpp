@@ -53,7 +53,7 @@ CKelplayerCtrl::CKelplayerCtrl()
 bool CKelplayerCtrl::StartWorker()
 {
     m_hStartEvent.Reset(CreateEventA(NULL, FALSE, FALSE, NULL));
-    if (m_hStartEvent.Get() == NULL)
+    if (m_hStartEvent.Get() == NULL || GetCommandEvent() == NULL)
         return false;
     unsigned threadId = 0;
     m_hWorkerThread.Reset(reinterpret_cast<HANDLE>(
@@ -73,8 +73,8 @@ CKelplayerCtrl::~CKelplayerCtrl()
     DiscardPlayerReports(GetReportWindow());
     DestroyReportWindow();
     if (m_hWorkerThread.Get() != NULL) {
-        PostThreadMessageA(m_dwWorkerThreadId, WM_PLAYER_STOP, 0, 0);
-        PostThreadMessageA(m_dwWorkerThreadId, WM_PLAYER_QUIT, 0, 0);
+        PostCommand(m_dwWorkerThreadId, WM_PLAYER_STOP);
+        PostCommand(m_dwWorkerThreadId, WM_PLAYER_QUIT);
         WaitForSingleObject(m_hWorkerThread.Get(), INFINITE);
         m_hWorkerThread.Close();
     }
@@ -119,7 +119,7 @@ void CKelplayerCtrl::SetVolume(short value)
     m_pMixer->SetVolume(value);
     // The worker owns the open device: it gives it the new value.
     if (m_pMixer->UsesDeviceVolume() && m_dwWorkerThreadId != 0)
-        PostThreadMessageA(m_dwWorkerThreadId, WM_PLAYER_VOLUME, 0, 0);
+        PostCommand(m_dwWorkerThreadId, WM_PLAYER_VOLUME);
     SetModifiedFlag(true);
 }
 
@@ -191,7 +191,7 @@ void CKelplayerCtrl::PlayNext()
     char* command = new char[entry.size() + 1];
     memcpy(command, entry.c_str(), entry.size() + 1);
     LPARAM flags = IsOnPublicPage() ? PLAYER_PLAY_PUBLIC_ONLY : 0;
-    if (!PostThreadMessageA(m_dwWorkerThreadId, WM_PLAYER_PLAY, reinterpret_cast<WPARAM>(command), flags))
+    if (!PostCommand(m_dwWorkerThreadId, WM_PLAYER_PLAY, reinterpret_cast<WPARAM>(command), flags))
         delete[] command;
 }
 
@@ -200,7 +200,7 @@ void CKelplayerCtrl::Stop()
     CancelPause();
     m_nMessageLevel = 0;
     m_bStopped = TRUE;
-    PostThreadMessageA(m_dwWorkerThreadId, WM_PLAYER_STOP, 0, 0);
+    PostCommand(m_dwWorkerThreadId, WM_PLAYER_STOP);
 }
 
 std::string CKelplayerCtrl::GetCount(const std::string& countUrl)

@@ -16,8 +16,6 @@ const DWORD DRAIN_WAIT_MS = 100;
 // Eight blocks last at most 1.5 s (at 22050 Hz); a device still holding them after this
 // never returns them and is reset.
 const DWORD DRAIN_LIMIT_MS = 2000;
-// However often the device wakes the worker, its queue is looked at at least this often.
-const DWORD QUEUE_LOOK_MS = 200;
 } // namespace
 
 CPlayerWorker::CPlayerWorker(CPlayerHost* host, CAudioDecoder* decoder, CWaveOutApi* waveOutApi)
@@ -55,12 +53,9 @@ unsigned CPlayerWorker::Run()
         m_pActivePlayer = static_cast<volatile DWORD*>(MapViewOfFile(m_hShared, FILE_MAP_ALL_ACCESS, 0, 0, 0));
 
     bool lookAtQueue = true;
-    DWORD lastLook = GetTickCount();
     for (;;) {
-        if (lookAtQueue || GetTickCount() - lastLook >= QUEUE_LOOK_MS) {
+        if (lookAtQueue)
             HandleBatch();
-            lastLook = GetTickCount();
-        }
         lookAtQueue = true;
         if (m_bQuit)
             break;
@@ -73,11 +68,12 @@ unsigned CPlayerWorker::Run()
 
         HANDLE device = m_waveOut.GetEvent();
         if (m_pDecoder->m_bOpen) {
-            // A command ends the wait too, so stop and play do not wait for the device: one already
-            // queued as well as a new one (MWMO_INPUTAVAILABLE), so a pass that the device alone
-            // woke can leave the queue to the next wait, a round trip less per block.
-            if (MsgWaitForMultipleObjectsEx(1, &device, DEVICE_WAIT_MS, QS_ALLPOSTMESSAGE, MWMO_INPUTAVAILABLE) ==
-                WAIT_OBJECT_0) {
+            // A command ends the wait too (its sender sets the command event after posting it), so
+            // stop and play do not wait for the device, and a pass that the device alone woke leaves
+            // the queue alone. Under Wine a wait that posted messages end costs a request more
+            // (the queue's mask is set anew each time), once per block.
+            HANDLE wake[2] = {device, m_pHost->GetCommandEvent()};
+            if (WaitForMultipleObjects(2, wake, FALSE, DEVICE_WAIT_MS) == WAIT_OBJECT_0) {
                 m_waveOut.Refill();
                 // A refill given up for a waiting command is no end of the stream.
                 if (!m_pDecoder->m_bOpen && !IsNewerCommandWaiting())

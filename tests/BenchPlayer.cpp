@@ -121,8 +121,8 @@ CBenchPlayer::CBenchPlayer()
 
 CBenchPlayer::~CBenchPlayer()
 {
-    PostThreadMessageA(m_workerId, WM_PLAYER_STOP, 0, 0);
-    PostThreadMessageA(m_workerId, WM_PLAYER_QUIT, 0, 0);
+    PostCommand(m_workerId, WM_PLAYER_STOP);
+    PostCommand(m_workerId, WM_PLAYER_QUIT);
     WaitForSingleObject(m_hWorker, INFINITE);
     CloseHandle(m_hWorker);
     DestroyWindow(m_hWnd);
@@ -146,7 +146,7 @@ double CBenchPlayer::Play(const char* url)
     char* copy = new char[strlen(url) + 1];
     strcpy(copy, url);
     double at = EpochSeconds();
-    PostThreadMessageA(m_workerId, WM_PLAYER_PLAY, reinterpret_cast<WPARAM>(copy), 0);
+    PostCommand(m_workerId, WM_PLAYER_PLAY, reinterpret_cast<WPARAM>(copy), 0);
     return at;
 }
 
@@ -154,7 +154,7 @@ double CBenchPlayer::Stop()
 {
     ResetEvent(m_hClosed);
     double at = EpochSeconds();
-    PostThreadMessageA(m_workerId, WM_PLAYER_STOP, 0, 0);
+    PostCommand(m_workerId, WM_PLAYER_STOP);
     return at;
 }
 
@@ -199,7 +199,7 @@ LRESULT CALLBACK CBenchPlayer::WindowProc(HWND window, UINT message, WPARAM wPar
         // Another player took over: stop, as the control's Stop method does.
         if (self->m_times.stopAsked == 0)
             self->m_times.stopAsked = EpochSeconds();
-        PostThreadMessageA(self->m_workerId, WM_PLAYER_STOP, 0, 0);
+        self->PostCommand(self->m_workerId, WM_PLAYER_STOP);
         return 0;
     case WM_PLAYER_METADATA:
         AcknowledgePlayerReport(message, lParam);

@@ -47,7 +47,7 @@ public:
             copy = new char[strlen(url) + 1];
             strcpy(copy, url);
         }
-        PostThreadMessageA(m_threadId, command, reinterpret_cast<WPARAM>(copy), 0);
+        PostCommand(m_threadId, command, reinterpret_cast<WPARAM>(copy));
     }
     bool WaitFor(UINT message, size_t count, DWORD ms)
     {

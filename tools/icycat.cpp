@@ -22,8 +22,6 @@ namespace
 const UINT WM_ICYCAT_END = WM_APP + 0x100;
 const UINT_PTR TIMER_SECONDS = 1;
 
-DWORD g_workerThreadId = 0;
-
 // Stands in for the control when playing: it owns the report window and the worker.
 class CConsoleHost : public CPlayerHost
 {
@@ -37,6 +35,10 @@ private:
     HWND m_hWnd;
     HANDLE m_hStart;
 };
+
+// The playing worker and its host, while there is one.
+DWORD g_workerThreadId = 0;
+const CConsoleHost* g_host = NULL;
 
 struct CPullJob
 {
@@ -113,7 +115,7 @@ LRESULT CALLBACK ReportWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
         // Another player took over: stop, as the control would.
         PrintLine("STOP");
         if (g_workerThreadId != 0)
-            PostThreadMessageA(g_workerThreadId, WM_PLAYER_STOP, 0, 0);
+            g_host->PostCommand(g_workerThreadId, WM_PLAYER_STOP);
         return 0;
     case WM_ICYCAT_END:
         PrintLine("END");
@@ -218,9 +220,10 @@ int main(int argc, char** argv)
     if (play) {
         thread = StartThread(PlayerThreadProc, static_cast<CPlayerHost*>(&host), host.GetStartEvent(), &threadId);
         g_workerThreadId = threadId;
+        g_host = &host;
         char* copy = new char[strlen(url) + 1];
         strcpy(copy, url);
-        PostThreadMessageA(threadId, WM_PLAYER_PLAY, reinterpret_cast<WPARAM>(copy), 0);
+        host.PostCommand(threadId, WM_PLAYER_PLAY, reinterpret_cast<WPARAM>(copy));
     } else {
         thread = StartThread(PullThreadProc, &job, job.ready, &threadId);
     }
@@ -232,11 +235,12 @@ int main(int argc, char** argv)
     while (GetMessageA(&msg, NULL, 0, 0) > 0)
         DispatchMessageA(&msg);
 
-    PostThreadMessageA(threadId, WM_PLAYER_STOP, 0, 0);
+    host.PostCommand(threadId, WM_PLAYER_STOP);
     if (play)
-        PostThreadMessageA(threadId, WM_PLAYER_QUIT, 0, 0);
+        host.PostCommand(threadId, WM_PLAYER_QUIT);
     WaitServingMessages(thread);
     g_workerThreadId = 0;
+    g_host = NULL;
     CloseHandle(thread);
     // Reports posted while the stream closed.
     while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
