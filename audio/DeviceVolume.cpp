@@ -1,5 +1,5 @@
 // Device volume: one 32-bit word shared between the control's thread and the worker's.
-#include "DeviceVolume.h"
+#include "audio/DeviceVolume.h"
 
 namespace
 {

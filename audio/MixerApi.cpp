@@ -1,5 +1,5 @@
 // The system's mixer: each method is the winmm call of the same name.
-#include "MixerApi.h"
+#include "audio/MixerApi.h"
 
 MMRESULT CMixerApi::Open(HMIXER* mixer, UINT deviceId, DWORD_PTR callback, DWORD_PTR instance, DWORD flags)
 {

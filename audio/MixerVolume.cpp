@@ -1,9 +1,9 @@
 // Mixer volume: finds the line's volume control once, then scales 0..100 by 655 units a step.
-#include "MixerVolume.h"
+#include "audio/MixerVolume.h"
 
-#include "DeviceVolume.h"
-#include "PlayerHost.h"
-#include "StatusText.h"
+#include "audio/DeviceVolume.h"
+#include "engine/report/ReportTarget.h"
+#include "engine/report/StatusText.h"
 
 namespace
 {
@@ -13,7 +13,7 @@ const int REPORT_LEVEL = 0;
 const DWORD UNFILLED = 0xFFFFFFFF;
 } // namespace
 
-CMixerVolume::CMixerVolume(const CPlayerHost* owner, DWORD componentType, CMixerApi* api, CDeviceVolume* device)
+CMixerVolume::CMixerVolume(const CReportTarget* owner, DWORD componentType, CMixerApi* api, CDeviceVolume* device)
     : m_pOwner(owner), m_bAvailable(FALSE), m_dwControlID(0), m_hMixer(NULL), m_pApi(api != NULL ? api : &m_systemApi),
       m_pDevice(device), m_bDeviceVolume(device != NULL) // until the line has shown that it keeps values
 {

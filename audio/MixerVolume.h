@@ -5,10 +5,10 @@
 
 #include <mmsystem.h>
 
-#include "MixerApi.h"
+#include "audio/MixerApi.h"
 
 class CDeviceVolume;
-class CPlayerHost;
+class CReportTarget;
 
 #define TEXT_MIXER_OPEN_FAILED "Couldn't open the mixer. Please check your soundcard setting."
 #define TEXT_MIXER_LINE_FAILED "Couldn't get the line information. Please check your soundcard setting."
@@ -24,7 +24,7 @@ public:
     // device: where the volume goes instead when the line cannot be found or does not keep a
     // value (checked once, here); NULL keeps the mixer line whatever it does. It must outlive
     // this object.
-    CMixerVolume(const CPlayerHost* owner, DWORD componentType, CMixerApi* api = NULL, CDeviceVolume* device = NULL);
+    CMixerVolume(const CReportTarget* owner, DWORD componentType, CMixerApi* api = NULL, CDeviceVolume* device = NULL);
     virtual ~CMixerVolume();
 
     CMixerVolume(const CMixerVolume&) = delete;
@@ -44,7 +44,7 @@ private:
     bool WriteValue(DWORD value);
     bool LineKeepsValues();
 
-    const CPlayerHost* m_pOwner;
+    const CReportTarget* m_pOwner;
     BOOL m_bAvailable;
     DWORD m_dwControlID;
     MIXERLINECONTROLSA m_lineControls;

@@ -1,8 +1,8 @@
 // Wave-out output: the decoder writes PCM straight into the device's blocks.
-#include "WaveOut.h"
+#include "audio/WaveOut.h"
 
-#include "AudioDecoder.h"
-#include "StatusText.h"
+#include "engine/decode/AudioDecoder.h"
+#include "engine/report/StatusText.h"
 
 CWaveOut::CWaveOut(CWaveOutApi* api)
     : m_hWnd(NULL), m_hEvent(NULL), m_bOpen(0), m_pBlocks(NULL), m_hDevice(NULL), m_pSource(NULL),

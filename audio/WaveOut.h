@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <mmsystem.h>
 
-#include "WaveOutApi.h"
+#include "audio/WaveOutApi.h"
 
 class CAudioDecoder;
 

@@ -1,5 +1,5 @@
 // The system's wave-out device: each method is the winmm call of the same name.
-#include "WaveOutApi.h"
+#include "audio/WaveOutApi.h"
 
 MMRESULT CWaveOutApi::Open(HWAVEOUT* device, UINT deviceId, const WAVEFORMATEX* format, DWORD_PTR callback,
                            DWORD_PTR instance, DWORD flags)

@@ -3,7 +3,7 @@
 
 #include <objbase.h>
 
-#include "StationText.h"
+#include "engine/report/StationText.h"
 
 namespace
 {

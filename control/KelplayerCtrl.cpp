@@ -10,17 +10,17 @@
 
 #include "Bstr.h"
 #include "Guids.h"
-#include "HttpFetch.h"
-#include "MixerVolume.h"
+#include "engine/net/HttpFetch.h"
+#include "audio/MixerVolume.h"
 #include "Version.h"
 #include "Module.h"
-#include "PlayerMessages.h"
-#include "PlayerReports.h"
-#include "M3uPlaylist.h"
-#include "PlsPlaylist.h"
+#include "engine/report/PlayerMessages.h"
+#include "engine/report/PlayerReports.h"
+#include "engine/playlist/M3uPlaylist.h"
+#include "engine/playlist/PlsPlaylist.h"
 #include "Registration.h"
-#include "SocketClient.h"
-#include "StatusText.h"
+#include "engine/net/SocketClient.h"
+#include "engine/report/StatusText.h"
 
 namespace
 {

@@ -6,11 +6,11 @@
 #include <list>
 #include <string>
 
-#include "DeviceVolume.h"
+#include "audio/DeviceVolume.h"
 #include "Dispids.h"
 #include "Handle.h"
 #include "OleControl.h"
-#include "PlayerHost.h"
+#include "engine/worker/PlayerHost.h"
 #include "ReconnectPacing.h"
 
 class CMixerVolume;

@@ -1,12 +1,12 @@
 // The control on a web page: its fetches read only the page's own host, as the page itself may.
 #include "KelplayerCtrl.h"
 
-#include "AddressRule.h"
-#include "HttpFetch.h"
-#include "HttpUrl.h"
+#include "engine/net/AddressRule.h"
+#include "engine/net/HttpFetch.h"
+#include "engine/net/HttpUrl.h"
 #include "PageAddress.h"
-#include "SocketClient.h"
-#include "StatusText.h"
+#include "engine/net/SocketClient.h"
+#include "engine/report/StatusText.h"
 
 // Streams that Play opens are not checked: the page hears them but never reads their bytes.
 bool CKelplayerCtrl::IsFetchAllowed(const std::string& url)

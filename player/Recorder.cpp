@@ -8,7 +8,7 @@
 
 #include "Config.h"
 #include "MainWindow.h"
-#include "StreamKind.h"
+#include "engine/decode/StreamKind.h"
 
 namespace
 {

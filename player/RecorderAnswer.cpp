@@ -1,7 +1,7 @@
 // The recorder's reading of the stream's answer, on the engine's own header parser.
 #include "RecorderAnswer.h"
 
-#include "HttpHeader.h"
+#include "engine/net/HttpHeader.h"
 
 CRecorderAnswer::CRecorderAnswer() : m_stage(STAGE_STATUS), m_start(0), m_scanned(0), m_bLabelledAac(false) {}
 

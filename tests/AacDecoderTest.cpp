@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "AacDecoder.h"
+#include "engine/decode/AacDecoder.h"
 #include "MemoryStream.h"
-#include "StreamDecoder.h"
-#include "StreamKind.h"
+#include "engine/decode/StreamDecoder.h"
+#include "engine/decode/StreamKind.h"
 
 namespace
 {

@@ -6,9 +6,9 @@
 
 #include <cstring>
 
-#include "PlayerMessages.h"
-#include "PlayerWorker.h"
-#include "PlayerReports.h"
+#include "engine/report/PlayerMessages.h"
+#include "engine/worker/PlayerWorker.h"
+#include "engine/report/PlayerReports.h"
 
 namespace
 {

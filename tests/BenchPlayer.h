@@ -5,9 +5,9 @@
 
 #include <set>
 
-#include "HttpStream.h"
-#include "Mp3Decoder.h"
-#include "PlayerHost.h"
+#include "engine/stream/HttpStream.h"
+#include "engine/decode/Mp3Decoder.h"
+#include "engine/worker/PlayerHost.h"
 
 // Wall-clock seconds since 1970 (Wine reads the host's clock), so that figures taken by
 // tools outside the process line up with these.

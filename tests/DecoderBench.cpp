@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "AacDecoder.h"
+#include "engine/decode/AacDecoder.h"
 #include "MemoryStream.h"
-#include "Mp3Decoder.h"
+#include "engine/decode/Mp3Decoder.h"
 #include "PlainDecode.h"
 
 namespace

@@ -5,11 +5,11 @@
 #include <cstdlib>
 
 #include "ExpectedTexts.h"
-#include "HttpFetch.h"
+#include "engine/net/HttpFetch.h"
 #include "LoopbackServer.h"
-#include "PlayerMessages.h"
-#include "PlsPlaylist.h"
-#include "SocketClient.h"
+#include "engine/report/PlayerMessages.h"
+#include "engine/playlist/PlsPlaylist.h"
+#include "engine/net/SocketClient.h"
 #include "TestWindow.h"
 
 namespace

@@ -5,9 +5,9 @@
 #include <string>
 
 #include "ExpectedTexts.h"
-#include "HttpStream.h"
+#include "engine/stream/HttpStream.h"
 #include "LoopbackServer.h"
-#include "PlayerMessages.h"
+#include "engine/report/PlayerMessages.h"
 #include "TestWindow.h"
 
 namespace

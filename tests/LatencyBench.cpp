@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "BenchPlayer.h"
-#include "SocketClient.h"
+#include "engine/net/SocketClient.h"
 
 namespace
 {

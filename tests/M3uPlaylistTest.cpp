@@ -1,9 +1,9 @@
 // Lists: which addresses and answers are lists, how M3U lines become entries, how relative entries resolve.
 #include <gtest/gtest.h>
 
-#include "HttpHeader.h"
-#include "HttpUrl.h"
-#include "M3uPlaylist.h"
+#include "engine/net/HttpHeader.h"
+#include "engine/net/HttpUrl.h"
+#include "engine/playlist/M3uPlaylist.h"
 
 namespace
 {

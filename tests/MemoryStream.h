@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "InputStream.h"
+#include "engine/stream/InputStream.h"
 
 class CMemoryStream : public CInputStream
 {

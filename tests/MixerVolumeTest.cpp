@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "DeviceVolume.h"
+#include "audio/DeviceVolume.h"
 #include "ExpectedTexts.h"
-#include "MixerVolume.h"
-#include "PlayerHost.h"
-#include "PlayerMessages.h"
+#include "audio/MixerVolume.h"
+#include "engine/worker/PlayerHost.h"
+#include "engine/report/PlayerMessages.h"
 #include "TestWindow.h"
 
 namespace

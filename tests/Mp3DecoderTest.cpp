@@ -12,12 +12,12 @@
 #include <thread>
 #include <vector>
 
-#include "DitherConversion.h"
+#include "engine/decode/DitherConversion.h"
 #include "LoopbackServer.h"
 #include "MemoryStream.h"
-#include "Mp3Decoder.h"
+#include "engine/decode/Mp3Decoder.h"
 #include "PlainDecode.h"
-#include "PlayerMessages.h"
+#include "engine/report/PlayerMessages.h"
 #include "TestWindow.h"
 
 namespace

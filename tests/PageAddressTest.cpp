@@ -1,7 +1,7 @@
 // The host rules for pages: which page addresses have a host, which fetch hosts are that host, which are private.
 #include <gtest/gtest.h>
 
-#include "AddressRule.h"
+#include "engine/net/AddressRule.h"
 #include "PageAddress.h"
 
 TEST(PageAddress, TheHostOfAWebPage)

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "BenchPlayer.h"
-#include "SocketClient.h"
+#include "engine/net/SocketClient.h"
 
 int main(int argc, char** argv)
 {

@@ -8,10 +8,10 @@
 
 #include "ExpectedTexts.h"
 #include "LoopbackServer.h"
-#include "Mp3Decoder.h"
-#include "PlayerHost.h"
-#include "PlayerMessages.h"
-#include "PlayerWorker.h"
+#include "engine/decode/Mp3Decoder.h"
+#include "engine/worker/PlayerHost.h"
+#include "engine/report/PlayerMessages.h"
+#include "engine/worker/PlayerWorker.h"
 #include "TestWindow.h"
 #include "ToneDecoder.h"
 

@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "PlsPlaylist.h"
+#include "engine/playlist/PlsPlaylist.h"
 
 namespace
 {

@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "RingBuffer.h"
+#include "engine/stream/RingBuffer.h"
 
 TEST(RingBuffer, FillsExactlyAndEmptiesWhateverTheIndices)
 {

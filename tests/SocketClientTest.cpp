@@ -5,8 +5,8 @@
 
 #include "ExpectedTexts.h"
 #include "LoopbackServer.h"
-#include "PlayerMessages.h"
-#include "SocketClient.h"
+#include "engine/report/PlayerMessages.h"
+#include "engine/net/SocketClient.h"
 #include "TestWindow.h"
 
 TEST(SocketClient, UnresolvableNameIsReportedAtLevelTwo)

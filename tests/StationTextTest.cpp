@@ -1,7 +1,7 @@
 // Telling UTF-8 station texts from code page 949 ones, byte by byte.
 #include <gtest/gtest.h>
 
-#include "StationText.h"
+#include "engine/report/StationText.h"
 
 TEST(StationText, Utf8WithWideCharactersIsUtf8)
 {

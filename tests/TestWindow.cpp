@@ -3,9 +3,9 @@
 
 #include <thread>
 
-#include "PlayerMessages.h"
-#include "PlayerReports.h"
-#include "StatusText.h"
+#include "engine/report/PlayerMessages.h"
+#include "engine/report/PlayerReports.h"
+#include "engine/report/StatusText.h"
 
 CTestWindow::CTestWindow()
 {

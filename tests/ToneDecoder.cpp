@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "HttpStream.h"
+#include "engine/stream/HttpStream.h"
 
 namespace
 {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "AudioDecoder.h"
+#include "engine/decode/AudioDecoder.h"
 
 // Addresses: "tone:<rate>:<left Hz>:<right Hz>:<milliseconds>", "fail:" (the open fails),
 // "slowopen:<ms>" (a 44100 Hz tone whose open takes ms), "stall:" (opens, then every read

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "ToneDecoder.h"
-#include "WaveOut.h"
+#include "audio/WaveOut.h"
 
 int main(int argc, char** argv)
 {

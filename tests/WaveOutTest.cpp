@@ -2,10 +2,10 @@
 #include <gtest/gtest.h>
 
 #include "ExpectedTexts.h"
-#include "PlayerMessages.h"
+#include "engine/report/PlayerMessages.h"
 #include "TestWindow.h"
 #include "ToneDecoder.h"
-#include "WaveOut.h"
+#include "audio/WaveOut.h"
 
 namespace
 {

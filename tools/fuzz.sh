@@ -28,9 +28,9 @@ SAN="-fsanitize=address,undefined -fno-sanitize-recover=undefined -g -O1"
 
 # Rebuilt only when a source is newer than the fuzzer.
 FUZZER=$OUT/kel_fuzzer
-SOURCES=("$TOP/tests/fuzz/FuzzTarget.cpp" "$TOP/tests/fuzz/shim/NoNetwork.cpp" "$TOP/engine/Mp3Decoder.cpp" "$TOP/engine/DitherConversion.cpp" "$TOP/engine/AudioDecoder.cpp"
-         "$TOP/engine/HttpHeader.cpp" "$TOP/engine/M3uPlaylist.cpp" "$TOP/engine/HttpUrl.cpp"
-         "$TOP/engine/AacDecoder.cpp" "$TOP/engine/StreamKind.cpp")
+SOURCES=("$TOP/tests/fuzz/FuzzTarget.cpp" "$TOP/tests/fuzz/shim/NoNetwork.cpp" "$TOP/engine/decode/Mp3Decoder.cpp" "$TOP/engine/decode/DitherConversion.cpp" "$TOP/engine/decode/AudioDecoder.cpp"
+         "$TOP/engine/net/HttpHeader.cpp" "$TOP/engine/playlist/M3uPlaylist.cpp" "$TOP/engine/net/HttpUrl.cpp"
+         "$TOP/engine/decode/AacDecoder.cpp" "$TOP/engine/decode/StreamKind.cpp")
 mapfile -t FAAD_MODULES < "$TOP/cmake/faad2-modules.txt"
 stale=0
 [ -x "$FUZZER" ] || stale=1
@@ -56,7 +56,7 @@ if [ $stale = 1 ]; then
     objs+=("$OUT/obj/faad_$m.o")
   done
   clang++ -std=c++17 $SAN -fsanitize=fuzzer -Wall -Wextra -Werror -Wno-unused-parameter \
-    -I"$TOP/tests/fuzz/shim" -I"$TOP/engine" -I"$MAD_INC" -I"$FAAD_SRC/include" "${SOURCES[@]}" "${objs[@]}" -lm -o "$FUZZER"
+    -I"$TOP/tests/fuzz/shim" -I"$TOP" -I"$MAD_INC" -I"$FAAD_SRC/include" "${SOURCES[@]}" "${objs[@]}" -lm -o "$FUZZER"
 fi
 
 # Seeds: our answers and, as decoder input ('D' first), our MP3 files and the hostile streams' bodies.

@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "ConsoleText.h"
-#include "HttpStream.h"
-#include "PlayerHost.h"
-#include "PlayerMessages.h"
-#include "PlayerReports.h"
-#include "SocketClient.h"
-#include "StationText.h"
-#include "StatusText.h"
+#include "engine/stream/HttpStream.h"
+#include "engine/worker/PlayerHost.h"
+#include "engine/report/PlayerMessages.h"
+#include "engine/report/PlayerReports.h"
+#include "engine/net/SocketClient.h"
+#include "engine/report/StationText.h"
+#include "engine/report/StatusText.h"
 
 namespace
 {

@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "AacDecoder.h"
-#include "HttpHeader.h"
-#include "InputStream.h"
-#include "M3uPlaylist.h"
-#include "Mp3Decoder.h"
-#include "StreamKind.h"
+#include "engine/decode/AacDecoder.h"
+#include "engine/net/HttpHeader.h"
+#include "engine/stream/InputStream.h"
+#include "engine/playlist/M3uPlaylist.h"
+#include "engine/decode/Mp3Decoder.h"
+#include "engine/decode/StreamKind.h"
 
 namespace
 {

@@ -1,6 +1,6 @@
 // The network stream for the native Linux builds, which link no network: it never opens.
-#include "HttpStream.h"
-#include "StatusText.h"
+#include "engine/stream/HttpStream.h"
+#include "engine/report/StatusText.h"
 
 CHttpStream::CHttpStream()
     : m_pRing(nullptr), m_nMetaInterval(0), m_bEnded(1), m_hReaderThread(nullptr), m_hDataEvent(nullptr),

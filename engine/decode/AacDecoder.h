@@ -1,0 +1,50 @@
+// The AAC decoder pump: decodes ADTS frames (AAC LC, HE-AAC, HE-AAC v2) with FAAD2 into 16-bit stereo PCM.
+#pragma once
+
+#include <mad.h>
+#include <neaacdec.h>
+
+#include "engine/decode/AudioDecoder.h"
+
+#define AAC_INPUT_SIZE 16384   // compressed bytes held: two of the longest ADTS frames
+#define AAC_PROBE_LIMIT 65536  // bytes the probe looks through for a frame it can decode
+#define AAC_RUN_FRAMES 2048    // sample frames converted at once: an HE-AAC frame's length
+
+class CAacDecoder : public CAudioDecoder
+{
+public:
+    CAacDecoder();
+    ~CAacDecoder() override;
+
+    // Opens the stream and decodes its first frame for the sample rate (twice the core rate for
+    // HE-AAC) and the channels.
+    int Open(HWND window, const char* url) override;
+    void Close() override;
+    int Read(void* buffer, unsigned* length) override;
+
+
+private:
+    // Moves what is held to the buffer's start and reads more behind it; false at the stream's end.
+    bool Fill();
+    void Drop(unsigned count);
+    // Decodes the next frame FAAD2 accepts into the pending samples; false at the stream's end
+    // (or, while probing, past the probe's limit).
+    bool DecodeNext(bool probing);
+    // Converts count sample frames of the pending samples, from m_nConsumed, mixed to stereo.
+    void ConvertRun(unsigned char* out, unsigned count);
+
+    NeAACDecHandle m_hDecoder;
+    bool m_bInitialised; // NeAACDecInit has read the stream's first header
+    unsigned char m_input[AAC_INPUT_SIZE];
+    unsigned m_nInputPos;  // the first byte not yet consumed: moved to the start only before a refill
+    unsigned m_nInputFill; // bytes held from m_nInputPos on
+    unsigned m_nSearched; // bytes dropped or decoded while probing
+    // The last decoded frame: interleaved floats owned by FAAD2 until its next decode.
+    const float* m_pSamples;
+    unsigned m_nFrames;   // sample frames in it
+    unsigned m_nChannels;
+    unsigned m_nConsumed; // sample frames of it already converted
+    unsigned char m_positions[64]; // each channel's speaker position, for the mix to stereo
+    mad_fixed_t m_left[AAC_RUN_FRAMES];
+    mad_fixed_t m_right[AAC_RUN_FRAMES];
+};

@@ -1,0 +1,48 @@
+// The decoder pump: decodes an MPEG audio byte stream with libmad into 16-bit stereo PCM.
+#pragma once
+
+#include <mad.h>
+
+#include "engine/decode/AudioDecoder.h"
+
+#define MP3_INPUT_SIZE 16000   // compressed bytes handed to libmad at once
+#define MP3_REFILL_BELOW 4000  // pull more input only when fewer bytes than this remain
+#define MP3_PROBE_WINDOW 8192  // bytes the probe decodes from before it reads more
+
+class CMp3Decoder : public CAudioDecoder
+{
+public:
+    CMp3Decoder();
+    ~CMp3Decoder() override;
+
+    // Opens the stream and probes its first frames for the sample rate.
+    int Open(HWND window, const char* url) override;
+    void Close() override;
+    int Read(void* buffer, unsigned* length) override;
+
+
+private:
+    // Scratch space of the Xing tag test.
+    struct CXingRecord
+    {
+        unsigned flags;
+        unsigned frames;
+        unsigned bytes;
+        unsigned char toc[100];
+        unsigned quality;
+    };
+
+    int Probe();
+    void AppendProbeInput(const unsigned char* bytes, int count, int held);
+    int HasXingTag();
+    // Converts count sample frames of the synth output, starting at m_nConsumed.
+    void ConvertRun(unsigned char* out, unsigned count);
+
+    CXingRecord m_xing;
+    struct mad_stream m_stream;
+    struct mad_frame m_frame;
+    struct mad_synth m_synth;
+    unsigned char m_input[MP3_INPUT_SIZE]; // starts at the first byte not yet consumed
+    int m_nInputFill;
+    int m_nConsumed; // samples per channel of the synth output already converted
+};

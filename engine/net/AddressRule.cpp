@@ -1,0 +1,52 @@
+// The private-network ranges that a control on a public page may not connect to.
+#include "engine/net/AddressRule.h"
+
+#include <cstring>
+
+#include "engine/net/HostLookup.h"
+
+namespace
+{
+struct CRange
+{
+    unsigned long network;
+    int bits;
+};
+
+const CRange PRIVATE_RANGES[] = {
+    {0x7F000000, 8}, {0x0A000000, 8}, {0xAC100000, 12}, {0xC0A80000, 16},
+    {0xA9FE0000, 16}, {0x64400000, 10}, {0x00000000, 8},
+};
+
+bool EndsWith(const char* text, const char* tail)
+{
+    size_t n = strlen(text), m = strlen(tail);
+    return n >= m && strcmp(text + n - m, tail) == 0;
+}
+} // namespace
+
+bool IsPrivateAddress(in_addr address)
+{
+    unsigned long value = ntohl(address.s_addr);
+    for (const CRange& range : PRIVATE_RANGES) {
+        unsigned long mask = 0xFFFFFFFFul << (32 - range.bits);
+        if ((value & mask) == range.network)
+            return true;
+    }
+    return false;
+}
+
+bool IsPrivateHost(const char* host)
+{
+    if (host == NULL || *host == '\0')
+        return false;
+    if (host[0] == '[')
+        return strcmp(host, "[::1]") == 0 || strncmp(host, "[fc", 3) == 0 || strncmp(host, "[fd", 3) == 0 ||
+               strncmp(host, "[fe8", 4) == 0 || strncmp(host, "[fe9", 4) == 0 || strncmp(host, "[fea", 4) == 0 ||
+               strncmp(host, "[feb", 4) == 0;
+    if (strcmp(host, "localhost") == 0 || EndsWith(host, ".localhost") || strchr(host, '.') == NULL)
+        return true;
+    // Numbers as a browser reads them in an address ("127.1" is loopback too).
+    in_addr address;
+    return ParseNumericHost(host, &address) && IsPrivateAddress(address);
+}

@@ -1,0 +1,63 @@
+// The network byte source: a reader thread fetches an ICY stream into a ring buffer.
+#pragma once
+
+#include "engine/stream/InputStream.h"
+
+class CReportGate;
+class CRingBuffer;
+
+#define HTTP_RING_CAPACITY 0x40000
+#define HTTP_PREBUFFER 0x8000
+#define HTTP_HEADER_MAX 4096
+
+class CHttpStream : public CInputStream
+{
+public:
+    CHttpStream();
+    ~CHttpStream() override;
+
+    // Starts the reader and waits for the pre-buffer; 1 in every case.
+    int Open(HWND notifyWnd, const char* url) override;
+    void Close() override;
+    // Blocks until size * count bytes are buffered; count, or 0 once the stream has ended
+    // or a newer command (play, stop or quit) waits for the calling thread.
+    unsigned Read(void* buf, unsigned size, unsigned count) override;
+    int Seek(int offset, int origin) override;
+    int Tell() override;
+    int GetLength() override;
+
+    void MarkEnded();
+    int IsEnded() const { return m_bEnded; }
+
+private:
+    friend unsigned __stdcall ReaderThreadProc(void* stream);
+    void WaitForData(unsigned need);
+    friend class CStreamReader;
+
+    CRingBuffer* m_pRing;
+    unsigned m_nMetaInterval;
+    volatile LONG m_bEnded;
+    HANDLE m_hReaderThread;
+    // Set by the reader thread after a write that gives a waiting owner what it waits for;
+    // waited on by the owner's thread, which creates it before the reader starts and closes it
+    // after the reader has ended.
+    HANDLE m_hDataEvent;
+    // The fill the owner's thread waits for in Read, 0 while it does not wait: written by the
+    // owner's thread, read by the reader, which sets the data event only then. Under Wine every
+    // SetEvent is a round trip to the wineserver, and the owner rarely waits once the ring is full.
+    volatile LONG m_nWanted;
+    // Set by the owner's Close, waited on by the reader thread beside its socket; created by
+    // the owner before the reader starts and closed after the reader has ended.
+    HANDLE m_hCloseEvent;
+    // Fill and title reports pass through it (reader thread, and MarkEnded on either side);
+    // created by Open, released by Close after the reader has ended.
+    CReportGate* m_pGate;
+};
+
+unsigned __stdcall ReaderThreadProc(void* stream);
+
+// True when a stop or quit command is waiting in the calling thread's queue.
+bool IsStopCommandWaiting();
+// True when a command that supersedes the current stream (play, stop or quit) is waiting in
+// the calling thread's queue.
+bool IsNewerCommandWaiting();

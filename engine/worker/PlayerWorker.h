@@ -1,0 +1,46 @@
+// The player worker: carries out play and stop commands, feeds the device, and keeps only one
+// player of the desktop playing.
+#pragma once
+
+#include <windows.h>
+
+#include "audio/WaveOut.h"
+
+class CAudioDecoder;
+class CPlayerHost;
+
+#define PLAYER_SHARED_MEMORY "kelplayerx_shared_memory"
+
+class CPlayerWorker
+{
+public:
+    // The worker owns the decoder from here on. waveOutApi: the device calls, null for the
+    // system's.
+    CPlayerWorker(CPlayerHost* host, CAudioDecoder* decoder, CWaveOutApi* waveOutApi = NULL);
+    ~CPlayerWorker();
+
+    CPlayerWorker(const CPlayerWorker&) = delete;
+    CPlayerWorker& operator=(const CPlayerWorker&) = delete;
+
+    // The thread's whole life: returns after a quit command.
+    unsigned Run();
+
+private:
+    void HandleBatch();
+    void Play(const char* url, LPARAM flags);
+    void Stop();
+    // Lets the queued blocks play out, for at most DRAIN_LIMIT_MS; a newer command ends it.
+    void Drain();
+    void CloseDevice();
+    void ApplyVolume();
+    void Report(UINT message);
+
+    CPlayerHost* m_pHost;
+    CAudioDecoder* m_pDecoder;
+    CWaveOut m_waveOut;
+    bool m_bQuit;
+    bool m_bDraining;      // the decoder closed with blocks still queued on the device
+    DWORD m_dwDrainStart;  // when that drain began
+    HANDLE m_hShared;
+    volatile DWORD* m_pActivePlayer; // thread id of the worker that last accepted a play
+};
