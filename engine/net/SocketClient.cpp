@@ -5,6 +5,7 @@
 #include "engine/net/HostLookup.h"
 #include "engine/report/StatusText.h"
 #include "engine/net/TlsChannel.h"
+#include "engine/net/TlsLibraries.h"
 
 namespace
 {
@@ -100,7 +101,7 @@ int CSocketClient::StartTls(const char* host, DWORD limitMs, int level)
 {
     if (m_socket == INVALID_SOCKET)
         return 0;
-    m_pTls = new CTlsChannel;
+    m_pTls = new CTlsChannel(TlsLibraries());
     int result = m_pTls->Handshake(m_socket, host, m_hWake, limitMs);
     if (result == TLS_OK)
         return 1;
@@ -128,7 +129,7 @@ int CSocketClient::Receive(char* buf, int size)
     if (buf == NULL || size <= 0)
         return 0;
     if (m_pTls != NULL)
-        return m_pTls->Receive(buf, size);
+        return m_pTls->Receive(m_socket, buf, size);
     int got = recv(m_socket, buf, size, 0);
     m_bWouldBlock = got < 0 && WSAGetLastError() == WSAEWOULDBLOCK;
     return got;

@@ -49,8 +49,8 @@ SecBuffer Buffer(unsigned long type, void* data = NULL, unsigned long size = 0)
 }
 } // namespace
 
-CTlsChannel::CTlsChannel()
-    : m_pLibraries(TlsLibraries()), m_bCred(false), m_bContext(false), m_sizes(), m_plainPos(0), m_ended(0)
+CTlsChannel::CTlsChannel(const CTlsLibraries* libraries)
+    : m_pLibraries(libraries), m_bCred(false), m_bContext(false), m_sizes(), m_plainPos(0), m_ended(0)
 {
 }
 
@@ -305,7 +305,7 @@ bool CTlsChannel::Pump(SOCKET socket)
     }
 }
 
-int CTlsChannel::Receive(char* buf, int size)
+int CTlsChannel::Receive(SOCKET, char* buf, int size)
 {
     if (!HasPlaintext())
         return m_ended == 1 ? 0 : -1;

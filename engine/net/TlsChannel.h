@@ -23,7 +23,8 @@ enum
 class CTlsChannel
 {
 public:
-    CTlsChannel();
+    // libraries: the system's (TlsLibraries()) or a stand-in; NULL when the system has no TLS.
+    explicit CTlsChannel(const CTlsLibraries* libraries);
     ~CTlsChannel();
     CTlsChannel(const CTlsChannel&) = delete;
     CTlsChannel& operator=(const CTlsChannel&) = delete;
@@ -40,7 +41,7 @@ public:
     bool Pump(SOCKET socket);
     // Plaintext bytes, as recv would give them: above 0, 0 when the peer has closed, -1 on an
     // error. Call it after Pump said true.
-    int Receive(char* buf, int size);
+    int Receive(SOCKET, char* buf, int size);
     bool HasPlaintext() const { return m_plainPos < m_plain.size(); }
 
 private:
