@@ -32,6 +32,8 @@ CSocketClient::~CSocketClient()
 
 void CSocketClient::CloseSocket()
 {
+    if (m_pTls != NULL)
+        m_pTls->Close(m_socket);
     delete m_pTls;
     m_pTls = NULL;
     if (m_socket != INVALID_SOCKET) {
