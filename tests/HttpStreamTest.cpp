@@ -90,7 +90,8 @@ OpenResult OpenGuarded(CTestWindow& window, const std::string& url, DWORD guardM
         result.ended = stream.IsEnded() != 0;
         result.explained = stream.IsEndExplained();
         char buf[10];
-        result.read = stream.Read(buf, 1, sizeof(buf));
+        if (result.ended)
+            result.read = stream.Read(buf, 1, sizeof(buf));
         stream.Close();
     });
     return result;
