@@ -37,6 +37,8 @@ private:
 
     CRingBuffer* m_pRing;
     unsigned m_nMetaInterval;
+    // Set by the owner's thread (Close, or Open giving up) and by the reader thread at the end of
+    // its run; read by both.
     volatile LONG m_bEnded;
     HANDLE m_hReaderThread;
     // Set by the reader thread after a write that gives a waiting owner what it waits for;
