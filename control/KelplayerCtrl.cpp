@@ -134,6 +134,11 @@ void CKelplayerCtrl::SetUrl(const std::string& value)
         if (!IsFetchAllowed(value))
             return;
         std::string text = Fetch(value);
+        // One station cut into segments, not a list of stations: not played until HLS is.
+        if (!pls && IsHlsPlaylist(text.c_str())) {
+            ReportStatusText(GetPlayerWindow(), TEXT_HLS_UNSUPPORTED, 3);
+            return;
+        }
         std::vector<std::string> entries;
         bool parsed = pls ? ParsePlsEntries(text.c_str(), &entries) : ParseM3uEntries(text.c_str(), value.c_str(), &entries);
         if (!parsed) {

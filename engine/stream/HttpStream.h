@@ -16,7 +16,8 @@ public:
     CHttpStream();
     ~CHttpStream() override;
 
-    // Starts the reader and waits for the pre-buffer; 1 in every case.
+    // Starts the reader and waits for the pre-buffer, at most until the reader ends or a time
+    // limit passes (a stream with no audio by then is ended); 1 in every case.
     int Open(HWND notifyWnd, const char* url) override;
     void Close() override;
     // Blocks until size * count bytes are buffered; count, or 0 once the stream has ended
@@ -36,6 +37,8 @@ private:
 
     CRingBuffer* m_pRing;
     unsigned m_nMetaInterval;
+    // Set by the owner's thread (Close, or Open giving up) and by the reader thread at the end of
+    // its run; read by both.
     volatile LONG m_bEnded;
     HANDLE m_hReaderThread;
     // Set by the reader thread after a write that gives a waiting owner what it waits for;
@@ -46,8 +49,9 @@ private:
     // owner's thread, read by the reader, which sets the data event only then. Under Wine every
     // SetEvent is a round trip to the wineserver, and the owner rarely waits once the ring is full.
     volatile LONG m_nWanted;
-    // Set by the owner's Close, waited on by the reader thread beside its socket; created by
-    // the owner before the reader starts and closed after the reader has ended.
+    // Set by the owner's thread (Close, or Open giving up on a stream that sends nothing),
+    // waited on by the reader thread beside its socket; created by the owner before the reader
+    // starts and closed after the reader has ended.
     HANDLE m_hCloseEvent;
     // Fill and title reports pass through it (reader thread, and MarkEnded on either side);
     // created by Open, released by Close after the reader has ended.
