@@ -193,8 +193,10 @@ bool CAacDecoder::DecodeNext(bool probing)
             m_bInputEnded = !Fill();
             continue;
         }
+        if (check == FRAME_OK && (!m_bInitialised || !IsSameAdtsFormat(header, m_format)) && !StartDecoder(header))
+            check = FRAME_NONE;
         // Resynchronise byte by byte: only the damaged frames are lost.
-        if (check == FRAME_NONE || ((!m_bInitialised || !IsSameAdtsFormat(header, m_format)) && !StartDecoder(header))) {
+        if (check == FRAME_NONE) {
             Drop(1);
             m_bSynced = false;
             continue;

@@ -39,6 +39,8 @@ private:
     // Moves what is held to the buffer's start and reads more behind it; false at the stream's end.
     bool Fill();
     void Drop(unsigned count);
+    // Whether the input starts with a frame to decode, its header confirmed; header is set when
+    // one parses there.
     EFrameCheck CheckFrame(CAdtsHeader* header) const;
     // A fresh FAAD2 decoder initialised from the frame at the input's start.
     bool StartDecoder(const CAdtsHeader& header);
@@ -58,7 +60,8 @@ private:
     unsigned m_nInputPos;  // the first byte not yet consumed: moved to the start only before a refill
     unsigned m_nInputFill; // bytes held from m_nInputPos on
     unsigned m_nSearched; // bytes dropped or decoded while probing
-    // The last decoded frame: interleaved floats owned by FAAD2 until its next decode.
+    // The last decoded frame: interleaved floats owned by FAAD2 until its next decode or a new
+    // decoder, neither of which comes before they are converted.
     const float* m_pSamples;
     unsigned m_nFrames;   // sample frames in it
     unsigned m_nFrameRate; // its sample rate
