@@ -77,7 +77,7 @@ OpenResult OpenGuarded(CTestWindow& window, const std::string& url, DWORD guardM
         });
         CHttpStream stream;
         DWORD start = GetTickCount();
-        stream.Open(window.Handle(), url.c_str());
+        EOpenOutcome outcome = stream.Open(window.Handle(), url.c_str());
         result.openMs = GetTickCount() - start;
         SetEvent(opened);
         guard.join();
@@ -88,7 +88,7 @@ OpenResult OpenGuarded(CTestWindow& window, const std::string& url, DWORD guardM
         for (int i = 0; i < 100 && !stream.IsEnded(); ++i)
             Sleep(20);
         result.ended = stream.IsEnded() != 0;
-        result.explained = stream.IsEndExplained();
+        result.explained = outcome == OPEN_FAILED_TOLD;
         char buf[10];
         if (result.ended)
             result.read = stream.Read(buf, 1, sizeof(buf));

@@ -546,8 +546,8 @@ bool IsNewerCommandWaiting()
 }
 
 CHttpStream::CHttpStream()
-    : m_pRing(NULL), m_nMetaInterval(0), m_bEnded(0), m_hReaderThread(NULL), m_hDataEvent(NULL), m_nWanted(0),
-      m_hCloseEvent(NULL), m_pGate(NULL)
+    : m_pRing(NULL), m_nMetaInterval(0), m_bEnded(0), m_bEndExplained(0), m_hReaderThread(NULL), m_hDataEvent(NULL),
+      m_nWanted(0), m_hCloseEvent(NULL), m_pGate(NULL)
 {
 }
 
@@ -556,12 +556,13 @@ CHttpStream::~CHttpStream()
     Close();
 }
 
-int CHttpStream::Open(HWND notifyWnd, const char* url)
+EOpenOutcome CHttpStream::Open(HWND notifyWnd, const char* url)
 {
     Close();
     m_hNotifyWnd = notifyWnd;
     m_pszUrl = CopyText(url, strlen(url));
     m_bEnded = 0;
+    m_bEndExplained = 0;
     m_pRing = new CRingBuffer(HTTP_RING_CAPACITY);
     m_pGate = new CReportGate(notifyWnd);
     m_hDataEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
@@ -569,7 +570,7 @@ int CHttpStream::Open(HWND notifyWnd, const char* url)
     m_hReaderThread = reinterpret_cast<HANDLE>(_beginthreadex(NULL, 0, ReaderThreadProc, this, 0, NULL));
     if (m_hReaderThread == NULL) {
         MarkEnded();
-        return 1;
+        return OPEN_FAILED;
     }
 
     // Pre-buffer, until the reader ends (its connecting always does, within its budget) or the
@@ -577,10 +578,8 @@ int CHttpStream::Open(HWND notifyWnd, const char* url)
     // meanwhile: switching must never wait on a silent server. Waking as data arrives, not
     // after whole sleeps, lets a bursting station start as soon as its bytes are in.
     DWORD start = GetTickCount();
-    while (!m_bEnded && m_pRing->GetFilled() < HTTP_PREBUFFER) {
+    while (!m_bEnded && m_pRing->GetFilled() < HTTP_PREBUFFER && !IsNewerCommandWaiting()) {
         WaitForData(HTTP_PREBUFFER);
-        if (IsNewerCommandWaiting())
-            break;
         if (GetTickCount() - start >= PREBUFFER_LIMIT_MS) {
             // Nothing at all yet: the reader is ended as Close would, and the owner moves on.
             if (m_pRing->GetFilled() == 0) {
@@ -590,7 +589,12 @@ int CHttpStream::Open(HWND notifyWnd, const char* url)
             break;
         }
     }
-    return 1;
+    // A newer command outweighs the end: whatever ended is no longer wanted.
+    if (IsNewerCommandWaiting())
+        return OPEN_CANCELLED;
+    if (m_bEnded)
+        return m_bEndExplained ? OPEN_FAILED_TOLD : OPEN_FAILED;
+    return OPEN_OK;
 }
 
 void CHttpStream::Close()
@@ -622,20 +626,33 @@ void CHttpStream::Close()
     m_pszUrl = NULL;
 }
 
-unsigned CHttpStream::Read(void* buf, unsigned size, unsigned count)
+bool CHttpStream::WaitFilled(unsigned need)
 {
-    unsigned need = size * count;
     if (m_pRing == NULL || need > m_pRing->GetCapacity())
-        return 0;
+        return false;
     // A stalled server must not hold the worker's next command: give up when one waits.
     while (!m_bEnded && m_pRing->GetFilled() < need) {
         if (IsNewerCommandWaiting())
-            return 0;
+            return false;
         WaitForData(need);
     }
-    if (m_bEnded)
+    return !m_bEnded;
+}
+
+unsigned CHttpStream::Read(void* buf, unsigned size, unsigned count)
+{
+    unsigned need = size * count;
+    if (!WaitFilled(need))
         return 0;
     m_pRing->Read(static_cast<char*>(buf), need);
+    return count;
+}
+
+unsigned CHttpStream::Peek(void* buf, unsigned count)
+{
+    if (!WaitFilled(count))
+        return 0;
+    m_pRing->Peek(static_cast<char*>(buf), count);
     return count;
 }
 
