@@ -9,8 +9,6 @@
 
 namespace
 {
-// No single step of a fetch waits longer than this, whatever is left of its limit.
-const DWORD FETCH_TIMEOUT_MS = 8000;
 // A <meta> element without its '>' is looked at up to here, not to the end of the page.
 const size_t META_SCAN_LIMIT = 1024;
 const UINT STATION_CODE_PAGE = 949;
@@ -51,7 +49,7 @@ bool LimitSteps(HINTERNET handle, DWORD start, DWORD limitMs)
     DWORD spent = GetTickCount() - start;
     if (spent >= limitMs)
         return false;
-    DWORD left = limitMs - spent < FETCH_TIMEOUT_MS ? limitMs - spent : FETCH_TIMEOUT_MS;
+    DWORD left = limitMs - spent;
     InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &left, sizeof(left));
     InternetSetOptionW(handle, INTERNET_OPTION_SEND_TIMEOUT, &left, sizeof(left));
     InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &left, sizeof(left));
