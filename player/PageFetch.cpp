@@ -33,6 +33,7 @@ private:
     HINTERNET m_handle;
 };
 
+// Written before the fetch's thread starts; read by that thread and by its limit's timer.
 struct CFetchJob
 {
     std::wstring url;

@@ -21,7 +21,7 @@
 namespace
 {
 const int WATCH_SLOTS = 16;
-std::atomic<void*> g_watched[WATCH_SLOTS];
+std::atomic<void*> g_watched[WATCH_SLOTS]; // set by the test, cleared by whichever thread frees the block
 
 void Watch(void* block)
 {
@@ -204,7 +204,7 @@ TEST(ReportReceiver, WithoutAReceiverAReportIsDroppedAndFreed)
 namespace
 {
 WNDPROC g_reportProc = NULL;
-std::vector<void*> g_postedInTheGap;
+std::vector<void*> g_postedInTheGap; // written by the reporting thread, read by the test once it is joined
 
 // The report window's procedure with an engine thread that reports while the window goes.
 LRESULT CALLBACK PostingWhileDestroyed(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
