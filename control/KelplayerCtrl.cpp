@@ -16,6 +16,7 @@
 #include "Module.h"
 #include "engine/report/PlayerMessages.h"
 #include "engine/report/PlayerReports.h"
+#include "engine/report/ReportReceiver.h"
 #include "engine/playlist/M3uPlaylist.h"
 #include "engine/playlist/PlsPlaylist.h"
 #include "Registration.h"
@@ -40,7 +41,7 @@ static_assert(KEL_MISC_STATUS == 0x20191, "the control's status bits");
 
 CKelplayerCtrl::CKelplayerCtrl()
     : COleControl(KEL_CONTROL_INFO), m_nMessageLevel(0), m_bStopped(FALSE),
-      m_bWinsockStarted(FALSE), m_nBufferState(0), m_pszMetadata(NULL), m_dwWorkerThreadId(0),
+      m_bWinsockStarted(FALSE), m_nBufferState(0), m_dwWorkerThreadId(0),
       m_pMixer(NULL), m_pSocket(NULL), m_posPlay(m_urlList.end()), m_pszStatusText(NULL),
       m_bAttemptPlayed(FALSE), m_bPausing(FALSE), m_bListAnswered(FALSE), m_nListAnswers(0)
 {
@@ -68,23 +69,23 @@ bool CKelplayerCtrl::StartWorker()
 CKelplayerCtrl::~CKelplayerCtrl()
 {
     CancelPause();
-    // Reports still queued for the window are ours to free. The window goes before the worker
-    // is joined: whatever the engine reports meanwhile is then dropped at once.
-    DiscardPlayerReports(GetReportWindow());
-    DestroyReportWindow();
+    // The worker and the stream reader it ends are the threads that report to the window, and
+    // neither waits for this thread (their status texts are posted). The window goes once they
+    // are gone: nothing is posted to it after that, and its last message frees what is still
+    // queued.
     if (m_hWorkerThread.Get() != NULL) {
         PostCommand(m_dwWorkerThreadId, WM_PLAYER_STOP);
         PostCommand(m_dwWorkerThreadId, WM_PLAYER_QUIT);
         WaitForSingleObject(m_hWorkerThread.Get(), INFINITE);
         m_hWorkerThread.Close();
     }
+    DestroyReportWindow();
     delete m_pMixer;
     delete m_pSocket;
     if (m_bWinsockStarted) {
         WSACleanup();
         m_bWinsockStarted = FALSE;
     }
-    delete[] m_pszMetadata;
 }
 
 HRESULT CKelplayerCtrl::CreateInstance(REFIID iid, void** object)
@@ -162,9 +163,7 @@ void CKelplayerCtrl::SetUrl(const std::string& value)
 
 std::string CKelplayerCtrl::GetMetadata() const
 {
-    if (m_pszStatusText != NULL)
-        return m_pszStatusText;
-    return m_pszMetadata != NULL ? m_pszMetadata : "";
+    return m_pszStatusText != NULL ? m_pszStatusText : m_metadata;
 }
 
 void CKelplayerCtrl::SetMetadata(const std::string& value)
@@ -277,45 +276,45 @@ void CKelplayerCtrl::OnCallMethod(DISPID id, const std::vector<VARIANT>& args, V
 bool CKelplayerCtrl::OnReportMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
 {
     *result = 0;
-    switch (message) {
+    if (message != WM_TIMER)
+        return TakePlayerReport(this, GetReportWindow(), message, wParam, lParam);
+    if (wParam != TIMER_RECONNECT)
+        return false;
+    CancelPause();
+    if (!m_bStopped)
+        PlayNext();
+    return true;
+}
+
+void CKelplayerCtrl::OnPlayerReport(const CPlayerReport& report)
+{
+    switch (report.message) {
     case WM_PLAYER_STOP:
         Stop();
-        return true;
+        break;
     case WM_PLAYER_STARTED:
         // Audio plays: the attempt did not fail, whatever ends it later.
         m_bAttemptPlayed = TRUE;
         m_pacing.Reset();
         m_nListAnswers = 0;
-        return true;
+        break;
     case WM_PLAYER_ENDED:
         if (!m_bStopped)
             OnEnded();
-        return true;
-    case WM_TIMER:
-        if (wParam != TIMER_RECONNECT)
-            return false;
-        CancelPause();
-        if (!m_bStopped)
-            PlayNext();
-        return true;
+        break;
     case WM_PLAYER_BUFFERSTATE:
-        AcknowledgePlayerReport(message, lParam);
-        OnBufferState(wParam);
-        return true;
+        OnBufferState(report.fill);
+        break;
     case WM_PLAYER_METADATA:
-        AcknowledgePlayerReport(message, lParam);
-        OnMetadata(wParam);
-        return true;
+        OnMetadata(report.text);
+        break;
     case WM_PLAYER_PLAYLIST:
-        OnPlaylist(reinterpret_cast<const char*>(wParam));
-        delete[] reinterpret_cast<char*>(wParam);
-        return true;
+        OnPlaylist(report.text);
+        break;
     case WM_PLAYER_MESSAGE:
-        OnStatusText(reinterpret_cast<const char*>(wParam), StatusTextLevel(lParam));
-        FinishStatusText(wParam, lParam);
-        return true;
+        OnStatusText(report.text, report.level);
+        break;
     }
-    return false;
 }
 
 // A station that keeps failing at once (a refusal, an error status, no audio) must not be
@@ -347,10 +346,9 @@ void CKelplayerCtrl::OnBufferState(WPARAM wParam)
     FireEvent(EVENTID_KEL_CHANGEBUFFERSTATE);
 }
 
-void CKelplayerCtrl::OnMetadata(WPARAM wParam)
+void CKelplayerCtrl::OnMetadata(const char* text)
 {
-    delete[] m_pszMetadata;
-    m_pszMetadata = reinterpret_cast<char*>(wParam);
+    m_metadata = text != NULL ? text : "";
     FireEvent(EVENTID_KEL_CHANGEMETADATA);
 }
 

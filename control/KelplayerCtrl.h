@@ -10,13 +10,14 @@
 #include "Dispids.h"
 #include "Handle.h"
 #include "OleControl.h"
+#include "engine/report/ReportReceiver.h"
 #include "engine/worker/PlayerHost.h"
 #include "ReconnectPacing.h"
 
 class CMixerVolume;
 class CSocketClient;
 
-class CKelplayerCtrl : public COleControl, public CPlayerHost
+class CKelplayerCtrl : public COleControl, public CPlayerHost, private CReportReceiver
 {
 public:
     CKelplayerCtrl();
@@ -49,6 +50,8 @@ protected:
     void OnSetProperty(DISPID id, const VARIANT& value) override;
     void OnCallMethod(DISPID id, const std::vector<VARIANT>& args, VARIANT* result) override;
     bool OnReportMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+    // CReportReceiver: the engine's reports, from OnReportMessage.
+    void OnPlayerReport(const CPlayerReport& report) override;
 
 private:
     bool StartWorker();
@@ -65,7 +68,7 @@ private:
     void OnEnded();
     void CancelPause();
     void OnBufferState(WPARAM wParam);
-    void OnMetadata(WPARAM wParam);
+    void OnMetadata(const char* text);
     void OnPlaylist(const char* text);
     void OnStatusText(const char* text, short level);
 
@@ -74,7 +77,7 @@ private:
     BOOL m_bStopped;
     BOOL m_bWinsockStarted;
     short m_nBufferState;
-    char* m_pszMetadata;
+    std::string m_metadata; // the last title, "" before any
     CHandle m_hWorkerThread;
     DWORD m_dwWorkerThreadId;
     // Set on this thread (through m_pMixer), read on the worker's when it opens a device.

@@ -6,6 +6,7 @@
 #include "Enumerators.h"
 #include "Module.h"
 #include "Registration.h"
+#include "engine/report/ReportReceiver.h"
 
 namespace
 {
@@ -74,8 +75,6 @@ LRESULT CALLBACK COleControl::ReportWndProc(HWND hwnd, UINT message, WPARAM wPar
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
     COleControl* control = reinterpret_cast<COleControl*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    // Reports (and the control's own timers) that arrive while the control is being destroyed
-    // are dropped.
     if (control != NULL && control->m_refs > 0 && ((message >= WM_APP && message <= 0xBFFF) || message == WM_TIMER)) {
         // An event handler may release the control; keep it alive until the handler is done.
         control->AddRef();
@@ -85,6 +84,10 @@ LRESULT CALLBACK COleControl::ReportWndProc(HWND hwnd, UINT message, WPARAM wPar
         if (handled)
             return result;
     }
+    // Reports (and the control's own timers) that arrive while the control is being destroyed
+    // are dropped, and so are those still queued when the window goes; what they own is freed.
+    if (TakePlayerReport(NULL, hwnd, message, wParam, lParam))
+        return 0;
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 

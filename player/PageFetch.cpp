@@ -9,9 +9,6 @@
 
 namespace
 {
-const DWORD FETCH_TIMEOUT_MS = 8000;
-// Whatever the site does (trickling a byte at a time), a fetch ends within this.
-const DWORD FETCH_DEADLINE_MS = 20000;
 // A <meta> element without its '>' is looked at up to here, not to the end of the page.
 const size_t META_SCAN_LIMIT = 1024;
 const UINT STATION_CODE_PAGE = 949;
@@ -36,30 +33,63 @@ private:
     HINTERNET m_handle;
 };
 
+// Written before the fetch's thread starts; read by that thread and by its limit's timer.
 struct CFetchJob
 {
     std::wstring url;
     HWND window;
     UINT doneMessage;
+    DWORD limitMs;
     std::shared_ptr<CPageFetch::CResult> result;
 };
 
-// The whole body of a 200 answer and its Content-Type; false on any failure.
-bool FetchBody(const std::wstring& url, std::string* body, std::string* contentType)
+// Lets the handle's next blocking steps (connecting, sending, waiting for the answer, a read)
+// wait only for what is left of the limit; false when nothing is left.
+bool LimitSteps(HINTERNET handle, DWORD start, DWORD limitMs)
+{
+    DWORD spent = GetTickCount() - start;
+    if (spent >= limitMs)
+        return false;
+    DWORD left = limitMs - spent;
+    InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &left, sizeof(left));
+    InternetSetOptionW(handle, INTERNET_OPTION_SEND_TIMEOUT, &left, sizeof(left));
+    InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &left, sizeof(left));
+    return true;
+}
+
+// The whole body of a 200 answer and its Content-Type; false on any failure. The request is
+// opened by steps, not with InternetOpenUrlW, so that the wait for the answer gets the request's
+// own time-outs (WinINet waits on a silent server for ever otherwise).
+bool FetchBody(const std::wstring& url, DWORD limitMs, std::string* body, std::string* contentType)
 {
     const DWORD start = GetTickCount();
+    URL_COMPONENTSW parts = {};
+    parts.dwStructSize = sizeof(parts);
+    parts.dwHostNameLength = 1;
+    parts.dwUrlPathLength = 1;
+    parts.dwExtraInfoLength = 1;
+    if (!InternetCrackUrlW(url.c_str(), 0, 0, &parts) || parts.dwHostNameLength == 0)
+        return false;
+    std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+    std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
+    path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    if (path.empty())
+        path = L"/";
     CInternetHandle session(InternetOpenW(L"pelradio", INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0));
     if (session.Get() == NULL)
         return false;
-    DWORD timeout = FETCH_TIMEOUT_MS;
-    InternetSetOptionW(session.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof(timeout));
-    InternetSetOptionW(session.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof(timeout));
-    InternetSetOptionW(session.Get(), INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof(timeout));
+    CInternetHandle connection(
+        InternetConnectW(session.Get(), host.c_str(), parts.nPort, NULL, NULL, INTERNET_SERVICE_HTTP, 0, 0));
+    if (connection.Get() == NULL)
+        return false;
     // The title changes with every song: never a cached copy.
-    const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
-                        INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES;
-    CInternetHandle request(InternetOpenUrlW(session.Get(), url.c_str(), NULL, 0, flags, 0));
-    if (request.Get() == NULL)
+    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
+                  INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES;
+    if (parts.nScheme == INTERNET_SCHEME_HTTPS)
+        flags |= INTERNET_FLAG_SECURE;
+    CInternetHandle request(HttpOpenRequestW(connection.Get(), NULL, path.c_str(), NULL, NULL, NULL, flags, 0));
+    if (request.Get() == NULL || !LimitSteps(request.Get(), start, limitMs) ||
+        !HttpSendRequestW(request.Get(), NULL, 0, NULL, 0))
         return false;
     DWORD status = 0;
     DWORD size = sizeof(status);
@@ -73,13 +103,7 @@ bool FetchBody(const std::wstring& url, std::string* body, std::string* contentT
     char chunk[16384];
     DWORD got = 0;
     while (body->size() < PAGE_LIMIT) {
-        // Each read may wait only for what is left of the deadline.
-        DWORD spent = GetTickCount() - start;
-        if (spent >= FETCH_DEADLINE_MS)
-            return false;
-        DWORD left = FETCH_DEADLINE_MS - spent < FETCH_TIMEOUT_MS ? FETCH_DEADLINE_MS - spent : FETCH_TIMEOUT_MS;
-        InternetSetOptionW(request.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &left, sizeof(left));
-        if (!InternetReadFile(request.Get(), chunk, sizeof(chunk), &got))
+        if (!LimitSteps(request.Get(), start, limitMs) || !InternetReadFile(request.Get(), chunk, sizeof(chunk), &got))
             return false;
         if (got == 0)
             break;
@@ -138,27 +162,53 @@ UINT CodePageOf(const std::string& charset)
     return STATION_CODE_PAGE;
 }
 
+// Hands the window the fetch's result, unless it has one already: the limit may have ended the
+// fetch first (a failure), while the thread was still waiting.
+void Finish(CFetchJob* job, std::wstring* page)
+{
+    EnterCriticalSection(&job->result->lock);
+    bool first = !job->result->ended;
+    if (first) {
+        job->result->page.swap(*page);
+        job->result->ended = true;
+    }
+    LeaveCriticalSection(&job->result->lock);
+    // The window may be gone by now; the result then goes with the job.
+    if (first)
+        PostMessageW(job->window, job->doneMessage, 0, 0);
+}
+
+// On a thread of the system's pool, when the limit has passed.
+void CALLBACK OnLimit(void* arg, BOOLEAN)
+{
+    std::wstring none;
+    Finish(static_cast<CFetchJob*>(arg), &none);
+}
+
 // The thread is never joined. A program that ends during a fetch ends it wherever it is: it
 // touches only its own job and the result it shares with the window (kept alive by both), and
-// its last post goes to a window that may be gone, which the system then drops.
+// its last post goes to a window that may be gone, which the system then drops. Its own steps
+// end soon after the limit too, so that fetches of a silent site do not pile up.
 unsigned __stdcall FetchThreadProc(void* arg)
 {
     CFetchJob* job = static_cast<CFetchJob*>(arg);
+    HANDLE limit = NULL;
+    if (!CreateTimerQueueTimer(&limit, NULL, OnLimit, job, job->limitMs, 0, WT_EXECUTEONLYONCE))
+        limit = NULL;
     std::string body;
     std::string contentType;
-    std::wstring page = FetchBody(job->url, &body, &contentType) ? CPageFetch::DecodePage(body, contentType) : std::wstring();
-    EnterCriticalSection(&job->result->lock);
-    job->result->page.swap(page);
-    job->result->ended = true;
-    LeaveCriticalSection(&job->result->lock);
-    // The window may be gone by now; the result then goes with the job.
-    PostMessageW(job->window, job->doneMessage, 0, 0);
+    std::wstring page = FetchBody(job->url, job->limitMs, &body, &contentType) ? CPageFetch::DecodePage(body, contentType) : std::wstring();
+    // Waits for a call of OnLimit that has begun: the job must outlive it.
+    if (limit != NULL)
+        DeleteTimerQueueTimer(NULL, limit, INVALID_HANDLE_VALUE);
+    Finish(job, &page);
     delete job;
     return 0;
 }
 } // namespace
 
-CPageFetch::CPageFetch(HWND window, UINT doneMessage) : m_hWnd(window), m_uDoneMessage(doneMessage), m_bExecuting(false)
+CPageFetch::CPageFetch(HWND window, UINT doneMessage, DWORD limitMs)
+    : m_hWnd(window), m_uDoneMessage(doneMessage), m_dwLimitMs(limitMs), m_bExecuting(false)
 {
 }
 
@@ -167,7 +217,7 @@ bool CPageFetch::Start(const std::wstring& url)
     if (m_bExecuting)
         return false;
     m_result = std::make_shared<CResult>();
-    CFetchJob* job = new CFetchJob{url, m_hWnd, m_uDoneMessage, m_result};
+    CFetchJob* job = new CFetchJob{url, m_hWnd, m_uDoneMessage, m_dwLimitMs, m_result};
     HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(NULL, 0, FetchThreadProc, job, 0, NULL));
     if (thread == NULL) {
         delete job;

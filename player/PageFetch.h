@@ -6,12 +6,15 @@
 #include <memory>
 #include <string>
 
+// Whatever the site does (never answering, or trickling a byte at a time), a fetch ends within this.
+const DWORD PAGE_FETCH_LIMIT_MS = 20000;
+
 class CPageFetch
 {
 public:
     // doneMessage reaches the window when a fetch has ended; the window then calls Take. The
     // message carries nothing: whatever another process posts with the same number finds no result.
-    CPageFetch(HWND window, UINT doneMessage);
+    CPageFetch(HWND window, UINT doneMessage, DWORD limitMs = PAGE_FETCH_LIMIT_MS);
 
     // False, and nothing happens, while an earlier fetch is still executing.
     bool Start(const std::wstring& url);
@@ -24,7 +27,8 @@ public:
     // page 949, the station's own, whatever the listener's system uses.
     static std::wstring DecodePage(const std::string& body, const std::string& contentType);
 
-    // The result of one fetch, shared by its thread (which fills it) and the window (which takes it).
+    // The result of one fetch, filled once under the lock, by the fetch's thread or by its limit's
+    // timer (a failure), whichever comes first; the window takes it.
     struct CResult
     {
         CRITICAL_SECTION lock;
@@ -37,6 +41,7 @@ public:
 private:
     HWND m_hWnd;
     UINT m_uDoneMessage;
+    DWORD m_dwLimitMs;
     bool m_bExecuting;                 // written and read on the window's thread only
     std::shared_ptr<CResult> m_result; // the fetch now executing (or ended and not yet taken)
 };

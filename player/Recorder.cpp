@@ -8,6 +8,7 @@
 
 #include "Config.h"
 #include "MainWindow.h"
+#include "engine/decode/StreamDecoder.h"
 #include "engine/decode/StreamKind.h"
 
 namespace
@@ -65,6 +66,8 @@ CRecorder::CRecorder(std::function<void(int)> changed)
 
 CRecorder::~CRecorder()
 {
+    if (m_bRecording)
+        WritePending();
     CloseSocket();
     if (m_bWinsock)
         WSACleanup();
@@ -114,6 +117,7 @@ void CRecorder::Start()
     m_dwStarted = GetTickCount();
     m_base = FileBase(folder);
     m_bNamed = false;
+    m_pending.clear();
     if (!OpenFile(MP3_SUFFIX) || !Connect()) {
         Finish(3);
         return;
@@ -319,18 +323,40 @@ bool CRecorder::OnBlock(const std::string& block)
         return false;
     if (audio.empty())
         return true;
-    // The first audio tells what the stream carries: the still empty .mp3 file of an AAC
-    // station gives way to an .aac one.
-    if (!m_bNamed) {
-        m_bNamed = true;
-        if (ChooseStreamKind(m_answer.IsLabelledAac(), reinterpret_cast<const unsigned char*>(audio.data()),
-                             audio.size()) == STREAM_AAC) {
-            m_file.Close();
-            DeleteFileW(m_name.c_str());
-            if (!OpenFile(AAC_SUFFIX))
-                return false;
-        }
-    }
+    if (m_bNamed)
+        return Write(audio);
+    // The first audio tells what the stream carries once it holds two frame headers, as it does
+    // for the player: until then, or until as much has come as the player looks at, it is kept.
+    m_pending += audio;
+    if (m_pending.size() < STREAM_SNIFF_SIZE &&
+        SniffStreamKind(reinterpret_cast<const unsigned char*>(m_pending.data()), m_pending.size()) == STREAM_UNKNOWN)
+        return true;
+    return WritePending();
+}
+
+bool CRecorder::WritePending()
+{
+    if (m_pending.empty())
+        return true;
+    std::string audio;
+    audio.swap(m_pending);
+    return Name(audio) && Write(audio);
+}
+
+// The still empty .mp3 file of an AAC station gives way to an .aac one.
+bool CRecorder::Name(const std::string& audio)
+{
+    m_bNamed = true;
+    if (ChooseStreamKind(m_answer.IsLabelledAac(), reinterpret_cast<const unsigned char*>(audio.data()), audio.size()) !=
+        STREAM_AAC)
+        return true;
+    m_file.Close();
+    DeleteFileW(m_name.c_str());
+    return OpenFile(AAC_SUFFIX);
+}
+
+bool CRecorder::Write(const std::string& audio)
+{
     DWORD written = 0;
     if (!WriteFile(m_file.Get(), audio.data(), static_cast<DWORD>(audio.size()), &written, NULL) ||
         written != audio.size())
@@ -339,11 +365,18 @@ bool CRecorder::OnBlock(const std::string& block)
     return true;
 }
 
-// The server closed: before any audio was written that is a failure; afterwards the recording is complete.
-void CRecorder::OnClosed() { Finish(m_written > 0 ? 2 : 3); }
+// The server closed: before any audio came that is a failure; afterwards the recording is complete.
+void CRecorder::OnClosed()
+{
+    bool kept = WritePending();
+    Finish(kept && m_written > 0 ? 2 : 3);
+}
 
 void CRecorder::Finish(int banner)
 {
+    // Audio kept back to tell the stream's kind belongs to the recording too.
+    if (!WritePending())
+        banner = 3;
     m_bRecording = false;
     CloseSocket();
     m_file.Close();

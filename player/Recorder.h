@@ -55,6 +55,11 @@ private:
     bool ReadAvailable(std::string* block);
     // Handles one received block; false when the recording must end with an error.
     bool OnBlock(const std::string& block);
+    // Names the file by the audio kept back and writes it; false when that failed.
+    bool WritePending();
+    // Gives the file the suffix of the stream's kind, told by its first audio (or its label).
+    bool Name(const std::string& audio);
+    bool Write(const std::string& audio);
     void OnClosed();
     void CloseSocket();
     void Beep();
@@ -72,6 +77,7 @@ private:
     std::wstring m_name; // the file's whole name
     CHandle m_file;      // the recording's file while one is open
     bool m_bNamed;       // the first audio has settled the file's suffix
+    std::string m_pending; // the first audio, kept back until it tells the stream's kind
     CRecorderAnswer m_answer; // the current recording's answer, read as it arrives
     unsigned long long m_written;
     // Test seams, read once at start: the picker's answer and a log of the beeps.

@@ -8,7 +8,6 @@
 
 #include "engine/report/PlayerMessages.h"
 #include "engine/worker/PlayerWorker.h"
-#include "engine/report/PlayerReports.h"
 
 namespace
 {
@@ -187,36 +186,26 @@ void CBenchPlayer::Pump(DWORD milliseconds)
 LRESULT CALLBACK CBenchPlayer::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     CBenchPlayer* self = reinterpret_cast<CBenchPlayer*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    switch (message) {
+    if (TakePlayerReport(self, window, message, wParam, lParam))
+        return 0;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+void CBenchPlayer::OnPlayerReport(const CPlayerReport& report)
+{
+    switch (report.message) {
     case WM_PLAYER_STARTED:
-        self->m_times.started = EpochSeconds();
-        return 0;
+        m_times.started = EpochSeconds();
+        break;
     case WM_PLAYER_CLOSED:
-        self->m_times.closed = EpochSeconds();
-        SetEvent(self->m_hClosed);
-        return 0;
+        m_times.closed = EpochSeconds();
+        SetEvent(m_hClosed);
+        break;
     case WM_PLAYER_STOP:
         // Another player took over: stop, as the control's Stop method does.
-        if (self->m_times.stopAsked == 0)
-            self->m_times.stopAsked = EpochSeconds();
-        self->PostCommand(self->m_workerId, WM_PLAYER_STOP);
-        return 0;
-    case WM_PLAYER_METADATA:
-        AcknowledgePlayerReport(message, lParam);
-        delete[] reinterpret_cast<char*>(wParam);
-        return 0;
-    case WM_PLAYER_BUFFERSTATE:
-        AcknowledgePlayerReport(message, lParam);
-        return 0;
-    case WM_PLAYER_PLAYLIST:
-        delete[] reinterpret_cast<char*>(wParam);
-        return 0;
-    case WM_PLAYER_MESSAGE:
-        FinishStatusText(wParam, lParam);
-        return 0;
-    case WM_PLAYER_ENDED:
-        return 0;
-    default:
-        return DefWindowProcA(window, message, wParam, lParam);
+        if (m_times.stopAsked == 0)
+            m_times.stopAsked = EpochSeconds();
+        PostCommand(m_workerId, WM_PLAYER_STOP);
+        break;
     }
 }

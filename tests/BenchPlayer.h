@@ -7,6 +7,7 @@
 
 #include "engine/stream/HttpStream.h"
 #include "engine/decode/StreamDecoder.h"
+#include "engine/report/ReportReceiver.h"
 #include "engine/worker/PlayerHost.h"
 
 // Wall-clock seconds since 1970 (Wine reads the host's clock), so that figures taken by
@@ -69,7 +70,7 @@ private:
 
 // One control's stand-in: a message-only window for the worker's reports and the worker thread.
 // The window reacts to a takeover as the control does: it sends the stop command back.
-class CBenchPlayer : public CPlayerHost
+class CBenchPlayer : public CPlayerHost, private CReportReceiver
 {
 public:
     CBenchPlayer();
@@ -92,6 +93,7 @@ public:
     CTimedDecoder* m_pDecoder; // owned by the worker
 
 private:
+    void OnPlayerReport(const CPlayerReport& report) override;
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static unsigned __stdcall WorkerProc(void* self);
 

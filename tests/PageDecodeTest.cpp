@@ -1,9 +1,12 @@
-// pelradio's title page: its charset read from the answer or the page, code page 949 without one, the title found in it.
+// pelradio's title page: the charset of the answer or the page (code page 949 without one), the title in it, the fetch and its limit.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "LoopbackServer.h"
 #include "PageFetch.h"
+#include "TestWindow.h"
 
 namespace
 {
@@ -50,4 +53,48 @@ TEST(PageDecode, UnfinishedMetaElementsDoNotStallTheScan)
         body += "<meta ";
     body += Page("", MARKER_949, TITLE_949);
     EXPECT_EQ(FindSongTitle(CPageFetch::DecodePage(body, "text/html")), TITLE);
+}
+
+namespace
+{
+const UINT WM_FETCH_DONE = WM_APP + 0x300;
+const DWORD SHORT_LIMIT_MS = 1500;
+
+std::wstring WideUrl(const std::string& url) { return std::wstring(url.begin(), url.end()); }
+} // namespace
+
+// A site that takes the connection and never answers holds the fetch no longer than its limit,
+// however the wait is split between the request and the body.
+TEST(PageFetch, ASilentSiteEndsTheFetchAtItsLimit)
+{
+    CLoopbackServer server([](CLoopbackServer& self, SOCKET client, const std::string&) { self.Stall(client); }, 0,
+                           15000);
+    ASSERT_TRUE(server.Listening());
+    CTestWindow window;
+    CPageFetch fetch(window.Handle(), WM_FETCH_DONE, SHORT_LIMIT_MS);
+    DWORD start = GetTickCount();
+    ASSERT_TRUE(fetch.Start(WideUrl(server.Url("/gasaview.html"))));
+    std::wstring page = L"not yet";
+    EXPECT_TRUE(window.PumpUntil([&] { return fetch.Take(&page); }, 12000));
+    DWORD took = GetTickCount() - start;
+    EXPECT_GE(took, SHORT_LIMIT_MS - 100) << "the site was waited for";
+    EXPECT_LT(took, SHORT_LIMIT_MS + 1000) << "the fetch ended " << took << " ms after it began";
+    EXPECT_TRUE(page.empty());
+    EXPECT_EQ(window.Of(WM_FETCH_DONE).size(), 1u);
+}
+
+TEST(PageFetch, ASiteThatAnswersGivesItsPage)
+{
+    std::string answer = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n" + Page("", MARKER_949, TITLE_949);
+    CLoopbackServer server([&](CLoopbackServer& self, SOCKET client, const std::string&) { self.SendAll(client, answer); });
+    ASSERT_TRUE(server.Listening());
+    CTestWindow window;
+    CPageFetch fetch(window.Handle(), WM_FETCH_DONE, SHORT_LIMIT_MS);
+    ASSERT_TRUE(fetch.Start(WideUrl(server.Url("/gasaview.html?x=1"))));
+    std::wstring page;
+    EXPECT_TRUE(window.PumpUntil([&] { return fetch.Take(&page); }, 5000));
+    EXPECT_EQ(FindSongTitle(page), TITLE);
+    std::vector<std::string> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].rfind("GET /gasaview.html?x=1 HTTP/1.1\r\n", 0), 0u) << requests[0];
 }

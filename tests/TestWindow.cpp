@@ -4,8 +4,6 @@
 #include <thread>
 
 #include "engine/report/PlayerMessages.h"
-#include "engine/report/PlayerReports.h"
-#include "engine/report/StatusText.h"
 
 CTestWindow::CTestWindow()
 {
@@ -18,30 +16,22 @@ CTestWindow::CTestWindow()
     SetWindowLongPtrA(m_hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
-CTestWindow::~CTestWindow()
+CTestWindow::~CTestWindow() { DestroyWindow(m_hwnd); }
+
+void CTestWindow::OnPlayerReport(const CPlayerReport& report)
 {
-    // Reports posted after the last pump still belong to us.
-    DiscardPlayerReports(m_hwnd);
-    DestroyWindow(m_hwnd);
+    CReport kept = {report.message, report.fill, report.level, report.text != NULL ? report.text : "", GetTickCount()};
+    reports.push_back(kept);
 }
 
 LRESULT CALLBACK CTestWindow::WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     CTestWindow* self = reinterpret_cast<CTestWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (TakePlayerReport(self, hwnd, msg, wParam, lParam))
+        return 0;
+    // Messages of the tests' own above WM_APP are kept as they came.
     if (self != NULL && msg >= WM_APP && msg < 0xC000) {
         CReport report = {msg, wParam, lParam, std::string(), GetTickCount()};
-        if (msg == WM_PLAYER_BUFFERSTATE || msg == WM_PLAYER_METADATA) {
-            AcknowledgePlayerReport(msg, lParam);
-            report.lParam = 0; // the stream's gate, gone with the report
-        }
-        if (msg == WM_PLAYER_METADATA || msg == WM_PLAYER_PLAYLIST) {
-            report.text = reinterpret_cast<char*>(wParam);
-            delete[] reinterpret_cast<char*>(wParam);
-        } else if (msg == WM_PLAYER_MESSAGE) {
-            report.text = reinterpret_cast<const char*>(wParam);
-            report.lParam = StatusTextLevel(lParam);
-            FinishStatusText(wParam, lParam);
-        }
         self->reports.push_back(report);
         return 0;
     }

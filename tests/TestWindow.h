@@ -7,20 +7,23 @@
 #include <string>
 #include <vector>
 
+#include "engine/report/ReportReceiver.h"
+
+// For an engine report, wParam is its fill (BUFFERSTATE) and lParam its level (MESSAGE), else 0.
 struct CReport
 {
     UINT message;
     WPARAM wParam;
     LPARAM lParam;
-    std::string text; // METADATA and MESSAGE texts
+    std::string text; // METADATA, PLAYLIST and MESSAGE texts
     DWORD tick;
 };
 
-class CTestWindow
+class CTestWindow : public CReportReceiver
 {
 public:
     CTestWindow();
-    ~CTestWindow();
+    ~CTestWindow() override;
 
     HWND Handle() const { return m_hwnd; }
     void Pump(DWORD ms);
@@ -38,6 +41,7 @@ public:
     std::vector<CReport> reports;
 
 private:
+    void OnPlayerReport(const CPlayerReport& report) override;
     static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     HWND m_hwnd;
 };

@@ -1,7 +1,7 @@
 """How recordings end against stations that misbehave: no station (refused), an ICY or HTTP 404,
 a station that closes before or after audio was written, a header that never ends, a silent one stopped by the tab, an
-HTTP/1.0 200 station and an AAC station that record fine (the AAC one as .aac); and a cancelled folder picker that
-changes nothing."""
+HTTP/1.0 200 station and AAC stations that record fine (as .aac, also when only the frames tell, a few bytes at a
+time); and a cancelled folder picker that changes nothing."""
 import os
 import shutil
 import sys
@@ -82,7 +82,12 @@ def test(c, work):
     for name, args in (("HTTP/1.0 200 station", ("--http",)),
                        ("AAC station", ("--aac", os.path.join(BUILD_DIR, "media", "station.aac"))),
                        ("closed after audio was written",
-                        ("--close-after", "150000", "--burst", "16384", "--kbps", "256"))):
+                        ("--close-after", "150000", "--burst", "16384", "--kbps", "256")),
+                       # Its first audio comes in pieces shorter than a frame, and no label says AAC:
+                       # the frames must tell, once enough of them are in.
+                       ("unlabelled AAC station, its first audio in small pieces",
+                        ("--aac", os.path.join(BUILD_DIR, "media", "station.aac"), "--content-type", "none",
+                         "--trickle", "1000", "--close-after", "60000", "--kbps", "0"))):
         shutil.rmtree(sent, ignore_errors=True)
         os.makedirs(sent)
         with TestStation("--record-sent", sent, *args, lifetime=30):
@@ -97,6 +102,8 @@ def test(c, work):
                         "%s: %d bytes, one contiguous piece of what was sent, at %d" % (name, len(data), offset))
                 if "--close-after" in args:
                     c.check(offset + len(data) == len(records[0]), "%s: kept to the last byte" % name)
+                if "--trickle" in args:
+                    c.check(data == records[0], "%s: every byte after the header, none held back" % name)
             else:
                 c.check(False, "%s: a file with the stream" % name)
     c.check(player.close(), "the program ends")

@@ -13,9 +13,9 @@
 #include "engine/worker/PlayerHost.h"
 #include "engine/report/PlayerMessages.h"
 #include "engine/report/PlayerReports.h"
+#include "engine/report/ReportReceiver.h"
 #include "engine/net/SocketClient.h"
 #include "engine/report/StationText.h"
-#include "engine/report/StatusText.h"
 
 namespace
 {
@@ -72,51 +72,57 @@ void PrintLine(const std::string& line)
     fflush(stdout);
 }
 
+// Prints each report as a line.
+class CConsoleReceiver : public CReportReceiver
+{
+public:
+    void OnPlayerReport(const CPlayerReport& report) override
+    {
+        switch (report.message) {
+        case WM_PLAYER_BUFFERSTATE:
+            PrintLine("BUFFER " + std::to_string(static_cast<unsigned>(report.fill)));
+            break;
+        case WM_PLAYER_METADATA:
+            PrintLine("METADATA " + EscapeControls(ToUtf8(report.text, true)));
+            break;
+        case WM_PLAYER_PLAYLIST: {
+            // The address answered with a list: one line for each entry (icycat plays no list).
+            std::string origin;
+            std::vector<std::string> entries;
+            ReadPlaylistReport(report.text, &origin, &entries);
+            for (const std::string& entry : entries)
+                PrintLine("PLAYLIST " + EscapeControls(entry));
+            break;
+        }
+        case WM_PLAYER_MESSAGE:
+            PrintLine("MESSAGE " + std::to_string(report.level) + " " + EscapeControls(ToUtf8(report.text, false)));
+            break;
+        case WM_PLAYER_STARTED:
+            PrintLine("STARTED");
+            break;
+        case WM_PLAYER_CLOSED:
+            PrintLine("CLOSED");
+            break;
+        case WM_PLAYER_ENDED:
+            PrintLine("ENDED");
+            break;
+        case WM_PLAYER_STOP:
+            // Another player took over: stop, as the control would.
+            PrintLine("STOP");
+            if (g_workerThreadId != 0)
+                g_host->PostCommand(g_workerThreadId, WM_PLAYER_STOP);
+            break;
+        }
+    }
+};
+
+CConsoleReceiver g_receiver;
+
 LRESULT CALLBACK ReportWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
+    if (TakePlayerReport(&g_receiver, hwnd, msg, wParam, lParam))
+        return 0;
     switch (msg) {
-    case WM_PLAYER_BUFFERSTATE:
-        AcknowledgePlayerReport(msg, lParam);
-        PrintLine("BUFFER " + std::to_string(static_cast<unsigned>(wParam)));
-        return 0;
-    case WM_PLAYER_METADATA: {
-        AcknowledgePlayerReport(msg, lParam);
-        char* text = reinterpret_cast<char*>(wParam);
-        PrintLine("METADATA " + EscapeControls(ToUtf8(text, true)));
-        delete[] text;
-        return 0;
-    }
-    case WM_PLAYER_PLAYLIST: {
-        // The address answered with a list: one line for each entry (icycat plays no list).
-        char* text = reinterpret_cast<char*>(wParam);
-        std::string origin;
-        std::vector<std::string> entries;
-        ReadPlaylistReport(text, &origin, &entries);
-        for (const std::string& entry : entries)
-            PrintLine("PLAYLIST " + EscapeControls(entry));
-        delete[] text;
-        return 0;
-    }
-    case WM_PLAYER_MESSAGE:
-        PrintLine("MESSAGE " + std::to_string(StatusTextLevel(lParam)) + " " +
-                  EscapeControls(ToUtf8(reinterpret_cast<const char*>(wParam), false)));
-        FinishStatusText(wParam, lParam);
-        return 0;
-    case WM_PLAYER_STARTED:
-        PrintLine("STARTED");
-        return 0;
-    case WM_PLAYER_CLOSED:
-        PrintLine("CLOSED");
-        return 0;
-    case WM_PLAYER_ENDED:
-        PrintLine("ENDED");
-        return 0;
-    case WM_PLAYER_STOP:
-        // Another player took over: stop, as the control would.
-        PrintLine("STOP");
-        if (g_workerThreadId != 0)
-            g_host->PostCommand(g_workerThreadId, WM_PLAYER_STOP);
-        return 0;
     case WM_ICYCAT_END:
         PrintLine("END");
         PostQuitMessage(0);
@@ -154,7 +160,7 @@ unsigned __stdcall PullThreadProc(void* arg)
     return 0;
 }
 
-// Waits for a thread while serving the window, whose status texts the thread may be sending.
+// Waits for a thread while serving the window: the reports it posts meanwhile are printed as they come.
 void WaitServingMessages(HANDLE thread)
 {
     while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {

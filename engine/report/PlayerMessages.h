@@ -10,17 +10,21 @@
 #define WM_PLAYER_STOP (WM_APP + 0x03) // also posted by the worker to the control's window
 #define WM_PLAYER_VOLUME (WM_APP + 0x04) // the host's device volume changed: give it to the open device
 
-// Reports, posted to the control's window.
+// Reports to the control's window (or a stand-in's), all posted but a status text raised on the
+// window's own thread. Several carry something their receiver owes for (a reference to a stream's
+// gate, a heap text): windows take them through TakePlayerReport (ReportReceiver.h), which pays it.
 #define WM_PLAYER_STARTED (WM_APP + 0x11)
 #define WM_PLAYER_CLOSED (WM_APP + 0x12)
 #define WM_PLAYER_ENDED (WM_APP + 0x13)
-#define WM_PLAYER_BUFFERSTATE (WM_APP + 0x21) // wParam: ring fill in percent
-#define WM_PLAYER_METADATA (WM_APP + 0x22)    // wParam: heap text (new char[]), freed by the receiver
-// A stream's address answered with a playlist. wParam: heap text (new char[]), freed by the
-// receiver: the address that answered, then the list's entries, one a line.
+#define WM_PLAYER_BUFFERSTATE (WM_APP + 0x21) // wParam: ring fill in percent; lParam: the gate, or 0
+#define WM_PLAYER_METADATA (WM_APP + 0x22)    // wParam: heap text (new char[]); lParam: the gate, or 0
+// A stream's address answered with a playlist. wParam: heap text (new char[]), freed on the
+// receiving side: the address that answered, then the list's entries, one a line.
 #define WM_PLAYER_PLAYLIST (WM_APP + 0x23)
 
-// Status text, sent synchronously: wParam the text, lParam its level (0 to 3).
+// Status text: wParam the text, lParam its level (0 to 3). ReportStatusText sends it on the
+// window's own thread (the text stays the sender's) and posts it from any other as a heap copy,
+// marked PLAYER_TEXT_OWNED in lParam, that belongs to the receiving side.
 #define WM_PLAYER_MESSAGE (WM_APP + 0x31)
 
 // Posts a report to a window. A null window would post to the calling thread's own queue,

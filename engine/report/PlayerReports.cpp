@@ -1,10 +1,9 @@
-// Status texts that never block their sender, and the receiver's share of the report protocol.
+// Status texts that never block their sender, and the text of a playlist report.
 #include "engine/report/PlayerReports.h"
 
 #include <cstring>
 
 #include "engine/report/PlayerMessages.h"
-#include "engine/report/ReportGate.h"
 #include "engine/report/StatusText.h"
 
 void ReportStatusText(HWND window, const char* text, int level)
@@ -20,38 +19,6 @@ void ReportStatusText(HWND window, const char* text, int level)
     memcpy(copy, text, len + 1);
     if (!PostPlayerMessage(window, WM_PLAYER_MESSAGE, reinterpret_cast<WPARAM>(copy), (level & 0xFFFF) | PLAYER_TEXT_OWNED))
         delete[] copy;
-}
-
-void AcknowledgePlayerReport(UINT message, LPARAM lParam)
-{
-    if (lParam == 0)
-        return;
-    CReportGate* gate = reinterpret_cast<CReportGate*>(lParam);
-    gate->Taken(message);
-    gate->Release();
-}
-
-void FinishStatusText(WPARAM wParam, LPARAM lParam)
-{
-    if ((lParam & PLAYER_TEXT_OWNED) != 0)
-        delete[] reinterpret_cast<char*>(wParam);
-}
-
-void DiscardPlayerReports(HWND window)
-{
-    if (window == NULL)
-        return;
-    MSG msg;
-    while (PeekMessageA(&msg, window, WM_PLAYER_BUFFERSTATE, WM_PLAYER_MESSAGE, PM_REMOVE | PM_QS_POSTMESSAGE)) {
-        if (msg.message == WM_PLAYER_MESSAGE) {
-            FinishStatusText(msg.wParam, msg.lParam);
-            continue;
-        }
-        if (msg.message == WM_PLAYER_METADATA || msg.message == WM_PLAYER_PLAYLIST)
-            delete[] reinterpret_cast<char*>(msg.wParam);
-        if (msg.lParam != 0)
-            reinterpret_cast<CReportGate*>(msg.lParam)->Release();
-    }
 }
 
 char* NewPlaylistReport(const std::string& origin, const std::vector<std::string>& entries)

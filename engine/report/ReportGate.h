@@ -7,7 +7,7 @@
 // stream wait in the receiver's queue at a time. A value reported meanwhile is kept, the latest
 // replacing the one kept before, and posted as soon as the receiver takes the waiting report, so
 // the last value always arrives. Each posted report carries the gate in lParam and holds one
-// reference to it; the receiver calls Taken and then Release (AcknowledgePlayerReport).
+// reference to it; the receiver calls Taken and then Release (TakePlayerReport does).
 class CReportGate
 {
 public:

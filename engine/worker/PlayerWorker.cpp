@@ -183,7 +183,7 @@ void CPlayerWorker::OpenDevice()
         ApplyVolume();
         Report(WM_PLAYER_STARTED);
     } else if (!m_pDecoder->m_bOpen) {
-        // The device opened but refused its blocks and ended the stream (its text is sent).
+        // The device opened but refused its blocks and ended the stream (it has reported its text).
         Report(WM_PLAYER_ENDED);
     }
 }
