@@ -139,7 +139,7 @@ EHttpAnswerState CHttpAnswer::Take(const char* data, size_t len)
         return m_state;
     m_bytes.append(data, len);
     if (m_state == HTTP_ANSWER_PARTIAL) {
-        // Rescanned from the start each time, but never more than STATUS_LINE_MAX bytes.
+        // Searched from the start at each call: the answer stays here for STATUS_LINE_MAX bytes at most.
         size_t start = m_bytes.find_first_not_of(" \t\r\n");
         size_t end = start == std::string::npos ? std::string::npos : m_bytes.find('\n', start);
         size_t lineLimit = STATUS_LINE_MAX < m_headerLimit ? STATUS_LINE_MAX : m_headerLimit;
