@@ -1,7 +1,6 @@
 // Wave-out output: the decoder writes PCM straight into the device's blocks.
 #include "audio/WaveOut.h"
 
-#include "engine/decode/AudioDecoder.h"
 #include "engine/report/StatusText.h"
 
 CWaveOut::CWaveOut(CWaveOutApi* api)
@@ -74,10 +73,10 @@ bool CWaveOut::SetVolume(DWORD raw)
     return m_hDevice != NULL && m_pApi->SetVolume(m_hDevice, raw) == MMSYSERR_NOERROR;
 }
 
-void CWaveOut::Refill()
+EReadResult CWaveOut::Refill()
 {
     if (m_hDevice == NULL)
-        return;
+        return READ_FILLED;
     // Blocks are filled and queued in one pass from a sequential source, so the device plays
     // the PCM in order whatever the index order of the free blocks.
     for (int i = 0; i < WAVEOUT_BLOCKS; ++i) {
@@ -85,17 +84,18 @@ void CWaveOut::Refill()
         if (header->dwFlags & WHDR_INQUEUE)
             continue;
         unsigned length = WAVEOUT_BLOCK_SIZE;
-        int more = m_pSource->Read(header->lpData, &length);
+        EReadResult result = m_pSource->Read(header->lpData, &length);
         header->dwBufferLength = length;
         if (length > 0 && m_pApi->Write(m_hDevice, header) != MMSYSERR_NOERROR) {
             ReportStatusText(m_hWnd, TEXT_SOUND_OUTPUT_FAILED, 1);
-            more = 0;
+            result = READ_ENDED;
         }
-        if (!more) {
+        if (result == READ_ENDED)
             m_pSource->Close();
-            return;
-        }
+        if (result != READ_FILLED)
+            return result;
     }
+    return READ_FILLED;
 }
 
 int CWaveOut::IsIdle() const

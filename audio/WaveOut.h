@@ -5,8 +5,7 @@
 #include <mmsystem.h>
 
 #include "audio/WaveOutApi.h"
-
-class CAudioDecoder;
+#include "engine/decode/AudioDecoder.h"
 
 #define WAVEOUT_BLOCKS 8
 #define WAVEOUT_BLOCK_SIZE 16384
@@ -28,8 +27,10 @@ public:
     // Stops at once: queued blocks are dropped.
     void Close();
     // Gives every block the device does not hold to the source and queues it. A block the
-    // device refuses is reported and closes the source: the stream ends.
-    void Refill();
+    // device refuses is reported and closes the source: the stream ends (READ_ENDED, as when
+    // the source ends). At a change of the source's sample rate the blocks after the old
+    // rate's last one are left free (READ_FORMAT_CHANGED): they belong to a device at the new rate.
+    EReadResult Refill();
     int IsIdle() const;
     int IsOpen() const { return m_bOpen; }
     // The open device's own volume, both channels in one word (left in the low half); false

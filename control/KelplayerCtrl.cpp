@@ -136,6 +136,11 @@ void CKelplayerCtrl::SetUrl(const std::string& value)
         std::string source;
         if (!Fetch(value, &text, &source))
             return;
+        // One station cut into segments, not a list of stations: not played until HLS is.
+        if (!pls && IsHlsPlaylist(text.c_str())) {
+            ReportStatusText(GetPlayerWindow(), TEXT_HLS_UNSUPPORTED, 3);
+            return;
+        }
         std::vector<std::string> entries;
         bool parsed = pls ? ParsePlsEntries(text.c_str(), &entries) : ParseM3uEntries(text.c_str(), source.c_str(), &entries);
         if (!parsed) {

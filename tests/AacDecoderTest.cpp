@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "engine/decode/AacDecoder.h"
+#include "engine/report/PlayerMessages.h"
 #include "MemoryStream.h"
+#include "PlainDecode.h"
 #include "engine/decode/StreamDecoder.h"
 #include "engine/decode/StreamKind.h"
 
@@ -28,36 +30,84 @@ const unsigned char* Bytes(const std::string& s)
     return reinterpret_cast<const unsigned char*>(s.data());
 }
 
-// A decoder of either kind reading from memory instead of the network.
-template <class TDecoder>
-class CMemoryDecoder : public TDecoder
+// The station's decoder with a stream over bytes in memory instead of the network.
+class CMemoryDecoder : public CStreamDecoder
 {
 public:
-    explicit CMemoryDecoder(const std::string& bytes) : m_bytes(bytes) {}
-    int Open() { return TDecoder::Open(NULL, "memory"); }
+    explicit CMemoryDecoder(const std::string& bytes, EOpenOutcome outcome = OPEN_OK, bool labelledAac = false)
+        : m_bytes(bytes), m_outcome(outcome), m_labelledAac(labelledAac)
+    {
+    }
+    EOpenOutcome Open() { return CStreamDecoder::Open(NULL, "memory"); }
 
 protected:
-    CInputStream* CreateStream() override { return new CMemoryStream(m_bytes); }
+    CInputStream* CreateStream() override { return new CMemoryStream(m_bytes, m_outcome, m_labelledAac); }
 
 private:
     std::string m_bytes;
+    EOpenOutcome m_outcome;
+    bool m_labelledAac;
 };
 
-// Everything the decoder gives with reads of one block, as interleaved 16-bit samples.
-std::vector<short> ReadAll(CAudioDecoder& decoder)
+// Everything the decoder gives with reads of one block, as interleaved 16-bit samples; with
+// stopAtChange, up to the first read that says the sample rate changed.
+std::vector<short> ReadAll(CAudioDecoder& decoder, bool stopAtChange = false)
 {
     std::vector<unsigned char> block(BLOCK);
     std::vector<short> pcm;
     for (int guard = 0; guard < 100000; ++guard) {
         unsigned length = BLOCK;
-        int result = decoder.Read(block.data(), &length);
+        EReadResult result = decoder.Read(block.data(), &length);
         for (unsigned i = 0; i + 1 < length; i += 2)
             pcm.push_back(static_cast<short>(block[i] | (block[i + 1] << 8)));
-        if (result == 0)
+        if (result == READ_ENDED || (stopAtChange && result == READ_FORMAT_CHANGED))
             return pcm;
+        if (result == READ_FORMAT_CHANGED)
+            ADD_FAILURE() << "the sample rate changed";
     }
     ADD_FAILURE() << "the stream never ended";
     return pcm;
+}
+
+// Bytes that can never hold a header's sync (no 0xFF).
+std::string Junk(size_t n)
+{
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i)
+        s[i] = static_cast<char>(i * 131 % 251);
+    return s;
+}
+
+// An ADTS header of AAC LC without a CRC.
+std::string AdtsHeader(unsigned rateIndex, unsigned channels, unsigned frameLength)
+{
+    unsigned char h[7] = {0xFF, 0xF1, static_cast<unsigned char>(0x40 | (rateIndex << 2) | (channels >> 2)),
+                          static_cast<unsigned char>(((channels & 3) << 6) | (frameLength >> 11)),
+                          static_cast<unsigned char>(frameLength >> 3),
+                          static_cast<unsigned char>(((frameLength & 7) << 5) | 0x1F), 0xFC};
+    return std::string(reinterpret_cast<const char*>(h), 7);
+}
+
+// Where each frame of an ADTS file starts.
+std::vector<size_t> FrameStarts(const std::string& aac)
+{
+    std::vector<size_t> starts;
+    CAdtsHeader header;
+    for (size_t at = 0; ParseAdtsHeader(Bytes(aac) + at, aac.size() - at, &header); at += header.frameLength)
+        starts.push_back(at);
+    return starts;
+}
+
+// The sample frames a plain FAAD2 decode gives, and their rate.
+size_t PlainFrames(const std::string& aac, unsigned* rate = nullptr)
+{
+    size_t frames = 0;
+    PlainAacDecode(aac, [&](unsigned frameRate, const float*, unsigned count, unsigned) {
+        frames += count;
+        if (rate != nullptr)
+            *rate = frameRate;
+    });
+    return frames;
 }
 
 // The tone's frequency on one channel (0 left, 1 right), from its rising zero crossings over the
@@ -132,8 +182,8 @@ TEST(AacDecoder, StereoAndMonoTonesPlayAtTheirPitchAndLength)
     const Case cases[] = {{"dec_tone44.aac", 440, 660}, {"dec_mono22.aac", 440, 440}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
-        CMemoryDecoder<CStreamDecoder> decoder(Load(c.file));
-        ASSERT_EQ(1, decoder.Open());
+        CMemoryDecoder decoder(Load(c.file));
+        ASSERT_EQ(OPEN_OK, decoder.Open());
         // The rate is the one FAAD2 plays at: a 22.05 kHz stream may come out at twice that.
         ASSERT_TRUE(decoder.m_nSampleRate == 44100 || decoder.m_nSampleRate == 22050) << decoder.m_nSampleRate;
         std::vector<short> pcm = ReadAll(decoder);
@@ -152,8 +202,8 @@ TEST(AacDecoder, StereoAndMonoTonesPlayAtTheirPitchAndLength)
 
 TEST(AacDecoder, AnMp3StreamStillGoesToTheMp3PumpWhateverItsLabel)
 {
-    CMemoryDecoder<CStreamDecoder> decoder(Load("dec_tone44.mp3"));
-    ASSERT_EQ(1, decoder.Open());
+    CMemoryDecoder decoder(Load("dec_tone44.mp3"), OPEN_OK, true);
+    ASSERT_EQ(OPEN_OK, decoder.Open());
     EXPECT_EQ(44100u, decoder.m_nSampleRate);
     std::vector<short> pcm = ReadAll(decoder);
     EXPECT_NEAR(pcm.size() / 2.0 / 44100, 8.0, 0.1);
@@ -172,15 +222,15 @@ TEST(AacDecoder, HostileStreamsEndCleanly)
 
     // Cut in the middle of a frame: what came before plays, then the stream ends.
     {
-        CMemoryDecoder<CAacDecoder> decoder(tone.substr(0, tone.size() / 2 + 123));
-        ASSERT_EQ(1, decoder.Open());
+        CAacDecoder decoder;
+        ASSERT_EQ(1, decoder.Open(NULL, new CMemoryStream(tone.substr(0, tone.size() / 2 + 123))));
         std::vector<short> pcm = ReadAll(decoder);
         EXPECT_NEAR(pcm.size() / 2.0 / decoder.m_nSampleRate, 4.0, 0.2);
     }
     // Random bytes: nothing the probe can decode within its limit, so the stream does not open.
     {
-        CMemoryDecoder<CAacDecoder> decoder(noise);
-        EXPECT_EQ(0, decoder.Open());
+        CAacDecoder decoder;
+        EXPECT_EQ(0, decoder.Open(NULL, new CMemoryStream(noise)));
     }
     // Random bytes after a good start, and good frames whose headers lie about their length
     // (shorter than a header, longer than the stream): each bad frame is skipped, none read past.
@@ -195,9 +245,124 @@ TEST(AacDecoder, HostileStreamsEndCleanly)
             lying += frame;
         }
         lying += noise.substr(0, 50000) + tone.substr(60000);
-        CMemoryDecoder<CAacDecoder> decoder(lying);
-        ASSERT_EQ(1, decoder.Open());
+        CAacDecoder decoder;
+        ASSERT_EQ(1, decoder.Open(NULL, new CMemoryStream(lying)));
         std::vector<short> pcm = ReadAll(decoder);
         EXPECT_GT(pcm.size() / 2.0 / decoder.m_nSampleRate, 3.0);
+    }
+}
+
+TEST(AacDecoder, AFalseSyncBeforeTheFirstFrameIsPassedOver)
+{
+    // A join in the middle of a frame: its rest holds what looks like a header (48 kHz, stereo,
+    // AAC LC, 300 bytes) with no header where its length ends. Then the stream's real frames.
+    std::string tone = Load("dec_tone44.aac");
+    std::string joined = Junk(100) + AdtsHeader(3, 2, 300) + Junk(600) + tone;
+    CAdtsHeader header;
+    ASSERT_TRUE(ParseAdtsHeader(Bytes(joined) + 100, joined.size() - 100, &header));
+    ASSERT_EQ(48000u, header.sampleRate);
+    CAacDecoder decoder;
+    ASSERT_EQ(1, decoder.Open(NULL, new CMemoryStream(joined)));
+    EXPECT_EQ(44100u, decoder.m_nSampleRate);
+    std::vector<short> pcm = ReadAll(decoder);
+    // Decoded from the first real frame on, all of it, with its own rate's tables.
+    EXPECT_EQ(PlainFrames(tone), pcm.size() / 2);
+    EXPECT_NEAR(Pitch(pcm, 0, 44100), 440, 3.0);
+    EXPECT_NEAR(Pitch(pcm, 1, 44100), 660, 3.0);
+}
+
+TEST(AacDecoder, HeadersThatLieAboutTheirLengthCostOnlyTheirOwnFrames)
+{
+    std::string tone = Load("dec_tone44.aac");
+    std::vector<size_t> starts = FrameStarts(tone);
+    ASSERT_GT(starts.size(), 300u);
+    std::string lying = tone;
+    // Five frames claim lengths from far too short to many frames long.
+    const size_t damaged[] = {40, 90, 140, 190, 240};
+    const unsigned lies[] = {7000, 20, 8000, 3000, 6500};
+    for (size_t i = 0; i < 5; ++i) {
+        lying.replace(starts[damaged[i]], 7, AdtsHeader(4, 2, lies[i]));
+        CAdtsHeader header;
+        ASSERT_FALSE(ParseAdtsHeader(Bytes(lying) + starts[damaged[i]] + lies[i], 7, &header)) << "frame " << damaged[i];
+    }
+    // FAAD2 on its own reads the frames by their contents, not by the length field: all of it.
+    size_t whole = PlainFrames(tone);
+    EXPECT_EQ(whole, PlainFrames(lying));
+    CAacDecoder decoder;
+    ASSERT_EQ(1, decoder.Open(NULL, new CMemoryStream(lying)));
+    std::vector<short> pcm = ReadAll(decoder);
+    EXPECT_LE(pcm.size() / 2, whole);
+    EXPECT_GE(pcm.size() / 2, whole - 1024 * (sizeof(damaged) / sizeof(damaged[0])));
+    EXPECT_NEAR(Pitch(pcm, 0, 44100), 440, 3.0);
+    EXPECT_NEAR(Pitch(pcm, 1, 44100), 660, 3.0);
+}
+
+TEST(AacDecoder, RateChangeStopsTheReadAtTheFrameBoundary)
+{
+    // A source that reconnects with other settings: 44.1 kHz stereo, 48 kHz stereo, 22.05 kHz mono.
+    struct Part
+    {
+        std::string bytes;
+        double left, right;
+        unsigned rate;
+        size_t frames;
+    };
+    Part parts[] = {{Load("dec_tone44.aac"), 440, 660, 0, 0}, {Load("dec_tone48.aac"), 500, 700, 0, 0},
+                    {Load("dec_mono22.aac"), 440, 440, 0, 0}};
+    std::string bytes;
+    for (Part& p : parts) {
+        p.frames = PlainFrames(p.bytes, &p.rate);
+        bytes += p.bytes;
+    }
+    ASSERT_EQ(44100u, parts[0].rate);
+    ASSERT_EQ(48000u, parts[1].rate);
+    CMemoryDecoder decoder(bytes);
+    ASSERT_EQ(OPEN_OK, decoder.Open());
+    EXPECT_EQ(44100u, decoder.m_nSampleRate);
+    for (size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        unsigned rate = decoder.m_nSampleRate;
+        EXPECT_EQ(parts[i].rate, rate);
+        // Every frame of the part and nothing of the next one, decoded with the part's own tables.
+        std::vector<short> pcm = ReadAll(decoder, i < 2);
+        EXPECT_EQ(parts[i].frames, pcm.size() / 2);
+        EXPECT_NEAR(Pitch(pcm, 0, rate), parts[i].left, 3.0);
+        EXPECT_NEAR(Pitch(pcm, 1, rate), parts[i].right, 3.0);
+    }
+}
+
+TEST(StreamDecoder, TheOpenTellsItsOutcome)
+{
+    std::string mp3 = Load("dec_tone44.mp3");
+    {
+        CMemoryDecoder decoder(mp3);
+        EXPECT_EQ(OPEN_OK, decoder.Open());
+        EXPECT_EQ(1, decoder.m_bOpen);
+    }
+    // The stream's own outcome passes through.
+    for (EOpenOutcome outcome : {OPEN_FAILED, OPEN_FAILED_TOLD, OPEN_CANCELLED}) {
+        CMemoryDecoder decoder(mp3, outcome);
+        EXPECT_EQ(outcome, decoder.Open());
+        EXPECT_EQ(0, decoder.m_bOpen);
+    }
+    // No bytes, or no frame in them.
+    {
+        CMemoryDecoder decoder("");
+        EXPECT_EQ(OPEN_FAILED, decoder.Open());
+    }
+    {
+        CMemoryDecoder decoder(Junk(40000));
+        EXPECT_EQ(OPEN_FAILED, decoder.Open());
+        EXPECT_EQ(0, decoder.m_bOpen);
+    }
+    // A probe cut short while a newer command waits was cancelled, not failed.
+    {
+        MSG msg;
+        PeekMessageA(&msg, NULL, WM_USER, WM_USER, PM_NOREMOVE);
+        ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), WM_PLAYER_STOP, 0, 0));
+        CMemoryDecoder decoder(Junk(40000));
+        EXPECT_EQ(OPEN_CANCELLED, decoder.Open());
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+        }
     }
 }

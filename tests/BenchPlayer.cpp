@@ -60,10 +60,10 @@ std::set<DWORD> ThreadIds()
     return ids;
 }
 
-int CTimedStream::Open(HWND notifyWnd, const char* url)
+EOpenOutcome CTimedStream::Open(HWND notifyWnd, const char* url)
 {
     std::set<DWORD> before = ThreadIds();
-    int result = CHttpStream::Open(notifyWnd, url);
+    EOpenOutcome result = CHttpStream::Open(notifyWnd, url);
     m_pTimes->prebuffered = EpochSeconds();
     // The one thread that Open started is the reader.
     for (DWORD id : ThreadIds())
@@ -72,21 +72,21 @@ int CTimedStream::Open(HWND notifyWnd, const char* url)
     return result;
 }
 
-int CTimedDecoder::Open(HWND window, const char* url)
+EOpenOutcome CTimedDecoder::Open(HWND window, const char* url)
 {
     m_pTimes->openStart = EpochSeconds();
     m_bFirstDone = false;
-    int result = CMp3Decoder::Open(window, url);
+    EOpenOutcome result = CStreamDecoder::Open(window, url);
     m_pTimes->probed = EpochSeconds();
     return result;
 }
 
-int CTimedDecoder::Read(void* buffer, unsigned* length)
+EReadResult CTimedDecoder::Read(void* buffer, unsigned* length)
 {
     if (m_bFirstDone)
-        return CMp3Decoder::Read(buffer, length);
+        return CStreamDecoder::Read(buffer, length);
     m_pTimes->firstRead = EpochSeconds();
-    int result = CMp3Decoder::Read(buffer, length);
+    EReadResult result = CStreamDecoder::Read(buffer, length);
     m_pTimes->firstBlock = EpochSeconds();
     m_bFirstDone = true;
     SetEvent(m_hFirstBlock);

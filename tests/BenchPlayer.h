@@ -6,7 +6,7 @@
 #include <set>
 
 #include "engine/stream/HttpStream.h"
-#include "engine/decode/Mp3Decoder.h"
+#include "engine/decode/StreamDecoder.h"
 #include "engine/worker/PlayerHost.h"
 
 // Wall-clock seconds since 1970 (Wine reads the host's clock), so that figures taken by
@@ -39,7 +39,7 @@ class CTimedStream : public CHttpStream
 {
 public:
     explicit CTimedStream(CPlayTimes* times) : m_pTimes(times) {}
-    int Open(HWND notifyWnd, const char* url) override;
+    EOpenOutcome Open(HWND notifyWnd, const char* url) override;
 
     // Written by the worker in Open, read by the main thread while the stream plays.
     DWORD m_readerId = 0;
@@ -48,12 +48,12 @@ private:
     CPlayTimes* m_pTimes;
 };
 
-class CTimedDecoder : public CMp3Decoder
+class CTimedDecoder : public CStreamDecoder
 {
 public:
     CTimedDecoder(CPlayTimes* times, HANDLE firstBlock) : m_pTimes(times), m_hFirstBlock(firstBlock) {}
-    int Open(HWND window, const char* url) override;
-    int Read(void* buffer, unsigned* length) override;
+    EOpenOutcome Open(HWND window, const char* url) override;
+    EReadResult Read(void* buffer, unsigned* length) override;
 
     // Written by the worker when it creates a stream, read by the main thread while it plays.
     CTimedStream* volatile m_pStream = NULL;

@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <mad.h>
-#include <neaacdec.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -22,19 +21,6 @@
 
 namespace
 {
-template <class TPump>
-class CBenchDecoder : public TPump
-{
-public:
-    explicit CBenchDecoder(const std::string& bytes) : m_bytes(bytes) {}
-
-protected:
-    CInputStream* CreateStream() override { return new CMemoryStream(m_bytes); }
-
-private:
-    const std::string& m_bytes;
-};
-
 #ifdef _WIN32
 double ThreadCpuSeconds()
 {
@@ -87,28 +73,11 @@ unsigned long long BareLibmad(const std::string& bytes, unsigned* rate)
 // nothing; returns the sample frames.
 unsigned long long BareFaad(const std::string& bytes, unsigned* rate)
 {
-    unsigned char* data = reinterpret_cast<unsigned char*>(const_cast<char*>(bytes.data()));
-    unsigned long size = static_cast<unsigned long>(bytes.size());
-    NeAACDecHandle decoder = NeAACDecOpen();
-    NeAACDecConfigurationPtr config = NeAACDecGetCurrentConfiguration(decoder);
-    config->outputFormat = FAAD_FMT_FLOAT;
-    NeAACDecSetConfiguration(decoder, config);
-    unsigned long sampleRate = 0;
-    unsigned char channels = 0;
-    long skip = NeAACDecInit(decoder, data, size, &sampleRate, &channels);
     unsigned long long frames = 0;
-    for (unsigned long at = skip < 0 ? size : static_cast<unsigned long>(skip); at < size;) {
-        NeAACDecFrameInfo info;
-        void* samples = NeAACDecDecode(decoder, &info, data + at, size - at);
-        if (info.bytesconsumed == 0)
-            break;
-        at += info.bytesconsumed;
-        if (info.error == 0 && samples != NULL && info.channels > 0) {
-            frames += info.samples / info.channels;
-            *rate = static_cast<unsigned>(info.samplerate);
-        }
-    }
-    NeAACDecClose(decoder);
+    PlainAacDecode(bytes, [&](unsigned frameRate, const float*, unsigned count, unsigned) {
+        frames += count;
+        *rate = frameRate;
+    });
     return frames;
 }
 
@@ -116,17 +85,17 @@ unsigned long long BareFaad(const std::string& bytes, unsigned* rate)
 template <class TPump>
 unsigned long long Pump(const std::string& bytes, unsigned* rate)
 {
-    CBenchDecoder<TPump> decoder(bytes);
-    if (!decoder.Open(NULL, "memory"))
+    TPump decoder;
+    if (!decoder.Open(NULL, new CMemoryStream(bytes)))
         return 0;
     *rate = decoder.m_nSampleRate;
     std::vector<unsigned char> block(16384);
     unsigned long long bytesOut = 0;
     for (;;) {
         unsigned length = static_cast<unsigned>(block.size());
-        int more = decoder.Read(block.data(), &length);
+        EReadResult result = decoder.Read(block.data(), &length);
         bytesOut += length;
-        if (!more)
+        if (result == READ_ENDED)
             break;
     }
     decoder.Close();

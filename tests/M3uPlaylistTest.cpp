@@ -63,3 +63,22 @@ TEST(AnswerKind, PlaylistTypesByTheContentTypeLine)
     EXPECT_EQ(kind("ICY 200 OK\r\nX-Content-Type: audio/x-scpls\r\n\r\n"), ANSWER_AUDIO);
     EXPECT_EQ(kind("ICY 200 OK\r\n\r\n"), ANSWER_AUDIO);
 }
+
+TEST(M3uPlaylist, AnyExtXTagMakesAnHlsList)
+{
+    EXPECT_TRUE(IsHlsPlaylist("#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,\nseg1.aac\n"));
+    EXPECT_TRUE(IsHlsPlaylist("#EXTM3U\r\n#EXT-X-MEDIA-SEQUENCE:42\r\nseg42.ts\r\n"));
+    // A master list, a tag after the first entry, blanks before it, a byte-order mark.
+    EXPECT_TRUE(IsHlsPlaylist("#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=128000\nlow/index.m3u8\n"));
+    EXPECT_TRUE(IsHlsPlaylist("#EXTM3U\nhttp://a.example/1\n  #EXT-X-ENDLIST\n"));
+    EXPECT_TRUE(IsHlsPlaylist("\xEF\xBB\xBF#EXT-X-VERSION:3\n"));
+}
+
+TEST(M3uPlaylist, APlainOrExtendedListIsNoHlsList)
+{
+    EXPECT_FALSE(IsHlsPlaylist("#EXTM3U\n#EXTINF:-1,Pellora\nhttp://a.example/1\n"));
+    EXPECT_FALSE(IsHlsPlaylist("http://a.example/1\nhttp://b.example/#EXT-X-not-a-tag\n"));
+    EXPECT_FALSE(IsHlsPlaylist("#EXTINF:-1,#EXT-X-in-a-title\nhttp://a.example/1\n"));
+    EXPECT_FALSE(IsHlsPlaylist(""));
+    EXPECT_FALSE(IsHlsPlaylist(nullptr));
+}

@@ -14,3 +14,11 @@ unsigned CMemoryStream::Read(void* buf, unsigned size, unsigned count)
     m_pos += n;
     return size ? static_cast<unsigned>(n / size) : 0;
 }
+
+unsigned CMemoryStream::Peek(void* buf, unsigned count)
+{
+    size_t left = m_bytes.size() - m_pos;
+    size_t n = count < left ? count : left;
+    memcpy(buf, m_bytes.data() + m_pos, n);
+    return static_cast<unsigned>(n);
+}

@@ -9,19 +9,22 @@
 class CMemoryStream : public CInputStream
 {
 public:
-    // openResult: what Open answers (0 plays a reader that could not open).
-    explicit CMemoryStream(const std::string& bytes, int openResult = 1)
-        : m_bytes(bytes), m_pos(0), m_openResult(openResult)
+    // openOutcome: what Open answers. labelledAac: what the answer's Content-Type said.
+    explicit CMemoryStream(const std::string& bytes, EOpenOutcome openOutcome = OPEN_OK, bool labelledAac = false)
+        : m_bytes(bytes), m_pos(0), m_openOutcome(openOutcome)
     {
+        m_bLabelledAac = labelledAac ? 1 : 0;
     }
 
-    int Open(HWND notifyWnd, const char* url) override
+    EOpenOutcome Open(HWND notifyWnd, const char* url) override
     {
         CInputStream::Open(notifyWnd, url);
-        return m_openResult;
+        return m_openOutcome;
     }
     // Up to count bytes; 0 once everything was delivered.
     unsigned Read(void* buf, unsigned size, unsigned count) override;
+    // Up to count bytes, left to be read.
+    unsigned Peek(void* buf, unsigned count) override;
     int Tell() override { return static_cast<int>(m_pos); }
     int GetLength() override { return static_cast<int>(m_bytes.size()); }
 
@@ -31,6 +34,6 @@ public:
 private:
     std::string m_bytes;
     size_t m_pos;
-    int m_openResult;
+    EOpenOutcome m_openOutcome;
     std::vector<unsigned> m_requests;
 };

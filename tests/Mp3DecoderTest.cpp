@@ -16,6 +16,7 @@
 #include "LoopbackServer.h"
 #include "MemoryStream.h"
 #include "engine/decode/Mp3Decoder.h"
+#include "engine/decode/StreamDecoder.h"
 #include "PlainDecode.h"
 #include "engine/report/PlayerMessages.h"
 #include "TestWindow.h"
@@ -53,30 +54,36 @@ std::string Junk(size_t n)
     return s;
 }
 
-// The decoder reading from memory instead of the network.
+// A memory stream that tells when its owner has let it go.
+class CTrackedStream : public CMemoryStream
+{
+public:
+    CTrackedStream(const std::string& bytes, bool* gone) : CMemoryStream(bytes), m_gone(gone) { *gone = false; }
+    ~CTrackedStream() override { *m_gone = true; }
+
+private:
+    bool* m_gone;
+};
+
+// The decoder handed a stream over bytes in memory instead of the network.
 class CTestMp3Decoder : public CMp3Decoder
 {
 public:
-    explicit CTestMp3Decoder(const std::string& bytes, int openResult = 1)
-        : m_bytes(bytes), m_openResult(openResult), m_stream(nullptr)
+    explicit CTestMp3Decoder(const std::string& bytes) : m_bytes(bytes), m_stream(nullptr), m_gone(true) {}
+    int Open(HWND window = NULL)
     {
+        Close(); // each stream has its own turn at the flag
+        m_stream = new CTrackedStream(m_bytes, &m_gone);
+        return CMp3Decoder::Open(window, m_stream);
     }
-    int Open(HWND window = NULL) { return CMp3Decoder::Open(window, "memory"); }
     // The stream of the current open; gone after Close.
     CMemoryStream* Stream() const { return m_stream; }
-    bool HasReader() const { return m_pReader != NULL; }
-
-protected:
-    CInputStream* CreateStream() override
-    {
-        m_stream = new CMemoryStream(m_bytes, m_openResult);
-        return m_stream;
-    }
+    bool HasReader() const { return !m_gone; }
 
 private:
     std::string m_bytes;
-    int m_openResult;
     CMemoryStream* m_stream;
+    bool m_gone; // the last stream handed over has been destroyed
 };
 
 // libmad's own samples of a whole stream decoded from its first byte: interleaved left, right;
@@ -95,19 +102,23 @@ std::vector<mad_fixed_t> PlainSamples(const std::string& bytes)
 }
 
 // Everything the decoder gives with reads of `room` bytes, as interleaved 16-bit samples.
-std::vector<short> ReadAll(CMp3Decoder& decoder, unsigned room)
+// With stopAtChange, up to the first read that says the sample rate changed.
+std::vector<short> ReadAll(CAudioDecoder& decoder, unsigned room, bool stopAtChange = false)
 {
     std::vector<unsigned char> block(room + 8);
     std::vector<short> pcm;
     for (int guard = 0; guard < 100000; ++guard) {
         unsigned length = room;
-        int result = decoder.Read(block.data(), &length);
+        EReadResult result = decoder.Read(block.data(), &length);
         EXPECT_EQ(0u, length % 4);
         for (unsigned i = 0; i + 1 < length; i += 2)
             pcm.push_back(static_cast<short>(block[i] | (block[i + 1] << 8)));
-        if (result == 0)
+        if (result == READ_ENDED || (stopAtChange && result == READ_FORMAT_CHANGED))
             return pcm;
-        EXPECT_EQ(room / 4 * 4, length);
+        if (result == READ_FILLED)
+            EXPECT_EQ(room / 4 * 4, length);
+        else
+            ADD_FAILURE() << "the sample rate changed";
     }
     ADD_FAILURE() << "the stream never ended";
     return pcm;
@@ -297,19 +308,35 @@ TEST(Mp3DecoderProbe, XingTagFrameGivesWayToTheSecondFrame)
     CTestMp3Decoder decoder(spliced);
     ASSERT_EQ(1, decoder.Open());
     EXPECT_EQ(44100u, decoder.m_nSampleRate);
-    // The tag frame is still decoded (as silence) when playing: nothing is skipped.
+    // Neither tag frame (the Xing one, then the audio's own Info one) is played as silence.
     ExpectFollows(PlainSamples(spliced), ReadAll(decoder, BLOCK));
 }
 
-TEST(Mp3DecoderProbe, InfoTagFrameCountsAsAudio)
+TEST(Mp3DecoderProbe, InfoTagFrameGivesWayToTheSecondFrame)
 {
-    // lame's CBR "Info" frame is not a Xing tag: the first frame's rate stands.
+    // lame's CBR "Info" frame is the same tag as "Xing": the rate comes from the audio after it.
     std::string info = Load("dec_tone48");
     ASSERT_EQ(0, info.compare(36, 4, "Info"));
     std::string spliced = info.substr(0, FrameLength(info)) + Load("dec_tone44");
     CTestMp3Decoder decoder(spliced);
     ASSERT_EQ(1, decoder.Open());
-    EXPECT_EQ(48000u, decoder.m_nSampleRate);
+    EXPECT_EQ(44100u, decoder.m_nSampleRate);
+}
+
+TEST(Mp3DecoderRead, InfoTagFrameIsNoLeadingSilence)
+{
+    // A CBR stream from lame starts with its Info frame. Played as audio it would be a frame of
+    // silence (1152 sample frames) before the encoder's own delay of about 1105.
+    std::string bytes = Load("dec_tone44");
+    ASSERT_EQ(0, bytes.compare(36, 4, "Info"));
+    CTestMp3Decoder decoder(bytes);
+    ASSERT_EQ(1, decoder.Open());
+    std::vector<short> pcm = ReadAll(decoder, BLOCK);
+    size_t onset = 0;
+    while (onset < pcm.size() && std::abs(pcm[onset]) < 1000)
+        ++onset;
+    EXPECT_LT(onset / 2, 1152u) << "the tone starts after a silent frame";
+    ExpectFollows(PlainSamples(bytes), pcm);
 }
 
 TEST(Mp3DecoderProbe, XingTagWithACutFieldIsNoTag)
@@ -336,16 +363,37 @@ TEST(Mp3DecoderProbe, DataEndingAfterTheTagFrameTakesTheTagFramesRate)
     EXPECT_EQ(48000u, decoder.m_nSampleRate);
 }
 
-TEST(Mp3DecoderProbe, RateChangeLaterInTheStreamKeepsTheProbedRate)
+TEST(Mp3DecoderRead, RateChangeStopsTheReadAtTheFrameBoundary)
 {
-    std::string first = Load("dec_tone48"), second = Load("dec_tone44");
+    // A source that reconnects with other settings: 48 kHz, then 44.1 kHz, then mono 22.05 kHz.
+    std::string bytes = Load("dec_tone48") + Load("dec_tone44") + Load("dec_mono22");
+    std::vector<unsigned> rates;
+    std::vector<size_t> parts; // interleaved samples of each run of one rate in a plain decode
+    PlainDecode(bytes, [&](const struct mad_header& header, const struct mad_pcm& pcm) {
+        if (rates.empty() || rates.back() != header.samplerate) {
+            rates.push_back(header.samplerate);
+            parts.push_back(0);
+        }
+        parts.back() += 2 * pcm.length;
+    });
+    ASSERT_EQ((std::vector<unsigned>{48000, 44100, 22050}), rates);
     CTestWindow window;
-    CTestMp3Decoder decoder(first + second);
+    CTestMp3Decoder decoder(bytes);
     ASSERT_EQ(1, decoder.Open(window.Handle()));
     EXPECT_EQ(48000u, decoder.m_nSampleRate);
-    // Both parts are decoded, the second at whatever rate the device was opened with.
-    ExpectFollows(PlainSamples(first + second), ReadAll(decoder, BLOCK));
-    EXPECT_EQ(48000u, decoder.m_nSampleRate);
+    // Each read that stops has given every frame of the old rate and none of the new one.
+    std::vector<short> pcm = ReadAll(decoder, BLOCK, true);
+    EXPECT_EQ(parts[0], pcm.size());
+    EXPECT_EQ(44100u, decoder.m_nSampleRate);
+    std::vector<short> more = ReadAll(decoder, BLOCK, true);
+    EXPECT_EQ(parts[1], more.size());
+    EXPECT_EQ(22050u, decoder.m_nSampleRate);
+    pcm.insert(pcm.end(), more.begin(), more.end());
+    more = ReadAll(decoder, BLOCK);
+    pcm.insert(pcm.end(), more.begin(), more.end());
+    // Nothing was lost or doubled at the boundaries.
+    ExpectFollows(PlainSamples(bytes), pcm);
+    EXPECT_EQ(22050u, decoder.m_nSampleRate);
     EXPECT_EQ(0u, window.Of(WM_PLAYER_MESSAGE).size());
 }
 
@@ -422,7 +470,7 @@ TEST(Mp3DecoderProbe, JunkBeforeTheFirstFrameIsSkipped)
     }
 }
 
-TEST(Mp3DecoderProbe, StreamsWithoutAFrameOrReaderFailToOpen)
+TEST(Mp3DecoderProbe, StreamsWithoutAFrameFailToOpenAndLetTheirStreamGo)
 {
     {
         CTestMp3Decoder decoder(Junk(40000));
@@ -431,14 +479,9 @@ TEST(Mp3DecoderProbe, StreamsWithoutAFrameOrReaderFailToOpen)
         EXPECT_FALSE(decoder.HasReader());
     }
     {
-        CTestMp3Decoder decoder(Load("dec_tone44"), 0);
-        EXPECT_EQ(0, decoder.Open());
-        EXPECT_EQ(0, decoder.m_bOpen);
-        EXPECT_FALSE(decoder.HasReader());
-    }
-    {
         CTestMp3Decoder decoder("");
         EXPECT_EQ(0, decoder.Open());
+        EXPECT_FALSE(decoder.HasReader());
     }
 }
 
@@ -449,7 +492,7 @@ TEST(Mp3DecoderRead, RoomBelowOneSampleFrameProducesNothing)
     for (unsigned room : {0u, 1u, 3u}) {
         unsigned char block[4] = {0xAB, 0xAB, 0xAB, 0xAB};
         unsigned length = room;
-        EXPECT_EQ(1, decoder.Read(block, &length));
+        EXPECT_EQ(READ_FILLED, decoder.Read(block, &length));
         EXPECT_EQ(0u, length);
         EXPECT_EQ(0xAB, block[0]);
     }
@@ -463,7 +506,7 @@ TEST(Mp3DecoderRead, OddRoomIsFilledToTheLastWholeSampleFrame)
     unsigned char block[5003];
     memset(block, 0xAB, sizeof(block));
     unsigned length = 5003;
-    ASSERT_EQ(1, decoder.Read(block, &length));
+    ASSERT_EQ(READ_FILLED, decoder.Read(block, &length));
     EXPECT_EQ(5000u, length);
     EXPECT_EQ(0xAB, block[5000]);
     EXPECT_EQ(0xAB, block[5002]);
@@ -483,7 +526,7 @@ TEST(Mp3DecoderRead, EndOfStreamReturnsZeroWithTheBytesProduced)
     ASSERT_EQ(1, decoder.Open());
     std::vector<unsigned char> block(1 << 22);
     unsigned length = static_cast<unsigned>(block.size());
-    EXPECT_EQ(0, decoder.Read(block.data(), &length));
+    EXPECT_EQ(READ_ENDED, decoder.Read(block.data(), &length));
     EXPECT_EQ(0u, length % 4);
     std::vector<mad_fixed_t> reference = PlainSamples(bytes);
     EXPECT_LE(length / 2, reference.size());
@@ -601,7 +644,7 @@ TEST(Mp3DecoderLifecycle, CloseWhenClosedAndReopening)
     ASSERT_EQ(1, decoder.Open());
     unsigned char block[4096];
     unsigned length = sizeof(block);
-    ASSERT_EQ(1, decoder.Read(block, &length));
+    ASSERT_EQ(READ_FILLED, decoder.Read(block, &length));
     // Opening again while open closes first and starts over at the stream's first byte.
     ASSERT_EQ(1, decoder.Open());
     EXPECT_EQ(48000u, decoder.m_nSampleRate);
@@ -620,26 +663,26 @@ TEST(Mp3DecoderHttp, LoopbackStationGivesItsRateAndPcm)
         s.WaitPeerClosed(c, 20000);
     });
     CTestWindow window;
-    int opened = 0;
+    bool opened = false;
     unsigned rate = 0;
     std::vector<short> pcm;
     window.RunServing([&] {
-        CMp3Decoder decoder;
-        opened = decoder.Open(window.Handle(), server.Url("/").c_str());
+        CStreamDecoder decoder;
+        opened = decoder.Open(window.Handle(), server.Url("/").c_str()) == OPEN_OK;
         rate = decoder.m_nSampleRate;
         if (!opened)
             return;
         std::vector<unsigned char> block(BLOCK);
         for (int k = 0; k < 8; ++k) {
             unsigned length = BLOCK;
-            if (decoder.Read(block.data(), &length) == 0)
+            if (decoder.Read(block.data(), &length) != READ_FILLED)
                 break;
             for (unsigned i = 0; i < length; i += 2)
                 pcm.push_back(static_cast<short>(block[i] | (block[i + 1] << 8)));
         }
         decoder.Close();
     });
-    ASSERT_EQ(1, opened);
+    ASSERT_TRUE(opened);
     EXPECT_EQ(22050u, rate);
     ASSERT_EQ(8u * BLOCK / 2, pcm.size());
     std::vector<mad_fixed_t> reference = PlainSamples(bytes);

@@ -8,7 +8,7 @@
 
 #include "ExpectedTexts.h"
 #include "LoopbackServer.h"
-#include "engine/decode/Mp3Decoder.h"
+#include "engine/decode/StreamDecoder.h"
 #include "engine/worker/PlayerHost.h"
 #include "engine/report/PlayerMessages.h"
 #include "engine/worker/PlayerWorker.h"
@@ -21,7 +21,7 @@ namespace
 class CWorkerHost : public CPlayerHost
 {
 public:
-    // mp3: the worker gets the real MP3 decoder instead of the tone source. api: the device
+    // mp3: the worker gets the real station decoder instead of the tone source. api: the device
     // calls its output makes (the system's when null).
     explicit CWorkerHost(bool mp3 = false, CWaveOutApi* api = NULL)
         : m_mp3(mp3), m_api(api), m_start(CreateEventA(NULL, FALSE, FALSE, NULL))
@@ -77,7 +77,7 @@ private:
     static unsigned __stdcall ThreadProc(void* arg)
     {
         CWorkerHost* self = static_cast<CWorkerHost*>(arg);
-        CAudioDecoder* decoder = self->m_mp3 ? static_cast<CAudioDecoder*>(new CMp3Decoder) : new CToneDecoder;
+        CStreamDecoder* decoder = self->m_mp3 ? new CStreamDecoder : new CToneDecoder;
         CPlayerWorker worker(self, decoder, self->m_api);
         return worker.Run();
     }
@@ -202,6 +202,22 @@ TEST_F(PlayerWorker, PlayWhilePlayingDrainsTheOldDeviceFirst)
     ASSERT_EQ(1u, closed.size());
     EXPECT_GE(closed[0].tick - start, 300u);
     EXPECT_EQ((std::vector<std::string>{"STARTED", "CLOSED", "STARTED"}), host.Sequence());
+}
+
+TEST_F(PlayerWorker, ARateChangeReopensTheDeviceAfterTheQueuedBlocksPlayed)
+{
+    CWorkerHost host;
+    host.Post(WM_PLAYER_PLAY, "tones:44100:440:1500:22050:300:1500");
+    ASSERT_TRUE(host.WaitFor(WM_PLAYER_STARTED, 2, 5000));
+    // The first tone played out (its last blocks too) before the device closed for the second.
+    std::vector<CReport> started = host.window.Of(WM_PLAYER_STARTED), closed = host.window.Of(WM_PLAYER_CLOSED);
+    ASSERT_EQ(1u, closed.size());
+    EXPECT_GE(closed[0].tick - started[0].tick, 1200u);
+    ASSERT_TRUE(host.WaitFor(WM_PLAYER_CLOSED, 2, 5000));
+    host.window.Pump(300);
+    // The second tone played to its end as well: one end, after both.
+    EXPECT_GE(host.window.Of(WM_PLAYER_CLOSED)[1].tick - started[1].tick, 1200u);
+    EXPECT_EQ((std::vector<std::string>{"STARTED", "CLOSED", "STARTED", "ENDED", "CLOSED"}), host.Sequence());
 }
 
 TEST_F(PlayerWorker, StreamEndIsReportedOnceThenTheDeviceDrains)

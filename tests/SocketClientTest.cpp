@@ -1,24 +1,54 @@
-// Socket client against real loopback peers: resolution, refusal, guards, waits.
+// Socket client against real loopback peers: one connection attempt and how it ends, guards, waits.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <thread>
 
 #include "ExpectedTexts.h"
 #include "LoopbackServer.h"
+#include "engine/net/HttpUrl.h"
 #include "engine/report/PlayerMessages.h"
 #include "engine/net/SocketClient.h"
 #include "TestWindow.h"
 
+namespace
+{
+CHttpUrl Loopback(int port)
+{
+    static std::string text;
+    text = "http://127.0.0.1:" + std::to_string(port) + "/";
+    CHttpUrl url;
+    EXPECT_EQ(1, ParseHttpUrl(text.c_str(), &url));
+    return url;
+}
+} // namespace
+
+TEST(SocketClient, FailureTextsKeepTheirLevels)
+{
+    int level = -1;
+    EXPECT_STREQ(EXPECT_BAD_STATION, ConnectFailureText(CONNECT_NOT_FOUND, &level));
+    EXPECT_EQ(2, level);
+    EXPECT_STREQ(EXPECT_CONNECT_FAILED, ConnectFailureText(CONNECT_REFUSED, &level));
+    EXPECT_EQ(1, level);
+    EXPECT_STREQ(EXPECT_CONNECT_TIMEOUT, ConnectFailureText(CONNECT_TIMED_OUT, &level));
+    EXPECT_EQ(1, level);
+    EXPECT_STREQ(EXPECT_NOT_FROM_THIS_PAGE, ConnectFailureText(CONNECT_FORBIDDEN, &level));
+    EXPECT_EQ(1, level);
+    EXPECT_EQ(nullptr, ConnectFailureText(CONNECT_OK, &level));
+    EXPECT_EQ(nullptr, ConnectFailureText(CONNECT_WOKEN, &level));
+}
+
 TEST(SocketClient, UnresolvableNameIsReportedAtLevelTwo)
 {
     CTestWindow window;
-    int inProgress = 7, result = -1;
+    int result = -1;
     window.RunServing([&] {
         CSocketClient client(window.Handle());
-        result = client.Connect("no-such-station.invalid", 80, &inProgress);
+        CHttpUrl url;
+        ASSERT_EQ(1, ParseHttpUrl("http://no-such-station.invalid/", &url));
+        result = client.Connect(url, 5000, 2000);
     });
-    EXPECT_EQ(0, result);
-    EXPECT_EQ(0, inProgress);
+    EXPECT_EQ(CONNECT_NOT_FOUND, result);
     EXPECT_EQ(1, window.CountMessages(EXPECT_BAD_STATION, 2));
 }
 
@@ -26,13 +56,7 @@ TEST(SocketClient, SendAndReceiveGuards)
 {
     CLoopbackServer server([](CLoopbackServer& s, SOCKET c, const std::string&) { s.WaitPeerClosed(c, 5000); });
     CSocketClient client(NULL);
-    int inProgress = 0;
-    int connected = client.Connect("127.0.0.1", server.Port(), &inProgress);
-    int timedOut = 0;
-    if (!connected) {
-        ASSERT_EQ(1, inProgress);
-        ASSERT_EQ(1, client.WaitWritable(2000000, &timedOut));
-    }
+    ASSERT_EQ(CONNECT_OK, client.Connect(Loopback(server.Port()), 2000, 2000));
     EXPECT_EQ(-1, client.Send(NULL, 5));
     EXPECT_EQ(0, client.Send("abc", 0));
     EXPECT_EQ(0, client.Send("abc", -1));
@@ -46,25 +70,37 @@ TEST(SocketClient, SendAndReceiveGuards)
     EXPECT_EQ(3, client.Send("GET", 3));
 }
 
-TEST(SocketClient, RefusedConnectionIsReportedOnceAndClosesTheSocket)
+TEST(SocketClient, RefusedConnectionIsReportedOnce)
 {
     int port = CLoopbackServer::UnusedPort();
     CTestWindow window;
-    int result = -1, inProgress = 0, waited = -1, timedOut = -1;
-    window.RunServing([&] {
+    int result = -1;
+    DWORD took = window.RunServing([&] {
         CSocketClient client(window.Handle());
-        result = client.Connect("127.0.0.1", port, &inProgress);
-        if (inProgress)
-            waited = client.WaitWritable(2000000, &timedOut);
+        result = client.Connect(Loopback(port), 5000, 2000);
     });
-    EXPECT_EQ(0, result);
-    if (inProgress) {
-        // Seen through the exception set: not a silent time-out.
-        EXPECT_EQ(0, waited);
-        EXPECT_EQ(0, timedOut);
-    }
+    EXPECT_EQ(CONNECT_REFUSED, result);
+    // Seen as a refusal, not waited out as a silent time-out.
+    EXPECT_LT(took, 2000u);
     EXPECT_EQ(1, window.CountMessages(EXPECT_CONNECT_FAILED, 1));
     EXPECT_EQ(1u, window.Of(WM_PLAYER_MESSAGE).size());
+}
+
+TEST(SocketClient, PrivateAddressIsRefusedByThePublicOnlyRule)
+{
+    CLoopbackServer server(nullptr);
+    CTestWindow window;
+    int result = -1;
+    window.RunServing([&] {
+        CSocketClient client(window.Handle());
+        client.SetPublicOnly(true);
+        result = client.Connect(Loopback(server.Port()), 2000, 2000);
+    });
+    EXPECT_EQ(CONNECT_FORBIDDEN, result);
+    EXPECT_EQ(1, window.CountMessages(EXPECT_NOT_FROM_THIS_PAGE, 1));
+    EXPECT_EQ(1u, window.Of(WM_PLAYER_MESSAGE).size());
+    Sleep(100);
+    EXPECT_EQ(0, server.Connections());
 }
 
 TEST(SocketClient, SecondConnectClosesTheFirstSocket)
@@ -76,33 +112,56 @@ TEST(SocketClient, SecondConnectClosesTheFirstSocket)
     });
     {
         CSocketClient client(NULL);
-        int inProgress = 0, timedOut = 0;
-        if (!client.Connect("127.0.0.1", server.Port(), &inProgress)) {
-            ASSERT_EQ(1, client.WaitWritable(2000000, &timedOut));
-        }
+        ASSERT_EQ(CONNECT_OK, client.Connect(Loopback(server.Port()), 2000, 2000));
         client.Send("GET / HTTP/1.0\r\n\r\n", 18);
         Sleep(200);
-        if (!client.Connect("127.0.0.1", server.Port(), &inProgress)) {
-            ASSERT_EQ(1, client.WaitWritable(2000000, &timedOut));
-        }
+        ASSERT_EQ(CONNECT_OK, client.Connect(Loopback(server.Port()), 2000, 2000));
         for (int i = 0; i < 100 && firstClosed < 0; ++i)
             Sleep(50);
     }
     EXPECT_EQ(1, firstClosed);
 }
 
-TEST(SocketClient, PendingConnectionTimesOut)
+TEST(SocketClient, PendingConnectionTimesOutAtTheLimit)
 {
     CLoopbackServer server(nullptr, 0, 10000, true);
     server.FillBacklog();
-    CSocketClient client(NULL);
-    int inProgress = 0, timedOut = 0;
-    ASSERT_EQ(0, client.Connect("127.0.0.1", server.Port(), &inProgress));
-    ASSERT_EQ(1, inProgress);
-    DWORD start = GetTickCount();
-    EXPECT_EQ(0, client.WaitWritable(300000, &timedOut));
-    EXPECT_EQ(1, timedOut);
-    EXPECT_GE(GetTickCount() - start, 250u);
+    CTestWindow window;
+    int result = -1;
+    DWORD took = window.RunServing([&] {
+        CSocketClient client(window.Handle());
+        result = client.Connect(Loopback(server.Port()), 300, 2000);
+    });
+    EXPECT_EQ(CONNECT_TIMED_OUT, result);
+    EXPECT_GE(took, 250u);
+    EXPECT_LT(took, 1500u);
+    EXPECT_EQ(1, window.CountMessages(EXPECT_CONNECT_TIMEOUT, 1));
+}
+
+// The connection's wait is the wake event's too: a closing stream does not wait out its limit.
+TEST(SocketClient, WakeEndsAPendingConnectionAtOnceAndSilently)
+{
+    CLoopbackServer server(nullptr, 0, 15000, true);
+    server.FillBacklog();
+    HANDLE wake = CreateEventA(NULL, TRUE, FALSE, NULL);
+    CTestWindow window;
+    int result = -1;
+    DWORD took = 0;
+    window.RunServing([&] {
+        std::thread waker([&] {
+            Sleep(300);
+            SetEvent(wake);
+        });
+        CSocketClient client(window.Handle(), wake);
+        DWORD start = GetTickCount();
+        result = client.Connect(Loopback(server.Port()), 10000, 2000);
+        took = GetTickCount() - start;
+        waker.join();
+    });
+    EXPECT_EQ(CONNECT_WOKEN, result);
+    EXPECT_LT(took, 1500u);
+    EXPECT_TRUE(window.Of(WM_PLAYER_MESSAGE).empty());
+    CloseHandle(wake);
 }
 
 // The wake-event wait takes no look at the socket of its own: it must still come back at once
@@ -123,10 +182,7 @@ TEST(SocketClient, WakeableWaitSeesBytesLeftBehindAndLaterAndTheEnd)
     });
     HANDLE wake = CreateEventA(NULL, TRUE, FALSE, NULL);
     CSocketClient client(NULL, wake);
-    int inProgress = 0, timedOut = 0;
-    if (!client.Connect("127.0.0.1", server.Port(), &inProgress)) {
-        ASSERT_EQ(1, client.WaitWritable(2000000, &timedOut));
-    }
+    ASSERT_EQ(CONNECT_OK, client.Connect(Loopback(server.Port()), 2000, 2000));
     ASSERT_EQ(18, client.Send("GET / HTTP/1.0\r\n\r\n", 18));
 
     // Receives of 1000 bytes leave bytes behind: each wait must find them without its time-out.

@@ -25,7 +25,7 @@ void CToneDecoder::ForgetOpened()
     g_opened.clear();
 }
 
-int CToneDecoder::Open(HWND window, const char* url)
+EOpenOutcome CToneDecoder::Open(HWND window, const char* url)
 {
     Close();
     m_hWnd = window;
@@ -33,17 +33,21 @@ int CToneDecoder::Open(HWND window, const char* url)
         std::lock_guard<std::mutex> hold(g_lock);
         g_opened.push_back(url);
     }
-    unsigned rate = 44100, ms = 60000;
+    unsigned rate = 44100, ms = 60000, nextMs = 0;
     double left = 440, right = 660;
     m_stall = false;
+    m_nextRate = 0;
     if (strncmp(url, "fail:", 5) == 0)
-        return 0;
+        return OPEN_FAILED;
     if (strncmp(url, "stall:", 6) == 0) {
         m_stall = true;
     } else if (strncmp(url, "slowopen:", 9) == 0) {
         Sleep(atoi(url + 9));
+    } else if (sscanf(url, "tones:%u:%lf:%u:%u:%lf:%u", &rate, &left, &ms, &m_nextRate, &m_next, &nextMs) == 6) {
+        right = left;
+        m_nextFrames = static_cast<unsigned>(static_cast<unsigned long long>(m_nextRate) * nextMs / 1000);
     } else if (sscanf(url, "tone:%u:%lf:%lf:%u", &rate, &left, &right, &ms) != 4) {
-        return 0;
+        return OPEN_FAILED;
     }
     m_nSampleRate = rate;
     m_left = left;
@@ -51,7 +55,7 @@ int CToneDecoder::Open(HWND window, const char* url)
     m_framesLeft = static_cast<unsigned>(static_cast<unsigned long long>(rate) * ms / 1000);
     m_position = 0;
     m_bOpen = 1;
-    return 1;
+    return OPEN_OK;
 }
 
 void CToneDecoder::Close()
@@ -59,13 +63,13 @@ void CToneDecoder::Close()
     m_bOpen = 0;
 }
 
-int CToneDecoder::Read(void* buffer, unsigned* length)
+EReadResult CToneDecoder::Read(void* buffer, unsigned* length)
 {
     if (m_stall) {
         while (!IsNewerCommandWaiting())
             Sleep(100);
         *length = 0;
-        return 0;
+        return READ_ENDED;
     }
     unsigned frames = *length / 4;
     short* out = static_cast<short*>(buffer);
@@ -77,5 +81,15 @@ int CToneDecoder::Read(void* buffer, unsigned* length)
     }
     m_framesLeft -= n;
     *length = n * 4;
-    return n == frames ? 1 : 0;
+    if (n == frames)
+        return READ_FILLED;
+    if (m_nextRate == 0)
+        return READ_ENDED;
+    // The first tone is out: the second starts at its own rate with the next read.
+    m_nSampleRate = m_nextRate;
+    m_left = m_right = m_next;
+    m_framesLeft = m_nextFrames;
+    m_position = 0;
+    m_nextRate = 0;
+    return READ_FORMAT_CHANGED;
 }

@@ -15,7 +15,7 @@ int main(int argc, char** argv)
     std::string url = std::string("tone:") + argv[1] + ":" + argv[2] + ":" + argv[3] + ":" + argv[4];
     CToneDecoder tone;
     CWaveOut out;
-    if (!tone.Open(NULL, url.c_str()) || !out.Open(&tone, NULL)) {
+    if (tone.Open(NULL, url.c_str()) != OPEN_OK || !out.Open(&tone, NULL)) {
         fprintf(stderr, "tone_out: cannot open\n");
         return 1;
     }

@@ -13,10 +13,10 @@ namespace
 class CCountingTone : public CToneDecoder
 {
 public:
-    int Read(void* buffer, unsigned* length) override
+    EReadResult Read(void* buffer, unsigned* length) override
     {
         rooms.push_back(*length);
-        int more = CToneDecoder::Read(buffer, length);
+        EReadResult more = CToneDecoder::Read(buffer, length);
         lengths.push_back(*length);
         return more;
     }
@@ -52,7 +52,7 @@ TEST(WaveOut, ClosedObjectIsIdle)
 TEST(WaveOut, FirstRefillQueuesAllEightBlocks)
 {
     CCountingTone tone;
-    ASSERT_EQ(1, tone.Open(NULL, "tone:44100:1000:1500:5000"));
+    ASSERT_EQ(OPEN_OK, tone.Open(NULL, "tone:44100:1000:1500:5000"));
     CWaveOut out;
     ASSERT_EQ(1, out.Open(&tone, NULL));
     // The device signals once it has opened.
@@ -73,7 +73,7 @@ TEST(WaveOut, ShortLastBlockIsQueuedAndNothingAfterIt)
 {
     CCountingTone tone;
     // 8 whole blocks of 4096 sample frames and 32 frames more.
-    ASSERT_EQ(1, tone.Open(NULL, "tone:32000:1000:1500:1025")); // 32800 frames at 32 kHz
+    ASSERT_EQ(OPEN_OK, tone.Open(NULL, "tone:32000:1000:1500:1025")); // 32800 frames at 32 kHz
     CWaveOut out;
     ASSERT_EQ(1, out.Open(&tone, NULL));
     PlayOut(out, tone, 5000);
@@ -86,7 +86,7 @@ TEST(WaveOut, ShortLastBlockIsQueuedAndNothingAfterIt)
 TEST(WaveOut, EndOnABlockBoundaryQueuesNoEmptyBlock)
 {
     CCountingTone tone;
-    ASSERT_EQ(1, tone.Open(NULL, "tone:32000:1000:1500:2048")); // exactly 16 blocks
+    ASSERT_EQ(OPEN_OK, tone.Open(NULL, "tone:32000:1000:1500:2048")); // exactly 16 blocks
     CWaveOut out;
     ASSERT_EQ(1, out.Open(&tone, NULL));
     DWORD start = GetTickCount();
@@ -102,8 +102,8 @@ TEST(WaveOut, EndOnABlockBoundaryQueuesNoEmptyBlock)
 TEST(WaveOut, ReopeningTakesTheNewRate)
 {
     CToneDecoder first, second;
-    ASSERT_EQ(1, first.Open(NULL, "tone:44100:1000:1500:5000"));
-    ASSERT_EQ(1, second.Open(NULL, "tone:22050:500:500:5000"));
+    ASSERT_EQ(OPEN_OK, first.Open(NULL, "tone:44100:1000:1500:5000"));
+    ASSERT_EQ(OPEN_OK, second.Open(NULL, "tone:22050:500:500:5000"));
     CWaveOut out;
     ASSERT_EQ(1, out.Open(&first, NULL));
     WaitForSingleObject(out.GetEvent(), 2000);
@@ -123,7 +123,7 @@ TEST(WaveOutNoDevice, OpenFailsWithTheLevelOneText)
 {
     CTestWindow window;
     CToneDecoder tone;
-    ASSERT_EQ(1, tone.Open(NULL, "tone:44100:1000:1500:5000"));
+    ASSERT_EQ(OPEN_OK, tone.Open(NULL, "tone:44100:1000:1500:5000"));
     int opened = -1;
     window.RunServing([&] {
         CWaveOut out;

@@ -1,7 +1,8 @@
-"""The control where names are looked up: the private-network rule judged on the resolved address, and a lookup that never answers."""
-# Runs the ControlNames tests of control_page_test in network and mount namespaces of their own,
-# where only loopback exists and a stub name server answers "radio.test" with 127.0.0.1 and never
-# answers "silent.test"; no name is ever looked up outside.
+"""Where names are looked up: the private-network rule judged on the resolved address, a lookup that never answers, and a name that does not resolve."""
+# Runs the ControlNames tests of control_page_test and the HttpStreamNames tests of http_stream_test
+# in network and mount namespaces of their own, where only loopback exists and a stub name server
+# answers "radio.test" with 127.0.0.1, never answers "silent.test" and has no other name; no name
+# is ever looked up outside.
 import os
 import subprocess
 import sys
@@ -21,10 +22,12 @@ def test_environment():
 
 
 def main():
-    exe = os.path.join(BUILD_DIR, "tests", "control_page_test.exe")
+    control = os.path.join(BUILD_DIR, "tests", "control_page_test.exe")
+    stream = os.path.join(BUILD_DIR, "tests", "http_stream_test.exe")
     env = dict(test_environment(), KEL_NAME_NAMESPACE="1")
     rc, out, err, queries = run_in_name_namespace(
-        ["/usr/lib/wine/wine64", exe, "--gtest_filter=ControlNames.*"],
+        ["sh", "-c", '/usr/lib/wine/wine64 "$1" --gtest_filter=ControlNames.* && '
+                     '/usr/lib/wine/wine64 "$2" --gtest_filter=HttpStreamNames.*', "-", control, stream],
         names={"radio.test": "127.0.0.1"}, silent={"silent.test"}, timeout=150, env=env)
     sys.stdout.write(out)
     sys.stderr.write(err)
@@ -33,9 +36,9 @@ def main():
     failures = []
     if rc != 0:
         failures.append("the tests failed (exit %d)" % rc)
-    if "[  SKIPPED ]" in out or "PASSED  ] 3 tests" not in out:
-        failures.append("not all three tests ran and passed")
-    for name in ("radio.test", "silent.test"):
+    if "[  SKIPPED ]" in out or "PASSED  ] 3 tests" not in out or "PASSED  ] 1 test." not in out:
+        failures.append("not all four tests ran and passed")
+    for name in ("radio.test", "silent.test", "nowhere.test"):
         if name not in asked:
             failures.append("%s was never looked up" % name)
     for failure in failures:

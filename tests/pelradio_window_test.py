@@ -38,7 +38,9 @@ def level(player, ramp_x, path):
 
 def main():
     c = Checks()
-    with tempfile.TemporaryDirectory() as tmp, TestStation("--title-seconds", "6") as station:
+    # The walk through every control takes two to three minutes on a busy machine: the station
+    # must outlive it, or its last connection is never seen to close.
+    with tempfile.TemporaryDirectory() as tmp, TestStation("--title-seconds", "6", lifetime=300) as station:
         browser = BrowserStandIn(tmp)
         player = Player()
         x, y, w, h = player.geometry()

@@ -31,7 +31,7 @@ for m in "${FAAD_MODULES[@]}"; do
 done
 g++ -std=c++17 $OPT -Wall -Wextra -Werror -Wno-unused-parameter -DKEL_MEDIA_DIR="\"$BUILD/media/\"" \
   -I"$TOP/tests/fuzz/shim" -I"$TOP" -I"$TOP/tests" -I"$MAD_INC" -I"$FAAD_SRC/include" \
-  "$TOP/tests/DecoderBench.cpp" "$TOP/tests/MemoryStream.cpp" "$TOP/tests/PlainDecode.cpp" "$TOP/tests/fuzz/shim/NoNetwork.cpp" \
-  "$TOP/engine/decode/Mp3Decoder.cpp" "$TOP/engine/decode/DitherConversion.cpp" "$TOP/engine/decode/AudioDecoder.cpp" \
+  "$TOP/tests/DecoderBench.cpp" "$TOP/tests/MemoryStream.cpp" "$TOP/tests/PlainDecode.cpp" "$TOP/tests/fuzz/shim/NoWindow.cpp" \
+  "$TOP/engine/decode/Mp3Decoder.cpp" "$TOP/engine/decode/DitherConversion.cpp" \
   "$TOP/engine/decode/AacDecoder.cpp" "$TOP/engine/decode/StreamKind.cpp" "${objs[@]}" -lm -o "$OUT/decoder_bench"
 exec "$OUT/decoder_bench" "$@"

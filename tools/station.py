@@ -138,6 +138,13 @@ class Station:
         body = ("\r\n".join(lines) + "\r\n").encode("cp949")
         return (b"HTTP/1.0 200 OK\r\nContent-Type: audio/x-mpegurl\r\nContent-Length: %d\r\n\r\n" % len(body)) + body
 
+    def hls(self):
+        """An HLS media list (audio/mpegurl, as HLS allows): segments of one station, here named
+        like the station's own addresses, so that playing them one by one would show."""
+        body = (b"#EXTM3U\r\n#EXT-X-VERSION:3\r\n#EXT-X-TARGETDURATION:10\r\n#EXT-X-MEDIA-SEQUENCE:1\r\n"
+                b"#EXTINF:10,\r\n/\r\n#EXTINF:10,\r\nlive\r\n")
+        return (b"HTTP/1.0 200 OK\r\nContent-Type: audio/mpegurl\r\nContent-Length: %d\r\n\r\n" % len(body)) + body
+
     def metadata_block(self, last_title):
         title = self.current_title()
         if title == last_title:
@@ -207,6 +214,9 @@ class Handler(socketserver.BaseRequestHandler):
             list_path = path.split(b"?")[0].lower()
             if a.pls and list_path.endswith(b".pls"):
                 sock.sendall(station.playlist(self.server.server_address[1]))
+                return
+            if a.pls and list_path in (b"/hls", b"/hls.m3u8"):
+                sock.sendall(station.hls())
                 return
             if a.pls and list_path.endswith((b".m3u", b".m3u8")):
                 sock.sendall(station.m3u())

@@ -9,7 +9,6 @@
 
 #include "engine/decode/DitherConversion.h"
 #include "engine/stream/InputStream.h"
-#include "engine/decode/StreamKind.h"
 
 namespace
 {
@@ -68,9 +67,10 @@ bool IsRight(unsigned char position)
 } // namespace
 
 CAacDecoder::CAacDecoder()
-    : m_hDecoder(NULL), m_bInitialised(false), m_nInputPos(0), m_nInputFill(0), m_nSearched(0), m_pSamples(NULL), m_nFrames(0),
-      m_nChannels(0), m_nConsumed(0)
+    : m_pStream(NULL), m_hDecoder(NULL), m_bInitialised(false), m_bSynced(false), m_bInputEnded(false), m_nInputPos(0),
+      m_nInputFill(0), m_nSearched(0), m_pSamples(NULL), m_nFrames(0), m_nFrameRate(0), m_nChannels(0), m_nConsumed(0)
 {
+    memset(&m_format, 0, sizeof(m_format));
     memset(m_positions, 0, sizeof(m_positions));
 }
 
@@ -79,30 +79,26 @@ CAacDecoder::~CAacDecoder()
     Close();
 }
 
-int CAacDecoder::Open(HWND window, const char* url)
+int CAacDecoder::Open(HWND window, CInputStream* stream)
 {
     if (m_bOpen)
         Close();
-    StartOpen(window);
-    m_hDecoder = NeAACDecOpen();
-    if (m_hDecoder != NULL) {
-        NeAACDecConfigurationPtr config = NeAACDecGetCurrentConfiguration(m_hDecoder);
-        config->outputFormat = FAAD_FMT_FLOAT;
-        config->downMatrix = 0; // more than two channels are mixed here, by their positions
-        NeAACDecSetConfiguration(m_hDecoder, config);
-    }
+    m_hWnd = window;
+    m_pStream = stream;
     m_bInitialised = false;
+    m_bSynced = false;
+    m_bInputEnded = false;
     m_nInputPos = m_nInputFill = 0;
     m_nSearched = 0;
     m_nFrames = m_nConsumed = 0;
     // The probe's frame is the first one played: nothing is decoded twice.
-    if (m_hDecoder != NULL && m_pReader->Open(window, url) && DecodeNext(true)) {
+    if (DecodeNext(true)) {
+        m_nSampleRate = m_nFrameRate;
         m_bOpen = 1;
         return 1;
     }
-    m_bEndExplained = m_pReader->IsEndExplained();
-    delete m_pReader;
-    m_pReader = NULL;
+    delete m_pStream;
+    m_pStream = NULL;
     if (m_hDecoder != NULL)
         NeAACDecClose(m_hDecoder);
     m_hDecoder = NULL;
@@ -113,10 +109,11 @@ void CAacDecoder::Close()
 {
     if (!m_bOpen)
         return;
-    NeAACDecClose(m_hDecoder);
+    if (m_hDecoder != NULL) // none after a failed start at a change of format
+        NeAACDecClose(m_hDecoder);
     m_hDecoder = NULL;
-    delete m_pReader;
-    m_pReader = NULL;
+    delete m_pStream;
+    m_pStream = NULL;
     m_pSamples = NULL;
     m_nFrames = m_nConsumed = 0;
     m_bOpen = 0;
@@ -126,7 +123,7 @@ bool CAacDecoder::Fill()
 {
     memmove(m_input, m_input + m_nInputPos, m_nInputFill);
     m_nInputPos = 0;
-    unsigned got = m_pReader->Read(m_input + m_nInputFill, 1, AAC_INPUT_SIZE - m_nInputFill);
+    unsigned got = m_pStream->Read(m_input + m_nInputFill, 1, AAC_INPUT_SIZE - m_nInputFill);
     m_nInputFill += got;
     return got > 0;
 }
@@ -138,37 +135,78 @@ void CAacDecoder::Drop(unsigned count)
     m_nSearched += count;
 }
 
+// A header alone is too weak: bytes inside a frame can look like one, and a damaged header can
+// give a wrong length. A frame is decoded when the next header lies exactly at its length and
+// agrees with it; or, right after a decoded frame, when it agrees with the stream's format and
+// any header follows it (the first frame of another format, or the last of an ended stream).
+CAacDecoder::EFrameCheck CAacDecoder::CheckFrame(CAdtsHeader* header) const
+{
+    const unsigned char* at = m_input + m_nInputPos;
+    if (m_nInputFill < 7)
+        return FRAME_MORE;
+    if (!ParseAdtsHeader(at, m_nInputFill, header))
+        return FRAME_NONE;
+    bool continues = m_bSynced && m_bInitialised && IsSameAdtsFormat(*header, m_format);
+    if (m_nInputFill < header->frameLength + 7) {
+        if (!m_bInputEnded)
+            return FRAME_MORE;
+        return continues && m_nInputFill >= header->frameLength ? FRAME_OK : FRAME_NONE;
+    }
+    CAdtsHeader next;
+    if (!ParseAdtsHeader(at + header->frameLength, m_nInputFill - header->frameLength, &next))
+        return FRAME_NONE;
+    return continues || IsSameAdtsFormat(*header, next) ? FRAME_OK : FRAME_NONE;
+}
+
+// FAAD2 sets its tables up from the first header it is given: another format needs a new decoder.
+bool CAacDecoder::StartDecoder(const CAdtsHeader& header)
+{
+    if (m_hDecoder != NULL)
+        NeAACDecClose(m_hDecoder);
+    m_bInitialised = false;
+    m_hDecoder = NeAACDecOpen();
+    if (m_hDecoder == NULL)
+        return false;
+    NeAACDecConfigurationPtr config = NeAACDecGetCurrentConfiguration(m_hDecoder);
+    config->outputFormat = FAAD_FMT_FLOAT;
+    config->downMatrix = 0; // more than two channels are mixed here, by their positions
+    NeAACDecSetConfiguration(m_hDecoder, config);
+    unsigned long rate = 0;
+    unsigned char channels = 0;
+    if (NeAACDecInit(m_hDecoder, m_input + m_nInputPos, m_nInputFill, &rate, &channels) < 0)
+        return false;
+    m_format = header;
+    m_bInitialised = true;
+    return true;
+}
+
 bool CAacDecoder::DecodeNext(bool probing)
 {
     for (;;) {
         if (probing && m_nSearched > AAC_PROBE_LIMIT)
             return false;
-        // Bytes before the next header are dropped; the last six may start one.
+        if (m_bInputEnded && m_nInputFill < 7)
+            return false;
         CAdtsHeader header;
-        unsigned skip = 0;
-        const unsigned char* held = m_input + m_nInputPos;
-        while (skip + 7 <= m_nInputFill && !ParseAdtsHeader(held + skip, m_nInputFill - skip, &header))
-            ++skip;
-        Drop(skip);
-        if (m_nInputFill < 7 || m_nInputFill < header.frameLength) {
-            if (!Fill())
-                return false;
+        EFrameCheck check = CheckFrame(&header);
+        if (check == FRAME_MORE) {
+            m_bInputEnded = !Fill();
             continue;
         }
-        if (!m_bInitialised) {
-            unsigned long rate = 0;
-            unsigned char channels = 0;
-            if (NeAACDecInit(m_hDecoder, m_input + m_nInputPos, m_nInputFill, &rate, &channels) < 0) {
-                Drop(1);
-                continue;
-            }
-            m_bInitialised = true;
+        if (check == FRAME_OK && (!m_bInitialised || !IsSameAdtsFormat(header, m_format)) && !StartDecoder(header))
+            check = FRAME_NONE;
+        // Resynchronise byte by byte: only the damaged frames are lost.
+        if (check == FRAME_NONE) {
+            Drop(1);
+            m_bSynced = false;
+            continue;
         }
         NeAACDecFrameInfo info;
         memset(&info, 0, sizeof(info));
         // Exactly one frame goes in, and the frame is done with whatever the decoder made of it.
         void* samples = NeAACDecDecode(m_hDecoder, &info, m_input + m_nInputPos, header.frameLength);
         Drop(header.frameLength);
+        m_bSynced = true;
         // A frame the decoder rejects yields no PCM.
         if (info.error != 0 || samples == NULL || info.channels == 0 || info.samples < info.channels ||
             info.samplerate == 0)
@@ -176,10 +214,9 @@ bool CAacDecoder::DecodeNext(bool probing)
         m_pSamples = static_cast<const float*>(samples);
         m_nChannels = info.channels;
         m_nFrames = static_cast<unsigned>(info.samples / info.channels);
+        m_nFrameRate = static_cast<unsigned>(info.samplerate);
         m_nConsumed = 0;
         memcpy(m_positions, info.channel_position, sizeof(m_positions));
-        if (probing)
-            m_nSampleRate = static_cast<unsigned>(info.samplerate);
         return true;
     }
 }
@@ -227,7 +264,7 @@ void CAacDecoder::ConvertRun(unsigned char* out, unsigned count)
     ConvertWithSharedDither(m_left, m_right, count, out);
 }
 
-int CAacDecoder::Read(void* buffer, unsigned* length)
+EReadResult CAacDecoder::Read(void* buffer, unsigned* length)
 {
     unsigned char* out = static_cast<unsigned char*>(buffer);
     unsigned wanted = *length / 4;
@@ -237,7 +274,13 @@ int CAacDecoder::Read(void* buffer, unsigned* length)
         if (available == 0) {
             if (!DecodeNext(false)) {
                 *length = produced * 4;
-                return 0;
+                return READ_ENDED;
+            }
+            if (m_nFrameRate != m_nSampleRate) {
+                // The device plays what came so far at the old rate; this frame waits for the new one.
+                m_nSampleRate = m_nFrameRate;
+                *length = produced * 4;
+                return READ_FORMAT_CHANGED;
             }
             continue;
         }
@@ -250,5 +293,5 @@ int CAacDecoder::Read(void* buffer, unsigned* length)
         wanted -= n;
     }
     *length = produced * 4;
-    return 1;
+    return READ_FILLED;
 }

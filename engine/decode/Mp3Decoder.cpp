@@ -10,6 +10,7 @@
 namespace
 {
 const unsigned long XING_MAGIC = 0x58696E67; // "Xing"
+const unsigned long INFO_MAGIC = 0x496E666F; // "Info": lame's name for the same tag in a CBR stream
 const unsigned XING_FRAMES = 0x1;
 const unsigned XING_BYTES = 0x2;
 const unsigned XING_TOC = 0x4;
@@ -17,7 +18,7 @@ const unsigned XING_QUALITY = 0x8;
 
 } // namespace
 
-CMp3Decoder::CMp3Decoder() : m_nInputFill(0), m_nConsumed(0)
+CMp3Decoder::CMp3Decoder() : m_pStream(NULL), m_nInputFill(0), m_nConsumed(0)
 {
     memset(&m_xing, 0, sizeof(m_xing));
 }
@@ -27,12 +28,13 @@ CMp3Decoder::~CMp3Decoder()
     Close();
 }
 
-int CMp3Decoder::Open(HWND window, const char* url)
+int CMp3Decoder::Open(HWND window, CInputStream* stream)
 {
     if (m_bOpen)
         Close();
-    StartOpen(window);
-    if (m_pReader->Open(window, url) && Probe()) {
+    m_hWnd = window;
+    m_pStream = stream;
+    if (Probe()) {
         // The input buffer keeps what the probe read: decoding starts again at its first byte.
         mad_stream_init(&m_stream);
         mad_frame_init(&m_frame);
@@ -41,9 +43,8 @@ int CMp3Decoder::Open(HWND window, const char* url)
         m_bOpen = 1;
         return 1;
     }
-    m_bEndExplained = m_pReader->IsEndExplained();
-    delete m_pReader;
-    m_pReader = NULL;
+    delete m_pStream;
+    m_pStream = NULL;
     return 0;
 }
 
@@ -53,8 +54,8 @@ void CMp3Decoder::Close()
         return;
     mad_frame_finish(&m_frame);
     mad_stream_finish(&m_stream);
-    delete m_pReader;
-    m_pReader = NULL;
+    delete m_pStream;
+    m_pStream = NULL;
     m_nConsumed = 0;
     m_bOpen = 0;
 }
@@ -78,7 +79,7 @@ int CMp3Decoder::Probe()
 {
     unsigned char window[MP3_PROBE_WINDOW];
     int held = 0;
-    int decoded = 0;
+    bool tagOnly = false; // only tag frames decoded so far
     int ok = 0;
     bool done = false;
 
@@ -89,7 +90,7 @@ int CMp3Decoder::Probe()
 
     while (!done) {
         if (held < MP3_PROBE_WINDOW) {
-            unsigned got = m_pReader->Read(window + held, 1, MP3_PROBE_WINDOW - held);
+            unsigned got = m_pStream->Read(window + held, 1, MP3_PROBE_WINDOW - held);
             if (got == 0)
                 break;
             AppendProbeInput(window + held, static_cast<int>(got), held);
@@ -105,9 +106,9 @@ int CMp3Decoder::Probe()
                     continue;
                 ReportStatusText(m_hWnd, TEXT_PROBE_BADCRC, 0);
             }
-            ++decoded;
-            // A Xing tag frame carries no audio; the next frame tells the rate.
-            if (decoded == 1 && HasXingTag())
+            // A tag frame carries no audio; the next frame tells the rate.
+            tagOnly = IsTagFrame() != 0;
+            if (tagOnly)
                 continue;
             ok = 1;
             done = true;
@@ -115,7 +116,7 @@ int CMp3Decoder::Probe()
         }
         if (done)
             break;
-        if (decoded > 0) {
+        if (tagOnly) {
             ok = 1; // the data ended right after the tag frame
             break;
         }
@@ -140,12 +141,15 @@ int CMp3Decoder::Probe()
     return ok;
 }
 
-int CMp3Decoder::HasXingTag()
+int CMp3Decoder::IsTagFrame()
 {
     struct mad_bitptr bits = m_stream.anc_ptr;
     unsigned left = m_stream.anc_bitlen;
     m_xing.flags = 0;
-    if (left < 64 || mad_bit_read(&bits, 32) != XING_MAGIC)
+    if (left < 64)
+        return 0;
+    unsigned long magic = mad_bit_read(&bits, 32);
+    if (magic != XING_MAGIC && magic != INFO_MAGIC)
         return 0;
     unsigned flags = static_cast<unsigned>(mad_bit_read(&bits, 32));
     left -= 64;
@@ -187,14 +191,14 @@ void CMp3Decoder::ConvertRun(unsigned char* out, unsigned count)
     ConvertWithSharedDither(left, right, count, out);
 }
 
-int CMp3Decoder::Read(void* buffer, unsigned* length)
+EReadResult CMp3Decoder::Read(void* buffer, unsigned* length)
 {
     unsigned char* out = static_cast<unsigned char*>(buffer);
     unsigned wanted = *length / 4;
     unsigned produced = 0;
     if (wanted == 0) {
         *length = 0;
-        return 1;
+        return READ_FILLED;
     }
 
     for (;;) {
@@ -230,18 +234,27 @@ int CMp3Decoder::Read(void* buffer, unsigned* length)
             // refill threshold (only free format comes near) must still get its bytes, or
             // libmad would ask for them for ever.
             if (m_nInputFill < MP3_REFILL_BELOW || (!advanced && m_nInputFill < MP3_INPUT_SIZE)) {
-                unsigned got = m_pReader->Read(m_input + m_nInputFill, 1, MP3_INPUT_SIZE - m_nInputFill);
+                unsigned got = m_pStream->Read(m_input + m_nInputFill, 1, MP3_INPUT_SIZE - m_nInputFill);
                 if (got == 0) {
                     *length = produced * 4;
-                    return 0;
+                    return READ_ENDED;
                 }
                 m_nInputFill += static_cast<int>(got);
             }
             mad_stream_buffer(&m_stream, m_input, m_nInputFill);
         }
+        // A tag frame (a new source's first) is no audio; its rate waits for the frames after it.
+        if (IsTagFrame())
+            continue;
         mad_synth_frame(&m_synth, &m_frame);
         m_nConsumed = 0;
+        if (m_frame.header.samplerate != m_nSampleRate) {
+            // The device plays what came so far at the old rate; this frame waits for the new one.
+            m_nSampleRate = m_frame.header.samplerate;
+            *length = produced * 4;
+            return READ_FORMAT_CHANGED;
+        }
     }
     *length = produced * 4;
-    return 1;
+    return READ_FILLED;
 }

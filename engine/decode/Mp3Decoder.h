@@ -5,6 +5,8 @@
 
 #include "engine/decode/AudioDecoder.h"
 
+class CInputStream;
+
 #define MP3_INPUT_SIZE 16000   // compressed bytes handed to libmad at once
 #define MP3_REFILL_BELOW 4000  // pull more input only when fewer bytes than this remain
 #define MP3_PROBE_WINDOW 8192  // bytes the probe decodes from before it reads more
@@ -15,14 +17,16 @@ public:
     CMp3Decoder();
     ~CMp3Decoder() override;
 
-    // Opens the stream and probes its first frames for the sample rate.
-    int Open(HWND window, const char* url) override;
+    // Takes the opened stream, which it owns from now on whatever the outcome, and probes its
+    // first frames for the sample rate; 1 when open.
+    int Open(HWND window, CInputStream* stream);
     void Close() override;
-    int Read(void* buffer, unsigned* length) override;
-
+    // Stops before a frame whose sample rate differs from m_nSampleRate (READ_FORMAT_CHANGED,
+    // the rate set anew); the frame is played by the next Read.
+    EReadResult Read(void* buffer, unsigned* length) override;
 
 private:
-    // Scratch space of the Xing tag test.
+    // Scratch space of the tag test.
     struct CXingRecord
     {
         unsigned flags;
@@ -34,10 +38,12 @@ private:
 
     int Probe();
     void AppendProbeInput(const unsigned char* bytes, int count, int held);
-    int HasXingTag();
+    // True when the frame just decoded is a Xing or Info tag: it carries no audio.
+    int IsTagFrame();
     // Converts count sample frames of the synth output, starting at m_nConsumed.
     void ConvertRun(unsigned char* out, unsigned count);
 
+    CInputStream* m_pStream; // while open
     CXingRecord m_xing;
     struct mad_stream m_stream;
     struct mad_frame m_frame;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "engine/decode/AudioDecoder.h"
+#include "engine/stream/InputStream.h"
 
 #define STREAM_SNIFF_SIZE 4096 // bytes looked at for the choice: a few frames at any bit rate
 
@@ -11,13 +12,20 @@ public:
     CStreamDecoder();
     ~CStreamDecoder() override;
 
-    // Opens the stream, reads its first bytes, chooses the pump by them and the answer's
-    // Content-Type, and opens the pump on the same bytes: nothing read for the choice is lost.
-    int Open(HWND window, const char* url) override;
+    // Opens the station's stream, peeks at its first bytes, chooses the pump by them and the
+    // answer's Content-Type, and hands the pump the stream with those bytes still in it.
+    virtual EOpenOutcome Open(HWND window, const char* url);
     void Close() override;
-    int Read(void* buffer, unsigned* length) override;
+    EReadResult Read(void* buffer, unsigned* length) override;
 
+    // For the streams that Open opens from now on: connect to public addresses only.
+    void SetPublicOnly(bool publicOnly) { m_bPublicOnly = publicOnly; }
+
+protected:
+    // The station's byte source: its HTTP stream. Tests hand in a stream of their own.
+    virtual CInputStream* CreateStream();
 
 private:
     CAudioDecoder* m_pPump; // the chosen pump while open
+    bool m_bPublicOnly;
 };

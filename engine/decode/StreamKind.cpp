@@ -29,7 +29,13 @@ bool ParseAdtsHeader(const unsigned char* data, size_t len, CAdtsHeader* header)
     header->frameLength = ((data[3] & 0x03u) << 11) | (static_cast<unsigned>(data[4]) << 3) | (data[5] >> 5);
     header->sampleRate = ADTS_RATES[rateIndex];
     header->channels = ((data[2] & 0x01u) << 2) | (data[3] >> 6);
+    header->profile = data[2] >> 6;
     return header->frameLength > header->headerLength && header->frameLength <= ADTS_MAX_FRAME;
+}
+
+bool IsSameAdtsFormat(const CAdtsHeader& a, const CAdtsHeader& b)
+{
+    return a.sampleRate == b.sampleRate && a.channels == b.channels && a.profile == b.profile;
 }
 
 unsigned MpegFrameLength(const unsigned char* data, size_t len)
@@ -62,7 +68,7 @@ EStreamKind SniffStreamKind(const unsigned char* data, size_t len)
         CAdtsHeader next;
         if (ParseAdtsHeader(data + at, len - at, &first)) {
             size_t follow = at + first.frameLength;
-            if (follow < len && ParseAdtsHeader(data + follow, len - follow, &next) && next.sampleRate == first.sampleRate && next.channels == first.channels)
+            if (follow < len && ParseAdtsHeader(data + follow, len - follow, &next) && IsSameAdtsFormat(first, next))
                 return STREAM_AAC;
             continue;
         }

@@ -11,7 +11,7 @@
 
 namespace
 {
-const int CONNECT_WAIT_US = 2000000;
+const DWORD CONNECT_WAIT_MS = 2000;
 // Each answer is read for at most this long, however it trickles in.
 const DWORD ANSWER_TIME_MS = 2000;
 const int RESPONSE_MAX = 0x10000;
@@ -19,25 +19,12 @@ const int REQUEST_MAX = 1024;
 const int REDIRECT_MAX = 5;
 const char REQUEST_FORMAT[] = "GET %s HTTP/1.0\r\nHost: %s\r\nAccept: */*\r\nUser-Agent: KELPLAYER/1.1.0.0\r\n\r\n";
 
-// 1 once the connection stands; otherwise the failure has been reported.
-int ConnectClient(CSocketClient* client, HWND window, const CHttpUrl& url)
+// 1 once the connection stands, over TLS for https; otherwise the client has reported why.
+// The container's thread waits for the fetch: a resolver that does not answer may not hold it
+// for longer than a connection may, so the lookup shares the connection's wait.
+int ConnectClient(CSocketClient* client, const CHttpUrl& url)
 {
-    int inProgress = 0;
-    // The container's thread waits for the fetch: a resolver that does not answer may not hold
-    // it for longer than a connection may.
-    client->SetLookupLimit(CONNECT_WAIT_US / 1000);
-    if (client->Connect(url.host, url.port, &inProgress))
-        return 1;
-    if (!inProgress)
-        return 0;
-    int timedOut = 0;
-    if (client->WaitWritable(CONNECT_WAIT_US, &timedOut))
-        return 1;
-    // A refusal seen by the wait has already been reported by the client as such; a
-    // connection still pending, or a wait that failed in itself, ends with the time-out text.
-    if (timedOut || client->WaitFailed())
-        ReportStatusText(window, TEXT_CONNECT_TIMEOUT, 1);
-    return 0;
+    return client->Connect(url, CONNECT_WAIT_MS, CONNECT_WAIT_MS) == CONNECT_OK ? 1 : 0;
 }
 
 bool IsRedirect(int status)
@@ -117,9 +104,7 @@ std::string FetchHttpBody(CSocketClient* client, HWND window, const char* url,
             ReportStatusText(window, TEXT_BAD_ADDRESS, 1);
             return result;
         }
-        if (!ConnectClient(client, window, parsed))
-            return result;
-        if (parsed.secure && !client->StartTls(parsed.host, CONNECT_WAIT_US / 1000, 1))
+        if (!ConnectClient(client, parsed))
             return result;
         client->Send(request, requestLen);
 

@@ -1,10 +1,12 @@
-// Socket client: non-blocking connect, select-based waits with microsecond time-outs.
+// Socket client: one connection attempt under one deadline and one wake event, then waits and bytes.
 #include "engine/net/SocketClient.h"
 
 #include "engine/net/AddressRule.h"
 #include "engine/net/HostLookup.h"
-#include "engine/report/StatusText.h"
+#include "engine/net/HttpUrl.h"
 #include "engine/net/TlsChannel.h"
+#include "engine/net/TlsLibraries.h"
+#include "engine/report/StatusText.h"
 
 namespace
 {
@@ -15,12 +17,57 @@ timeval MakeTimeout(int timeoutMicroseconds)
     tv.tv_usec = timeoutMicroseconds % 1000000;
     return tv;
 }
+
+int ConnectResultOfTls(int result)
+{
+    switch (result) {
+    case TLS_OK:
+        return CONNECT_OK;
+    case TLS_UNTRUSTED:
+        return CONNECT_TLS_UNTRUSTED;
+    case TLS_EXPIRED:
+        return CONNECT_TLS_EXPIRED;
+    case TLS_WRONG_NAME:
+        return CONNECT_TLS_WRONG_NAME;
+    case TLS_WOKEN:
+        return CONNECT_WOKEN;
+    default:
+        return CONNECT_TLS_FAILED;
+    }
+}
 } // namespace
 
+const char* ConnectFailureText(int result, int* level)
+{
+    *level = 1;
+    switch (result) {
+    case CONNECT_TIMED_OUT:
+        return TEXT_CONNECT_TIMEOUT;
+    case CONNECT_NOT_FOUND:
+        *level = 2;
+        return TEXT_BAD_STATION;
+    case CONNECT_FORBIDDEN:
+        return TEXT_NOT_FROM_THIS_PAGE;
+    case CONNECT_NO_SOCKET:
+        return TEXT_SOCKET_FAILED;
+    case CONNECT_REFUSED:
+        return TEXT_CONNECT_FAILED;
+    case CONNECT_TLS_UNTRUSTED:
+        return TEXT_TLS_UNTRUSTED;
+    case CONNECT_TLS_EXPIRED:
+        return TEXT_TLS_EXPIRED;
+    case CONNECT_TLS_WRONG_NAME:
+        return TEXT_TLS_WRONG_NAME;
+    case CONNECT_TLS_FAILED:
+        return TEXT_TLS_FAILED;
+    default:
+        return NULL;
+    }
+}
+
 CSocketClient::CSocketClient(HWND owner, HANDLE wake)
-    : m_hOwner(owner), m_hWake(wake), m_dwLookupLimit(INFINITE), m_bPublicOnly(false), m_bForbidden(false),
-      m_socket(INVALID_SOCKET), m_bWaitFailed(false), m_bWouldBlock(false), m_hNetEvent(NULL),
-      m_pTls(NULL)
+    : m_hOwner(owner), m_hWake(wake), m_bPublicOnly(false), m_socket(INVALID_SOCKET), m_bWouldBlock(false),
+      m_hNetEvent(NULL), m_pTls(NULL)
 {
 }
 
@@ -31,6 +78,8 @@ CSocketClient::~CSocketClient()
 
 void CSocketClient::CloseSocket()
 {
+    if (m_pTls != NULL)
+        m_pTls->Close(m_socket);
     delete m_pTls;
     m_pTls = NULL;
     if (m_socket != INVALID_SOCKET) {
@@ -43,72 +92,84 @@ void CSocketClient::CloseSocket()
     }
 }
 
-int CSocketClient::Connect(const char* host, int port, int* inProgress)
+int CSocketClient::Connect(const CHttpUrl& url, DWORD limitMs, DWORD handshakeLimitMs)
 {
     CloseSocket();
-    *inProgress = 0;
-    m_bForbidden = false;
+    int result = Attempt(url, limitMs, handshakeLimitMs);
+    if (result != CONNECT_OK) {
+        CloseSocket();
+        int level = 0;
+        const char* text = ConnectFailureText(result, &level);
+        if (text != NULL)
+            ReportStatusText(m_hOwner, text, level);
+    }
+    return result;
+}
 
+int CSocketClient::Attempt(const CHttpUrl& url, DWORD limitMs, DWORD handshakeLimitMs)
+{
+    DWORD start = GetTickCount();
     sockaddr_in address;
     ZeroMemory(&address, sizeof(address));
-    switch (LookupHost(host, m_hWake, m_dwLookupLimit, &address.sin_addr)) {
+    switch (LookupHost(url.host, m_hWake, limitMs, &address.sin_addr)) {
     case LOOKUP_FOUND:
         break;
     case LOOKUP_NOT_FOUND:
-        ReportStatusText(m_hOwner, TEXT_BAD_STATION, 2);
-        return 0;
+        return CONNECT_NOT_FOUND;
     case LOOKUP_TIMED_OUT:
-        ReportStatusText(m_hOwner, TEXT_CONNECT_TIMEOUT, 1);
-        return 0;
-    default: // woken: the owner is ending this connection anyway
-        return 0;
+        return CONNECT_TIMED_OUT;
+    default:
+        return CONNECT_WOKEN;
     }
     // Judged here, on the very address about to be connected, so that a name that answers
     // differently from one lookup to the next gains nothing.
-    if (m_bPublicOnly && IsPrivateAddress(address.sin_addr)) {
-        m_bForbidden = true;
-        ReportStatusText(m_hOwner, TEXT_NOT_FROM_THIS_PAGE, 1);
-        return 0;
-    }
+    if (m_bPublicOnly && IsPrivateAddress(address.sin_addr))
+        return CONNECT_FORBIDDEN;
     address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<u_short>(port));
+    address.sin_port = htons(static_cast<u_short>(url.port));
 
     m_socket = socket(AF_INET, SOCK_STREAM, 0);
-    if (m_socket == INVALID_SOCKET) {
-        ReportStatusText(m_hOwner, TEXT_SOCKET_FAILED, 1);
-        return 0;
+    if (m_socket == INVALID_SOCKET)
+        return CONNECT_NO_SOCKET;
+    // Selecting an event also makes the socket non-blocking, for its whole life: every receive
+    // is preceded by a wait.
+    m_hNetEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
+    if (m_hNetEvent == NULL || WSAEventSelect(m_socket, m_hNetEvent, FD_CONNECT) != 0)
+        return CONNECT_NO_SOCKET;
+    if (connect(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        int error = WSAGetLastError();
+        if (error != WSAEWOULDBLOCK && error != WSAEINPROGRESS)
+            return CONNECT_REFUSED;
+        DWORD spent = GetTickCount() - start;
+        int result = WaitConnected(limitMs == INFINITE ? INFINITE : spent < limitMs ? limitMs - spent : 0);
+        if (result != CONNECT_OK)
+            return result;
     }
-
-    // Non-blocking for the socket's whole life: every receive is preceded by WaitReadable.
-    u_long nonBlocking = 1;
-    ioctlsocket(m_socket, FIONBIO, &nonBlocking);
-
-    if (connect(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0)
-        return 1;
-
-    int error = WSAGetLastError();
-    if (error == WSAEWOULDBLOCK || error == WSAEINPROGRESS) {
-        *inProgress = 1;
-        return 0;
-    }
-    ReportStatusText(m_hOwner, TEXT_CONNECT_FAILED, 1);
-    CloseSocket();
-    return 0;
+    // From here the event tells of bytes to take and of the peer's end.
+    WSAEventSelect(m_socket, m_hNetEvent, FD_READ | FD_CLOSE);
+    return url.secure ? StartTls(url.host, handshakeLimitMs) : CONNECT_OK;
 }
 
-int CSocketClient::StartTls(const char* host, DWORD limitMs, int level)
+int CSocketClient::WaitConnected(DWORD limitMs)
 {
-    if (m_socket == INVALID_SOCKET)
-        return 0;
-    m_pTls = new CTlsChannel;
-    int result = m_pTls->Handshake(m_socket, host, m_hWake, limitMs);
-    if (result == TLS_OK)
-        return 1;
-    CloseSocket();
-    static const char* const texts[] = {NULL, TEXT_TLS_UNTRUSTED, TEXT_TLS_EXPIRED, TEXT_TLS_WRONG_NAME, TEXT_TLS_FAILED};
-    if (result != TLS_WOKEN)
-        ReportStatusText(m_hOwner, texts[result], level);
-    return 0;
+    HANDLE events[2] = {m_hNetEvent, m_hWake};
+    DWORD waited = WaitForMultipleObjects(m_hWake != NULL ? 2 : 1, events, FALSE, limitMs);
+    if (waited == WAIT_OBJECT_0 + 1)
+        return CONNECT_WOKEN;
+    // A wait that failed in itself gives up on the connection like the time running out.
+    if (waited != WAIT_OBJECT_0)
+        return CONNECT_TIMED_OUT;
+    WSANETWORKEVENTS happened;
+    if (WSAEnumNetworkEvents(m_socket, NULL, &happened) != 0 || (happened.lNetworkEvents & FD_CONNECT) == 0 ||
+        happened.iErrorCode[FD_CONNECT_BIT] != 0)
+        return CONNECT_REFUSED;
+    return CONNECT_OK;
+}
+
+int CSocketClient::StartTls(const char* host, DWORD limitMs)
+{
+    m_pTls = new CTlsChannel(TlsLibraries());
+    return ConnectResultOfTls(m_pTls->Handshake(m_socket, host, m_hWake, limitMs));
 }
 
 int CSocketClient::Send(const char* data, int len)
@@ -128,43 +189,10 @@ int CSocketClient::Receive(char* buf, int size)
     if (buf == NULL || size <= 0)
         return 0;
     if (m_pTls != NULL)
-        return m_pTls->Receive(buf, size);
+        return m_pTls->Receive(m_socket, buf, size);
     int got = recv(m_socket, buf, size, 0);
     m_bWouldBlock = got < 0 && WSAGetLastError() == WSAEWOULDBLOCK;
     return got;
-}
-
-int CSocketClient::WaitWritable(int timeoutMicroseconds, int* timedOut)
-{
-    *timedOut = 0;
-    m_bWaitFailed = false;
-    if (m_socket == INVALID_SOCKET)
-        return 0;
-
-    // A refused non-blocking connect shows only in the exception set, never as writable:
-    // watching the write set alone would turn every refusal into a silent time-out.
-    fd_set writable, failed;
-    FD_ZERO(&writable);
-    FD_ZERO(&failed);
-    FD_SET(m_socket, &writable);
-    FD_SET(m_socket, &failed);
-    timeval tv = MakeTimeout(timeoutMicroseconds);
-    int result = select(0, NULL, &writable, &failed, &tv);
-    if (result == 0) {
-        *timedOut = 1;
-        return 0;
-    }
-    if (result < 0) {
-        m_bWaitFailed = true;
-        CloseSocket();
-        return 0;
-    }
-    if (FD_ISSET(m_socket, &failed)) {
-        ReportStatusText(m_hOwner, TEXT_CONNECT_FAILED, 1);
-        CloseSocket();
-        return 0;
-    }
-    return 1;
 }
 
 // Over TLS, readable means plaintext is waiting (or the connection has ended): bytes of a
@@ -209,17 +237,6 @@ int CSocketClient::WaitSocketReadable(int timeoutMicroseconds, HANDLE wake)
         return WaitSocketReadable(timeoutMicroseconds);
     if (m_socket == INVALID_SOCKET)
         return 0;
-    if (m_hNetEvent == NULL) {
-        // Auto-reset, so that the wait itself takes the signal. Winsock signals bytes already
-        // waiting as soon as the event is selected.
-        m_hNetEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
-        if (m_hNetEvent != NULL && WSAEventSelect(m_socket, m_hNetEvent, FD_READ | FD_CLOSE) != 0) {
-            CloseHandle(m_hNetEvent);
-            m_hNetEvent = NULL;
-        }
-        if (m_hNetEvent == NULL)
-            return WaitSocketReadable(timeoutMicroseconds);
-    }
     // Winsock signals FD_READ when bytes come, and again only after a receive (which re-enables
     // it at once when bytes are left), so a signal means bytes that no receive has taken: no
     // select before the wait or after it, each a round trip more per receive under Wine. Should

@@ -1,62 +1,76 @@
-// One non-blocking IPv4 TCP client socket that reports its own failures to a window.
+// One non-blocking IPv4 TCP client socket: one connection attempt to an address, then its bytes.
 #pragma once
 
 #include <winsock2.h>
 #include <windows.h>
 
 class CTlsChannel;
+struct CHttpUrl;
+
+// How a connection attempt ended.
+enum
+{
+    CONNECT_OK,
+    CONNECT_WOKEN,     // the wake event was set: the owner ends anyway, nothing to tell
+    CONNECT_TIMED_OUT, // neither the name server nor the peer answered within the limit
+    CONNECT_NOT_FOUND, // the name does not resolve
+    CONNECT_FORBIDDEN, // a private address, refused by the public-only rule
+    CONNECT_NO_SOCKET,
+    CONNECT_REFUSED,
+    CONNECT_TLS_UNTRUSTED,
+    CONNECT_TLS_EXPIRED,
+    CONNECT_TLS_WRONG_NAME,
+    CONNECT_TLS_FAILED
+};
+
+// The status text a failed attempt gives and its level (a certificate or handshake failure
+// at level 1, as a fetch tells it); NULL for CONNECT_OK and CONNECT_WOKEN.
+const char* ConnectFailureText(int result, int* level);
 
 class CSocketClient
 {
 public:
-    // wake (may be null): an event that, once set, ends a name lookup at once, silently.
+    // owner (may be null): the window that each failed attempt is reported to. wake (may be
+    // null): an event that, once set, ends a connection attempt at once, silently.
     explicit CSocketClient(HWND owner, HANDLE wake = NULL);
     virtual ~CSocketClient();
 
     CSocketClient(const CSocketClient&) = delete;
     CSocketClient& operator=(const CSocketClient&) = delete;
 
-    // 1 when connected at once; otherwise 0 with *inProgress 1 while the connection is being
-    // made, or 0 when it failed (the failure has been reported, unless the wake event ended it).
-    int Connect(const char* host, int port, int* inProgress);
-    // A name lookup that takes longer than this fails as a time-out; INFINITE until set.
-    void SetLookupLimit(DWORD ms) { m_dwLookupLimit = ms; }
+    // Connects to the address's host and port, closing any earlier connection: the name looked
+    // up on a thread of its own, the public-only rule judged on the address it gave, the
+    // connection made without blocking, all within limitMs together; then, for https, the TLS
+    // handshake within handshakeLimitMs, the certificate checked for the host. Every wait also
+    // ends at once on the wake event. CONNECT_OK, or why not (reported to the owner).
+    int Connect(const CHttpUrl& url, DWORD limitMs, DWORD handshakeLimitMs);
     // Refuse addresses on private networks, judged on the address a name resolved to.
     void SetPublicOnly(bool publicOnly) { m_bPublicOnly = publicOnly; }
-    // True when the last Connect was refused by that rule (the refusal has been reported).
-    bool Forbidden() const { return m_bForbidden; }
-    // After a connection stands: TLS over it, the certificate checked for host. On failure the
-    // socket is closed and the reason reported at level (unless the wake event ended it); 1
-    // when the channel stands. From here on Send, Receive and the waits speak through it.
-    int StartTls(const char* host, DWORD limitMs, int level);
+    // Once connected; over https through the TLS channel.
     int Send(const char* data, int len);
     int Receive(char* buf, int size);
     // True when the last Receive failed only because nothing was there to take: no error, the
     // caller waits again.
     bool WouldBlock() const { return m_bWouldBlock; }
-    // 1 when the pending connection stands; a refused one is reported and closes the socket.
-    int WaitWritable(int timeoutMicroseconds, int* timedOut);
-    // True when the last WaitWritable failed in select itself (not reported; the socket is closed).
-    bool WaitFailed() const { return m_bWaitFailed; }
     int WaitReadable(int timeoutMicroseconds);
     // As above, but also returns 0 as soon as wake is set: a thread can sleep on the socket for
     // long and still be ended at once by another thread.
     int WaitReadable(int timeoutMicroseconds, HANDLE wake);
 
 private:
+    int Attempt(const CHttpUrl& url, DWORD limitMs, DWORD handshakeLimitMs);
+    int WaitConnected(DWORD limitMs);
+    int StartTls(const char* host, DWORD limitMs);
     void CloseSocket();
     int WaitSocketReadable(int timeoutMicroseconds);
     int WaitSocketReadable(int timeoutMicroseconds, HANDLE wake);
 
     HWND m_hOwner;
     HANDLE m_hWake;
-    DWORD m_dwLookupLimit;
     bool m_bPublicOnly;
-    bool m_bForbidden;
     SOCKET m_socket;
-    bool m_bWaitFailed;
     bool m_bWouldBlock;
-    HANDLE m_hNetEvent; // auto-reset, set by Winsock on FD_READ or FD_CLOSE; none until the first wait
+    HANDLE m_hNetEvent; // auto-reset, set by Winsock on FD_CONNECT, then on FD_READ or FD_CLOSE
     CTlsChannel* m_pTls;  // the TLS channel over the socket; none for plain HTTP
 };
 

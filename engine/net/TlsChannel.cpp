@@ -11,9 +11,13 @@
 namespace
 {
 const DWORD SEND_WAIT_MS = 2000;
+// Our close_notify is a courtesy: a peer that takes nothing in does not hold the close up.
+const DWORD CLOSE_SEND_MS = 100;
 const DWORD WAIT_SLICE_MS = 50;
-// A TLS record is at most 16 KiB of payload plus its overhead; handshake flights fit as well.
-const size_t INPUT_MAX = 0x4000 + 2048;
+// The largest TLS 1.2 record on the wire: its 5-byte header, 16 KiB of payload and the 2048
+// bytes a cipher may add. Input is decrypted before more is taken, so it holds at most one
+// incomplete record; handshake flights fit as well.
+const size_t INPUT_MAX = 5 + 0x4000 + 2048;
 const DWORD ISC_FLAGS = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
                         ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM | ISC_REQ_EXTENDED_ERROR |
                         ISC_REQ_MANUAL_CRED_VALIDATION;
@@ -49,20 +53,22 @@ SecBuffer Buffer(unsigned long type, void* data = NULL, unsigned long size = 0)
 }
 } // namespace
 
-CTlsChannel::CTlsChannel()
-    : m_pLibraries(TlsLibraries()), m_bCred(false), m_bContext(false), m_sizes(), m_plainPos(0), m_ended(0)
+CTlsChannel::CTlsChannel(const CTlsLibraries* libraries)
+    : m_pLibraries(libraries), m_bStanding(false), m_bNegotiating(false), m_sizes(), m_plainPos(0), m_ended(0)
 {
+    SecInvalidateHandle(&m_cred);
+    SecInvalidateHandle(&m_context);
 }
 
 CTlsChannel::~CTlsChannel()
 {
-    if (m_bContext)
+    if (SecIsValidHandle(&m_context))
         m_pLibraries->sspi->DeleteSecurityContext(&m_context);
-    if (m_bCred)
+    if (SecIsValidHandle(&m_cred))
         m_pLibraries->sspi->FreeCredentialHandle(&m_cred);
 }
 
-bool CTlsChannel::SendAll(SOCKET socket, const char* data, int len)
+bool CTlsChannel::SendAll(SOCKET socket, const char* data, int len, DWORD limitMs)
 {
     DWORD start = GetTickCount();
     while (len > 0) {
@@ -73,8 +79,8 @@ bool CTlsChannel::SendAll(SOCKET socket, const char* data, int len)
             continue;
         }
         DWORD spent = GetTickCount() - start;
-        if (sent == 0 || WSAGetLastError() != WSAEWOULDBLOCK || spent >= SEND_WAIT_MS ||
-            WaitSocket(socket, true, NULL, SEND_WAIT_MS - spent) != 1)
+        if (sent == 0 || WSAGetLastError() != WSAEWOULDBLOCK || spent >= limitMs ||
+            WaitSocket(socket, true, NULL, limitMs - spent) != 1)
             return false;
     }
     return true;
@@ -90,6 +96,47 @@ int CTlsChannel::ReceiveInput(SOCKET socket)
     return got;
 }
 
+// One InitializeSecurityContext call on the input received so far (withInput) or on none, its
+// token sent. The input keeps what the call did not use. False when the token could not be sent.
+bool CTlsChannel::Negotiate(SOCKET socket, bool withInput, DWORD sendLimitMs, SECURITY_STATUS* status)
+{
+    const bool first = !SecIsValidHandle(&m_context);
+    for (int pass = 0;; ++pass) {
+        SecBuffer in[2] = {Buffer(SECBUFFER_TOKEN, m_input.data(), static_cast<unsigned long>(m_input.size())),
+                           Buffer(SECBUFFER_EMPTY)};
+        SecBuffer out[1] = {Buffer(SECBUFFER_TOKEN)};
+        SecBufferDesc inDesc = {SECBUFFER_VERSION, 2, in};
+        SecBufferDesc outDesc = {SECBUFFER_VERSION, 1, out};
+        unsigned long attributes = 0;
+        CtxtHandle created;
+        SecInvalidateHandle(&created);
+        *status = m_pLibraries->sspi->InitializeSecurityContextA(
+            &m_cred, first ? NULL : &m_context, const_cast<char*>(m_host.c_str()), ISC_FLAGS, 0, 0,
+            withInput ? &inDesc : NULL, 0, first ? &created : &m_context, &outDesc, &attributes, NULL);
+        // A first call that fails has made no context: nothing to delete.
+        if (first && !FAILED(*status))
+            m_context = created;
+        if (out[0].pvBuffer != NULL) {
+            bool sent = out[0].cbBuffer == 0 ||
+                        SendAll(socket, static_cast<char*>(out[0].pvBuffer), out[0].cbBuffer, sendLimitMs);
+            m_pLibraries->sspi->FreeContextBuffer(out[0].pvBuffer);
+            if (!sent)
+                return false;
+        }
+        // A server asking for a client certificate gets none: the same input again goes on without.
+        if (*status == SEC_I_INCOMPLETE_CREDENTIALS && pass == 0)
+            continue;
+        if (*status == SEC_E_INCOMPLETE_MESSAGE || !withInput)
+            return true;
+        // What the call did not use stays for the next one (or is the first application data).
+        if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer > 0 && in[1].cbBuffer <= m_input.size())
+            m_input.erase(m_input.begin(), m_input.end() - in[1].cbBuffer);
+        else
+            m_input.clear();
+        return true;
+    }
+}
+
 int CTlsChannel::Handshake(SOCKET socket, const char* host, HANDLE wake, DWORD limitMs)
 {
     SCHANNEL_CRED cred;
@@ -98,17 +145,19 @@ int CTlsChannel::Handshake(SOCKET socket, const char* host, HANDLE wake, DWORD l
     // No protocol named: the system's own choice (TLS 1.2 and 1.3 where it offers them). The
     // certificate is checked by Verify, which tells apart why it fails.
     cred.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
+    CredHandle acquired;
     if (m_pLibraries == NULL ||
         m_pLibraries->sspi->AcquireCredentialsHandleA(NULL, const_cast<char*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND,
-                                                      NULL, &cred, NULL, NULL, &m_cred, NULL) != SEC_E_OK)
+                                                      NULL, &cred, NULL, NULL, &acquired, NULL) != SEC_E_OK)
         return TLS_FAILED;
-    m_bCred = true;
+    m_cred = acquired;
+    m_host = host;
 
     DWORD start = GetTickCount();
     bool needInput = false;
     for (;;) {
+        DWORD spent = GetTickCount() - start;
         if (needInput) {
-            DWORD spent = GetTickCount() - start;
             int ready = spent >= limitMs ? 0 : WaitSocket(socket, false, wake, limitMs - spent);
             if (ready < 0)
                 return TLS_WOKEN;
@@ -119,37 +168,16 @@ int CTlsChannel::Handshake(SOCKET socket, const char* host, HANDLE wake, DWORD l
                 return TLS_FAILED;
             if (got < 0)
                 continue;
+        } else if (spent >= limitMs) {
+            return TLS_FAILED;
         }
-
-        SecBuffer in[2] = {Buffer(SECBUFFER_TOKEN, m_input.data(), static_cast<unsigned long>(m_input.size())),
-                           Buffer(SECBUFFER_EMPTY)};
-        SecBuffer out[1] = {Buffer(SECBUFFER_TOKEN)};
-        SecBufferDesc inDesc = {SECBUFFER_VERSION, 2, in};
-        SecBufferDesc outDesc = {SECBUFFER_VERSION, 1, out};
-        unsigned long attributes = 0;
-        SECURITY_STATUS status = m_pLibraries->sspi->InitializeSecurityContextA(
-            &m_cred, m_bContext ? &m_context : NULL, const_cast<char*>(host), ISC_FLAGS, 0, 0,
-            m_bContext ? &inDesc : NULL, 0, &m_context, &outDesc, &attributes, NULL);
-        m_bContext = true;
-        if (out[0].pvBuffer != NULL) {
-            bool sent = out[0].cbBuffer == 0 || SendAll(socket, static_cast<char*>(out[0].pvBuffer), out[0].cbBuffer);
-            m_pLibraries->sspi->FreeContextBuffer(out[0].pvBuffer);
-            if (!sent)
-                return TLS_FAILED;
-        }
-        if (status == SEC_E_INCOMPLETE_MESSAGE) {
-            needInput = true;
-            continue;
-        }
-        // What the call did not use stays for the next one (or is the first application data).
-        if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer > 0 && in[1].cbBuffer <= m_input.size())
-            m_input.erase(m_input.begin(), m_input.end() - in[1].cbBuffer);
-        else
-            m_input.clear();
+        SECURITY_STATUS status;
+        if (!Negotiate(socket, SecIsValidHandle(&m_context), SEND_WAIT_MS, &status))
+            return TLS_FAILED;
         if (status == SEC_E_OK)
             break;
-        if (status == SEC_I_INCOMPLETE_CREDENTIALS) { // a server asking for a client certificate: go on without
-            needInput = false;
+        if (status == SEC_E_INCOMPLETE_MESSAGE) {
+            needInput = true;
             continue;
         }
         if (status != SEC_I_CONTINUE_NEEDED)
@@ -159,7 +187,9 @@ int CTlsChannel::Handshake(SOCKET socket, const char* host, HANDLE wake, DWORD l
 
     if (m_pLibraries->sspi->QueryContextAttributesA(&m_context, SECPKG_ATTR_STREAM_SIZES, &m_sizes) != SEC_E_OK)
         return TLS_FAILED;
-    return Verify(host);
+    int result = Verify(host);
+    m_bStanding = result == TLS_OK;
+    return result;
 }
 
 int CTlsChannel::Verify(const char* host)
@@ -231,88 +261,154 @@ int CTlsChannel::Send(SOCKET socket, const char* data, int len)
                               Buffer(SECBUFFER_EMPTY)};
         SecBufferDesc desc = {SECBUFFER_VERSION, 4, parts};
         if (m_pLibraries->sspi->EncryptMessage(&m_context, 0, &desc, 0) != SEC_E_OK ||
-            !SendAll(socket, header, static_cast<int>(parts[0].cbBuffer + parts[1].cbBuffer + parts[2].cbBuffer)))
+            !SendAll(socket, header, static_cast<int>(parts[0].cbBuffer + parts[1].cbBuffer + parts[2].cbBuffer),
+                     SEND_WAIT_MS))
             return -1;
         done += static_cast<int>(n);
     }
     return len;
 }
 
-// One record out of the input: true when it gave plaintext or ended the connection, false when
-// more bytes are needed.
-bool CTlsChannel::Decrypt()
+// Complete records out of the input, each decrypted in place; true when one was a message for
+// the context (now at the input's front), false when the rest is incomplete or the connection ended.
+bool CTlsChannel::DecryptRecords()
 {
-    while (!m_input.empty()) {
-        SecBuffer parts[4] = {Buffer(SECBUFFER_DATA, m_input.data(), static_cast<unsigned long>(m_input.size())),
+    size_t used = 0;
+    bool negotiate = false;
+    while (m_ended == 0 && !negotiate && used < m_input.size()) {
+        char* record = m_input.data() + used;
+        SecBuffer parts[4] = {Buffer(SECBUFFER_DATA, record, static_cast<unsigned long>(m_input.size() - used)),
                               Buffer(SECBUFFER_EMPTY), Buffer(SECBUFFER_EMPTY), Buffer(SECBUFFER_EMPTY)};
         SecBufferDesc desc = {SECBUFFER_VERSION, 4, parts};
         SECURITY_STATUS status = m_pLibraries->sspi->DecryptMessage(&m_context, &desc, 0, NULL);
         if (status == SEC_E_INCOMPLETE_MESSAGE)
-            return false;
+            break;
         if (status == SEC_I_CONTEXT_EXPIRED) { // the peer's close_notify
             m_ended = 1;
-            return true;
+            break;
         }
         if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE) {
             m_ended = -1;
-            return true;
+            break;
         }
-        // Decrypted in place: the plaintext and the unused rest both point into m_input.
-        std::vector<char> rest;
+        // A message after the handshake (a renegotiation, or a TLS 1.3 session ticket) is in
+        // the EXTRA buffer and goes back to the context; reading goes on once it has done.
+        negotiate = status == SEC_I_RENEGOTIATE;
+        size_t rest = 0;
         for (SecBuffer& part : parts) {
             if (part.BufferType == SECBUFFER_DATA && part.cbBuffer > 0) {
-                if (m_plainPos == m_plain.size()) {
-                    m_plain.clear();
+                if (m_plainPos > 0) {
+                    m_plain.erase(m_plain.begin(), m_plain.begin() + m_plainPos);
                     m_plainPos = 0;
                 }
                 const char* plain = static_cast<const char*>(part.pvBuffer);
                 m_plain.insert(m_plain.end(), plain, plain + part.cbBuffer);
-            } else if (part.BufferType == SECBUFFER_EXTRA && part.cbBuffer > 0) {
-                const char* extra = static_cast<const char*>(part.pvBuffer);
-                rest.assign(extra, extra + part.cbBuffer);
+            } else if (part.BufferType == SECBUFFER_EXTRA && part.cbBuffer <= m_input.size() - used) {
+                rest = part.cbBuffer;
             }
         }
-        m_input.swap(rest);
-        // A message after the handshake (a TLS 1.3 session ticket) goes back to the context.
-        if (status == SEC_I_RENEGOTIATE && !m_input.empty()) {
+        if (!negotiate && rest == m_input.size() - used) { // nothing used: it would never end
             m_ended = -1;
-            return true;
+            break;
         }
-        if (HasPlaintext())
-            return true;
+        used = m_input.size() - rest;
     }
-    return false;
+    m_input.erase(m_input.begin(), m_input.begin() + used);
+    m_bNegotiating = m_bNegotiating || negotiate;
+    return negotiate;
+}
+
+// The input to the context until it wants the peer's next flight (false) or has done (true:
+// records follow again). A renegotiation that fails fails the connection: never a silent end.
+bool CTlsChannel::Renegotiate(SOCKET socket)
+{
+    SECURITY_STATUS status;
+    do {
+        if (!Negotiate(socket, true, SEND_WAIT_MS, &status)) {
+            m_ended = -1;
+            return false;
+        }
+    } while (status == SEC_I_CONTINUE_NEEDED && !m_input.empty());
+    if (status == SEC_E_INCOMPLETE_MESSAGE || status == SEC_I_CONTINUE_NEEDED)
+        return false;
+    m_bNegotiating = false;
+    if (status != SEC_E_OK ||
+        m_pLibraries->sspi->QueryContextAttributesA(&m_context, SECPKG_ATTR_STREAM_SIZES, &m_sizes) != SEC_E_OK ||
+        Verify(m_host.c_str()) != TLS_OK) {
+        m_ended = -1;
+        return false;
+    }
+    return true;
+}
+
+// Every complete record of the input, and between them whatever the context is given.
+void CTlsChannel::Decrypt(SOCKET socket)
+{
+    if (m_ended != 0)
+        return;
+    if (m_bNegotiating && !Renegotiate(socket))
+        return;
+    while (DecryptRecords() && Renegotiate(socket)) {
+    }
+}
+
+// More input from the socket; false when it has none yet. A close inside a record (or a
+// renegotiation) has lost data: an error; between records it ends the connection as recv does.
+bool CTlsChannel::TakeInput(SOCKET socket)
+{
+    if (m_input.size() >= INPUT_MAX) {
+        m_ended = -1;
+        return true;
+    }
+    int got = ReceiveInput(socket);
+    if (got > 0)
+        return true;
+    if (got < 0 && WSAGetLastError() == WSAEWOULDBLOCK)
+        return false;
+    m_ended = got == 0 && m_input.empty() && !m_bNegotiating ? 1 : -1;
+    return true;
 }
 
 bool CTlsChannel::Pump(SOCKET socket)
 {
-    for (;;) {
-        if (HasPlaintext() || m_ended != 0)
-            return true;
-        if (Decrypt())
-            return true;
-        if (m_input.size() >= INPUT_MAX) {
-            m_ended = -1;
-            return true;
-        }
-        int got = ReceiveInput(socket);
-        if (got > 0)
-            continue;
-        if (got < 0 && WSAGetLastError() == WSAEWOULDBLOCK)
+    Decrypt(socket);
+    while (!HasPlaintext() && m_ended == 0) {
+        if (!TakeInput(socket))
             return false;
-        m_ended = got == 0 ? 1 : -1;
-        return true;
+        Decrypt(socket);
     }
+    return true;
 }
 
-int CTlsChannel::Receive(char* buf, int size)
+int CTlsChannel::Receive(SOCKET socket, char* buf, int size)
 {
-    if (!HasPlaintext())
-        return m_ended == 1 ? 0 : -1;
-    size_t n = m_plain.size() - m_plainPos;
-    if (n > static_cast<size_t>(size))
-        n = size;
-    memcpy(buf, m_plain.data() + m_plainPos, n);
-    m_plainPos += n;
-    return static_cast<int>(n);
+    int done = 0;
+    while (done < size) {
+        // What has come meanwhile goes out with what was there: one receive hands out all of it.
+        if (!HasPlaintext() && (done == 0 || m_ended != 0 || !Pump(socket) || !HasPlaintext()))
+            break;
+        size_t n = m_plain.size() - m_plainPos;
+        if (n > static_cast<size_t>(size - done))
+            n = size - done;
+        memcpy(buf + done, m_plain.data() + m_plainPos, n);
+        m_plainPos += n;
+        done += static_cast<int>(n);
+    }
+    if (done > 0)
+        return done;
+    return m_ended == 1 ? 0 : -1;
+}
+
+void CTlsChannel::Close(SOCKET socket)
+{
+    if (!m_bStanding)
+        return;
+    m_bStanding = false;
+    DWORD type = SCHANNEL_SHUTDOWN;
+    SecBuffer token = Buffer(SECBUFFER_TOKEN, &type, sizeof(type));
+    SecBufferDesc desc = {SECBUFFER_VERSION, 1, &token};
+    SECURITY_STATUS status;
+    if (m_pLibraries->sspi->ApplyControlToken != NULL &&
+        m_pLibraries->sspi->ApplyControlToken(&m_context, &desc) == SEC_E_OK)
+        Negotiate(socket, false, CLOSE_SEND_MS, &status);
 }

@@ -6,6 +6,7 @@
 #define SECURITY_WIN32
 #include <security.h>
 
+#include <string>
 #include <vector>
 
 struct CTlsLibraries;
@@ -23,7 +24,8 @@ enum
 class CTlsChannel
 {
 public:
-    CTlsChannel();
+    // libraries: the system's (TlsLibraries()) or a stand-in; NULL when the system has no TLS.
+    explicit CTlsChannel(const CTlsLibraries* libraries);
     ~CTlsChannel();
     CTlsChannel(const CTlsChannel&) = delete;
     CTlsChannel& operator=(const CTlsChannel&) = delete;
@@ -35,25 +37,35 @@ public:
 
     // Encrypts and sends all of data (waiting up to 2 s for room); len, or -1 on failure.
     int Send(SOCKET socket, const char* data, int len);
-    // Takes what the socket holds and decrypts what it can; true when plaintext is waiting,
-    // or when the connection has ended (then Receive says how).
+    // Decrypts every complete record received, taking from the socket until plaintext comes;
+    // true when plaintext is waiting, or when the connection has ended (then Receive says how).
     bool Pump(SOCKET socket);
-    // Plaintext bytes, as recv would give them: above 0, 0 when the peer has closed, -1 on an
-    // error. Call it after Pump said true.
-    int Receive(char* buf, int size);
+    // Plaintext bytes, as recv would give them: above 0; 0 when the peer has closed, by its
+    // close_notify or by a plain close between records (HTTP/1.0 bodies end so, and many servers
+    // send no close_notify); -1 on an error or a close inside a record. Until size is reached it
+    // decrypts what has come meanwhile, so one call hands out all there is. Call it after Pump
+    // said true.
+    int Receive(SOCKET socket, char* buf, int size);
     bool HasPlaintext() const { return m_plainPos < m_plain.size(); }
+    // Our close_notify, when the channel stands: sent best effort, waiting little for room.
+    void Close(SOCKET socket);
 
 private:
+    bool Negotiate(SOCKET socket, bool withInput, DWORD sendLimitMs, SECURITY_STATUS* status);
+    bool Renegotiate(SOCKET socket);
     int Verify(const char* host);
-    bool Decrypt();
+    void Decrypt(SOCKET socket);
+    bool DecryptRecords();
+    bool TakeInput(SOCKET socket);
     int ReceiveInput(SOCKET socket);
-    bool SendAll(SOCKET socket, const char* data, int len);
+    bool SendAll(SOCKET socket, const char* data, int len, DWORD limitMs);
 
     const CTlsLibraries* m_pLibraries; // NULL when the system has no TLS: every handshake fails
-    CredHandle m_cred;
-    CtxtHandle m_context;
-    bool m_bCred;
-    bool m_bContext;
+    CredHandle m_cred;             // invalid until acquired
+    CtxtHandle m_context;          // invalid until the first InitializeSecurityContext makes one
+    std::string m_host;            // the certificate's name, checked again after a renegotiation
+    bool m_bStanding;              // the handshake and the certificate check have passed
+    bool m_bNegotiating;           // a message after the handshake is with the context: input goes there
     SecPkgContext_StreamSizes m_sizes;
     std::vector<char> m_input;     // received, not yet decrypted
     std::vector<char> m_plain;     // decrypted, not yet handed out

@@ -35,3 +35,20 @@ bool ParseM3uEntries(const char* text, const char* listUrl, std::vector<std::str
     }
     return true;
 }
+
+bool IsHlsPlaylist(const char* text)
+{
+    if (text == NULL)
+        return false;
+    if (strncmp(text, "\xEF\xBB\xBF", 3) == 0)
+        text += 3;
+    for (const char* line = text; *line != '\0';) {
+        line += strspn(line, " \t\r");
+        if (strncmp(line, "#EXT-X-", 7) == 0)
+            return true;
+        line += strcspn(line, "\n");
+        if (*line == '\n')
+            ++line;
+    }
+    return false;
+}

@@ -14,3 +14,8 @@ bool IsM3uAddress(const char* url);
 // listUrl, and entries of other schemes are left out. False, with no entries, for an empty text
 // (nothing was fetched); a text of comments alone is an empty list.
 bool ParseM3uEntries(const char* text, const char* listUrl, std::vector<std::string>* entries);
+
+// True for an HLS list: a line starts with an "#EXT-X-" tag (a media list's "#EXT-X-TARGETDURATION"
+// or "#EXT-X-MEDIA-SEQUENCE", a master list's "#EXT-X-STREAM-INF"). Its entries are segments or
+// variants of one station, not stations to play one by one.
+bool IsHlsPlaylist(const char* text);

@@ -24,6 +24,7 @@
 #define TEXT_TLS_EXPIRED "서버의 인증서가 만료되었습니다."
 #define TEXT_TLS_WRONG_NAME "서버의 인증서가 주소의 이름과 맞지 않습니다."
 #define TEXT_TLS_FAILED "보안 연결을 맺지 못했습니다."
+#define TEXT_HLS_UNSUPPORTED "HLS 방송은 재생할 수 없습니다."
 
 // A status text posted from another thread is a heap copy (new char[]) that belongs to the
 // receiver; this bit in lParam, above the level, says so.

@@ -21,8 +21,10 @@
 
 namespace
 {
+// The run's connecting budget, in units of this much time: every unit that an attempt waits,
+// every failed attempt and every redirect spends one.
 const int CONNECT_BUDGET = 20;
-const int CONNECT_WAIT_US = 100000;
+const DWORD BUDGET_UNIT_MS = 100;
 // Close wakes a receive wait at once (the stream's close event); this is only a safety net.
 const int RECEIVE_WAIT_US = 1000000;
 // A TLS server that accepts and never finishes the handshake gives up the run after this; the
@@ -37,8 +39,13 @@ const unsigned CHUNK = 4096;
 // wakes (under Wine, of wineserver calls). A close ends the pause at once.
 const unsigned GATHER_FILL = 32768;
 const DWORD GATHER_MS = 200;
-// A playlist answer is read up to the one-shot fetch's size.
+// A playlist answer is read up to the one-shot fetch's size, its Content-Length or this long,
+// whichever comes first: a server that keeps the connection open must not hold the run.
 const size_t PLAYLIST_MAX = 0x10000;
+const DWORD PLAYLIST_READ_MS = 3000;
+// Longer than connecting and a TLS handshake may take together: a stream that has not sent a
+// byte of audio by then is given up, one that trickles plays what it has.
+const DWORD PREBUFFER_LIMIT_MS = 15000;
 
 char* CopyText(const char* text, size_t len)
 {
@@ -47,20 +54,57 @@ char* CopyText(const char* text, size_t len)
     copy[len] = '\0';
     return copy;
 }
+
+// The Content-Length of a header block of len bytes (the name in any case), or -1 without one.
+long ContentLength(const char* data, int len)
+{
+    static const char NAME[] = "content-length:";
+    const int nameLen = sizeof(NAME) - 1;
+    for (int line = 0; line < len;) {
+        const char* end = static_cast<const char*>(memchr(data + line, '\n', len - line));
+        int lineEnd = end != NULL ? static_cast<int>(end - data) : len;
+        if (lineEnd - line > nameLen && _strnicmp(data + line, NAME, nameLen) == 0) {
+            int at = line + nameLen;
+            while (at < lineEnd && (data[at] == ' ' || data[at] == '\t'))
+                ++at;
+            if (at == lineEnd || data[at] < '0' || data[at] > '9')
+                return -1;
+            long value = 0;
+            for (; at < lineEnd && data[at] >= '0' && data[at] <= '9' && value < 0x10000000; ++at)
+                value = value * 10 + (data[at] - '0');
+            return value;
+        }
+        line = lineEnd + 1;
+    }
+    return -1;
+}
+
+// How a stage of the reader ends: the next stage follows, or the run ends so.
+enum
+{
+    RUN_GOES_ON,
+    RUN_REDIRECTED,   // the run starts again at the answer's Location
+    RUN_CLOSED,       // the owner closed the stream: nothing to tell
+    RUN_SERVER_ENDED, // the server closed the connection
+    RUN_FAILED,       // the text kept for it, if any, tells why
+    RUN_FORBIDDEN,    // the address rule refused the address
+    RUN_PLAYLIST      // the answer was a list: its entries go to the window
+};
 } // namespace
 
-// The working storage and the stages of one run of the reader thread. Every stage that ends
-// the run has already released the socket and, where the stream did not end by the owner's
-// Close, marked it ended.
+// The working storage and the stages of one run of the reader thread. Each stage returns how
+// it ended; the run ends in Finish alone.
 class CStreamReader
 {
 public:
-    explicit CStreamReader(CHttpStream* stream) : m_stream(stream), m_socket(NULL), m_budget(CONNECT_BUDGET), m_redirects(0), m_count(0), m_pendingPos(0), m_sinceMeta(0)
+    explicit CStreamReader(CHttpStream* stream)
+        : m_stream(stream), m_socket(NULL), m_budget(CONNECT_BUDGET), m_redirects(0), m_count(0), m_pendingPos(0),
+          m_sinceMeta(0), m_failText(NULL), m_failLevel(0)
     {
     }
     ~CStreamReader() { Release(); }
 
-    void Run();
+    void Run() { Finish(Stages()); }
 
 private:
     bool Ended() const { return m_stream->m_bEnded != 0; }
@@ -70,20 +114,27 @@ private:
         delete m_socket;
         m_socket = NULL;
     }
-    void ErrorExit(const char* text, int level);
-    void ReceiveErrorExit(int result);
-    bool Connect();
+    int Fail(const char* text, int level)
+    {
+        m_failText = text;
+        m_failLevel = level;
+        return RUN_FAILED;
+    }
+    int Stages();
+    void Finish(int outcome);
+    int Connect();
     void SendRequest();
+    int Receive(char* dst, int max, int waitUs, int* got);
     bool HasStatusLine() const;
     bool HasHeaderBlock() const;
-    bool ReceiveHeaderUntil(bool (CStreamReader::*complete)() const);
-    bool FollowRedirect(int headerLength, bool* redirected);
+    int ReceiveHeaderUntil(bool (CStreamReader::*complete)() const);
+    int FollowRedirect(int headerLength);
     void ReadHeaderValues(int headerLength);
-    void ReadPlaylist(int headerLength, int kind);
-    int Pull(char* dst, int max);
+    int ReadPlaylist(int headerLength, int kind);
+    int Pull(char* dst, int max, int* got);
     void WriteAudio(const char* data, unsigned n);
-    int ReadMetadataBlock();
-    void Stream();
+    int ReadMetadataBlock(bool* handled);
+    int Stream();
 
     CHttpStream* m_stream;
     CSocketClient* m_socket;
@@ -97,67 +148,141 @@ private:
     std::vector<char> m_pending;
     size_t m_pendingPos;
     unsigned m_sinceMeta;
+    const char* m_failText; // for RUN_FAILED: a status text, or NULL to end silently
+    int m_failLevel;
+    char m_reasonText[300];  // "cannot listen" with the server's reason, where m_failText points
+    std::vector<std::string> m_entries; // for RUN_PLAYLIST
 };
 
-// The text goes before the end is marked: the worker reports the end as soon as it sees the
-// flag, and the window must have the reason first.
-void CStreamReader::ErrorExit(const char* text, int level)
+// One address after another (redirects), each through its stages in turn.
+int CStreamReader::Stages()
+{
+    for (;;) {
+        Release();
+        if (!ParseHttpUrl(m_stream->m_pszUrl, &m_url))
+            return Fail(TEXT_BAD_ADDRESS, 3);
+        // It reports to no window: the run's exit tells how the run ended. The close event ends
+        // every wait of the connecting, a name lookup included: Close never waits on a resolver.
+        m_socket = new CSocketClient(NULL, m_stream->m_hCloseEvent);
+        m_socket->SetPublicOnly(m_stream->m_bPublicOnly);
+        memset(m_buffer, 0, sizeof(m_buffer));
+        m_count = 0;
+
+        int outcome = Connect();
+        if (outcome != RUN_GOES_ON)
+            return outcome;
+        SendRequest();
+        outcome = ReceiveHeaderUntil(&CStreamReader::HasStatusLine);
+        if (outcome != RUN_GOES_ON)
+            return outcome;
+
+        int status = 0;
+        char reason[HTTP_REASON_MAX + 1] = "";
+        if (!ParseStatusLine(m_buffer, m_count, &status, reason))
+            return Fail(TEXT_BAD_RESPONSE, 3);
+        if (status != 200 && status != 302) {
+            snprintf(m_reasonText, sizeof(m_reasonText), TEXT_CANNOT_LISTEN, reason);
+            return Fail(m_reasonText, 3);
+        }
+
+        // The whole header block is read before a 302 is judged: its Location line may
+        // arrive after the status line.
+        outcome = ReceiveHeaderUntil(&CStreamReader::HasHeaderBlock);
+        if (outcome != RUN_GOES_ON)
+            return outcome;
+        int headerLength = FindHeaderEnd(m_buffer, m_count);
+        if (status == 302) {
+            outcome = FollowRedirect(headerLength);
+            if (outcome == RUN_REDIRECTED)
+                continue;
+            if (outcome != RUN_GOES_ON)
+                return outcome;
+        }
+        int kind = AnswerKind(m_buffer, headerLength);
+        if (kind == ANSWER_PLS || kind == ANSWER_M3U)
+            return ReadPlaylist(headerLength, kind);
+        // Before any audio reaches the ring, so that whoever reads audio sees the label.
+        InterlockedExchange(&m_stream->m_bLabelledAac, kind == ANSWER_AAC ? 1 : 0);
+        ReadHeaderValues(headerLength);
+        return Stream();
+    }
+}
+
+// The run's one exit: the socket released, the outcome told once, the stream marked ended. The
+// text goes before the end mark: the worker reports the end as soon as it sees the flag, and
+// the window must have the reason first.
+void CStreamReader::Finish(int outcome)
 {
     Release();
-    ReportStatusText(Window(), text, level);
+    // A stream that its owner has closed tells nothing more: the owner has moved on.
+    if (Ended())
+        outcome = RUN_CLOSED;
+    switch (outcome) {
+    case RUN_SERVER_ENDED:
+        ReportStatusText(Window(), TEXT_CONNECTION_ENDED, 1);
+        break;
+    case RUN_FAILED:
+        if (m_failText != NULL)
+            ReportStatusText(Window(), m_failText, m_failLevel);
+        break;
+    case RUN_FORBIDDEN:
+        // Its one text, and the owner moves on: nothing more may tell the page about it.
+        ReportStatusText(Window(), TEXT_NOT_FROM_THIS_PAGE, 1);
+        m_stream->m_bEndExplained = 1;
+        break;
+    case RUN_PLAYLIST: {
+        char* copy = NewPlaylistReport(m_stream->m_pszUrl, m_entries);
+        if (PostPlayerMessage(Window(), WM_PLAYER_PLAYLIST, reinterpret_cast<WPARAM>(copy), 0))
+            m_stream->m_bEndExplained = 1;
+        else
+            delete[] copy;
+        break;
+    }
+    default:
+        break;
+    }
     m_stream->MarkEnded();
 }
 
-void CStreamReader::ReceiveErrorExit(int result)
-{
-    if (result == 0)
-        ErrorExit(TEXT_CONNECTION_ENDED, 1);
-    else
-        ErrorExit(TEXT_RECEIVE_FAILED, 0);
-}
-
-// Connects within the run's budget of 100 ms waits. A failed attempt is retried after a
-// pause, so an address that keeps failing at once is not a busy loop.
-bool CStreamReader::Connect()
+// Connects within the run's budget. An attempt may wait as long as the budget lasts, and
+// spends a unit for every unit it took; one that fails, whatever failed, spends at least one
+// and lets the rest of its unit pass before the next. So an address that keeps failing is
+// tried about ten times a second and given up, with the last attempt's text, once the budget
+// is spent; a certificate or handshake that fails ends the run at once.
+int CStreamReader::Connect()
 {
     for (;;) {
-        if (Ended()) {
-            Release();
-            return false;
+        DWORD start = GetTickCount();
+        int result = m_socket->Connect(m_url, static_cast<DWORD>(m_budget) * BUDGET_UNIT_MS, HANDSHAKE_LIMIT_MS);
+        int level = 0;
+        const char* text = ConnectFailureText(result, &level);
+        switch (result) {
+        case CONNECT_OK:
+            return RUN_GOES_ON;
+        case CONNECT_WOKEN:
+            return RUN_CLOSED;
+        case CONNECT_FORBIDDEN:
+            return RUN_FORBIDDEN;
+        case CONNECT_TLS_UNTRUSTED:
+        case CONNECT_TLS_EXPIRED:
+        case CONNECT_TLS_WRONG_NAME:
+        case CONNECT_TLS_FAILED:
+            return Fail(text, 3);
+        default:
+            break;
         }
-        int inProgress = 0;
-        if (m_socket->Connect(m_url.host, m_url.port, &inProgress))
-            return true;
-        if (m_socket->Forbidden()) {
-            // Not worth another try: the run ends at once and the owner moves on.
-            m_stream->m_bEndExplained = 1;
-            Release();
-            m_stream->MarkEnded();
-            return false;
+        DWORD spent = GetTickCount() - start;
+        DWORD units = spent / BUDGET_UNIT_MS + 1;
+        m_budget -= static_cast<int>(units);
+        if (m_budget <= 0) {
+            // Nobody answering is told by the end alone; unless redirects spent the budget:
+            // then the answers were unusable.
+            if (result == CONNECT_TIMED_OUT)
+                return m_redirects > 0 ? Fail(TEXT_BAD_RESPONSE, 3) : Fail(NULL, 0);
+            return Fail(text, level);
         }
-        while (inProgress) {
-            if (Ended()) {
-                Release();
-                return false;
-            }
-            if (--m_budget <= 0) {
-                // Giving up is silent, the owner sees the stream end; unless redirects spent
-                // the budget: then the answers were unusable.
-                if (m_redirects > 0) {
-                    ErrorExit(TEXT_BAD_RESPONSE, 3);
-                    return false;
-                }
-                m_stream->MarkEnded();
-                Release();
-                return false;
-            }
-            int timedOut = 0;
-            if (m_socket->WaitWritable(CONNECT_WAIT_US, &timedOut))
-                return true;
-            if (!timedOut)
-                break;
-        }
-        Sleep(POLL_MS);
+        if (WaitForSingleObject(m_stream->m_hCloseEvent, units * BUDGET_UNIT_MS - spent) == WAIT_OBJECT_0)
+            return RUN_CLOSED;
     }
 }
 
@@ -171,6 +296,24 @@ void CStreamReader::SendRequest()
     m_socket->Send(request.data(), len);
 }
 
+// Takes up to max bytes that the socket holds, waiting for them up to waitUs: *got stays 0 when
+// none came. The connection's end, or an error, ends the run.
+int CStreamReader::Receive(char* dst, int max, int waitUs, int* got)
+{
+    *got = 0;
+    if (!m_socket->WaitReadable(waitUs, m_stream->m_hCloseEvent))
+        return RUN_GOES_ON;
+    int n = m_socket->Receive(dst, max);
+    if (n < 0 && m_socket->WouldBlock())
+        return RUN_GOES_ON;
+    if (n == 0)
+        return RUN_SERVER_ENDED;
+    if (n < 0)
+        return Fail(TEXT_RECEIVE_FAILED, 0);
+    *got = n;
+    return RUN_GOES_ON;
+}
+
 bool CStreamReader::HasStatusLine() const
 {
     return memchr(m_buffer, '\n', m_count) != NULL;
@@ -181,56 +324,40 @@ bool CStreamReader::HasHeaderBlock() const
     return FindHeaderEnd(m_buffer, m_count) >= 0;
 }
 
-// Receives into the header buffer until it holds what complete looks for. False when the run
-// has ended: by the owner, by a receive error, or with 4096 bytes that do not hold it.
-bool CStreamReader::ReceiveHeaderUntil(bool (CStreamReader::*complete)() const)
+// Receives into the header buffer until it holds what complete looks for; 4096 bytes that do
+// not hold it are an unusable answer.
+int CStreamReader::ReceiveHeaderUntil(bool (CStreamReader::*complete)() const)
 {
     for (;;) {
-        if (Ended()) {
-            Release();
-            return false;
-        }
+        if (Ended())
+            return RUN_CLOSED;
         if ((this->*complete)())
-            return true;
-        if (m_count >= HTTP_HEADER_MAX) {
-            ErrorExit(TEXT_BAD_RESPONSE, 3);
-            return false;
-        }
-        if (!m_socket->WaitReadable(RECEIVE_WAIT_US, m_stream->m_hCloseEvent))
-            continue;
-        int got = m_socket->Receive(m_buffer + m_count, HTTP_HEADER_MAX - m_count);
-        if (got < 0 && m_socket->WouldBlock())
-            continue;
-        if (got <= 0) {
-            ReceiveErrorExit(got);
-            return false;
-        }
+            return RUN_GOES_ON;
+        if (m_count >= HTTP_HEADER_MAX)
+            return Fail(TEXT_BAD_RESPONSE, 3);
+        int got = 0;
+        int outcome = Receive(m_buffer + m_count, HTTP_HEADER_MAX - m_count, RECEIVE_WAIT_US, &got);
+        if (outcome != RUN_GOES_ON)
+            return outcome;
         m_count += got;
     }
 }
 
 // A 302 with a "Location: " line restarts the run at its target. The match is exact, as
 // servers write it; a 302 without one, or with an empty one, is streamed like a 200.
-// *redirected: the run does not go on with this answer; false returned: the run has ended.
-bool CStreamReader::FollowRedirect(int headerLength, bool* redirected)
+int CStreamReader::FollowRedirect(int headerLength)
 {
-    *redirected = false;
     char target[HTTP_LOCATION_MAX + 1];
     if (!ParseLocation(m_buffer, headerLength, target))
-        return true;
+        return RUN_GOES_ON;
     // Each redirect spends one unit of the run's connection budget: a loop of redirects ends
     // as an unusable answer, not silently.
-    if (--m_budget <= 0) {
-        ErrorExit(TEXT_BAD_RESPONSE, 3);
-        *redirected = true; // the run is over
-        return false;
-    }
+    if (--m_budget <= 0)
+        return Fail(TEXT_BAD_RESPONSE, 3);
     ++m_redirects;
     delete[] m_stream->m_pszUrl;
     m_stream->m_pszUrl = CopyText(target, strlen(target));
-    Release();
-    *redirected = true;
-    return !Ended();
+    return Ended() ? RUN_CLOSED : RUN_REDIRECTED;
 }
 
 void CStreamReader::ReadHeaderValues(int headerLength)
@@ -261,42 +388,43 @@ void CStreamReader::ReadHeaderValues(int headerLength)
 }
 
 // An address that answers with a playlist (stations publish them at addresses without an
-// extension): the list goes to the window, which plays its entries instead, and the run ends
-// without a text. A list that does not parse, or holds nothing, ends the run like a failure.
-void CStreamReader::ReadPlaylist(int headerLength, int kind)
+// extension): the list goes to the window, which plays its entries instead. A list that does
+// not parse, or holds nothing, ends the run like a failure; an HLS list, which is one station
+// cut into segments, with a text of its own.
+int CStreamReader::ReadPlaylist(int headerLength, int kind)
 {
+    size_t limit = PLAYLIST_MAX;
+    long length = ContentLength(m_buffer, headerLength);
+    if (length >= 0 && static_cast<size_t>(length) < limit)
+        limit = static_cast<size_t>(length);
     std::string body(m_buffer + headerLength, m_buffer + m_count);
-    while (body.size() < PLAYLIST_MAX) {
-        if (Ended()) {
-            Release();
-            return;
-        }
-        if (!m_socket->WaitReadable(RECEIVE_WAIT_US, m_stream->m_hCloseEvent))
-            continue;
-        int got = m_socket->Receive(m_buffer, static_cast<int>(std::min<size_t>(HTTP_HEADER_MAX, PLAYLIST_MAX - body.size())));
-        if (got < 0 && m_socket->WouldBlock())
-            continue;
-        if (got <= 0)
+    DWORD start = GetTickCount();
+    for (DWORD spent = 0; body.size() < limit && spent < PLAYLIST_READ_MS; spent = GetTickCount() - start) {
+        if (Ended())
+            return RUN_CLOSED;
+        int got = 0;
+        int max = static_cast<int>(std::min<size_t>(HTTP_HEADER_MAX, limit - body.size()));
+        int outcome = Receive(m_buffer, max, static_cast<int>((PLAYLIST_READ_MS - spent) * 1000), &got);
+        if (outcome == RUN_CLOSED)
+            return outcome;
+        if (outcome != RUN_GOES_ON)
             break; // the list's end (or what came of it before an error)
         body.append(m_buffer, got);
     }
-    Release();
-    std::vector<std::string> entries;
-    bool parsed = kind == ANSWER_PLS ? ParsePlsEntries(body.c_str(), &entries)
-                                     : ParseM3uEntries(body.c_str(), m_stream->m_pszUrl, &entries);
-    if (parsed && !entries.empty()) {
-        char* copy = NewPlaylistReport(m_stream->m_pszUrl, entries);
-        if (PostPlayerMessage(Window(), WM_PLAYER_PLAYLIST, reinterpret_cast<WPARAM>(copy), 0))
-            m_stream->m_bEndExplained = 1;
-        else
-            delete[] copy;
-    }
-    m_stream->MarkEnded();
+    if (body.size() > limit)
+        body.resize(limit);
+    if (kind == ANSWER_M3U && IsHlsPlaylist(body.c_str()))
+        return Fail(TEXT_HLS_UNSUPPORTED, 3);
+    bool parsed = kind == ANSWER_PLS ? ParsePlsEntries(body.c_str(), &m_entries)
+                                     : ParseM3uEntries(body.c_str(), m_stream->m_pszUrl, &m_entries);
+    if (!parsed || m_entries.empty())
+        return Fail(NULL, 0);
+    return RUN_PLAYLIST;
 }
 
-// Up to max stream bytes: first those that came with the header, then from the socket.
-// 0 when nothing is readable yet; -1 when the run has ended on a receive error.
-int CStreamReader::Pull(char* dst, int max)
+// Up to max stream bytes: first those that came with the header, then from the socket. *got
+// stays 0 when nothing is readable yet.
+int CStreamReader::Pull(char* dst, int max, int* got)
 {
     if (m_pendingPos < m_pending.size()) {
         size_t n = m_pending.size() - m_pendingPos;
@@ -304,18 +432,10 @@ int CStreamReader::Pull(char* dst, int max)
             n = max;
         memcpy(dst, m_pending.data() + m_pendingPos, n);
         m_pendingPos += n;
-        return static_cast<int>(n);
+        *got = static_cast<int>(n);
+        return RUN_GOES_ON;
     }
-    if (!m_socket->WaitReadable(RECEIVE_WAIT_US, m_stream->m_hCloseEvent))
-        return 0;
-    int got = m_socket->Receive(dst, max);
-    if (got < 0 && m_socket->WouldBlock())
-        return 0;
-    if (got <= 0) {
-        ReceiveErrorExit(got);
-        return -1;
-    }
-    return got;
+    return Receive(dst, max, RECEIVE_WAIT_US, got);
 }
 
 void CStreamReader::WriteAudio(const char* data, unsigned n)
@@ -331,30 +451,26 @@ void CStreamReader::WriteAudio(const char* data, unsigned n)
     m_stream->m_pGate->Post(WM_PLAYER_BUFFERSTATE, ring->GetFilled() * 100 / ring->GetCapacity());
 }
 
-// Reads one metadata block: 1 when it was handled, 0 when it has not started to arrive,
-// -1 when the run has ended.
-int CStreamReader::ReadMetadataBlock()
+// Reads one metadata block; *handled stays false while it has not started to arrive.
+int CStreamReader::ReadMetadataBlock(bool* handled)
 {
+    *handled = false;
     unsigned char length = 0;
-    int got = Pull(reinterpret_cast<char*>(&length), 1);
-    if (got <= 0)
-        return got;
+    int got = 0;
+    int outcome = Pull(reinterpret_cast<char*>(&length), 1, &got);
+    if (outcome != RUN_GOES_ON || got == 0)
+        return outcome;
 
     // The length byte is unsigned: blocks run up to 255 * 16 bytes.
     int size = 16 * length;
     if (size > 0) {
         std::vector<char> block(size + 1);
-        int have = 0;
-        while (have < size) {
-            if (Ended()) {
-                Release();
-                m_stream->MarkEnded();
-                return -1;
-            }
-            got = Pull(block.data() + have, size - have);
-            if (got < 0)
-                return -1;
-            have += got;
+        for (int have = 0; have < size; have += got) {
+            if (Ended())
+                return RUN_CLOSED;
+            outcome = Pull(block.data() + have, size - have, &got);
+            if (outcome != RUN_GOES_ON)
+                return outcome;
         }
         block[size] = '\0';
         const char* match = strstr(block.data(), "StreamTitle=");
@@ -366,10 +482,11 @@ int CStreamReader::ReadMetadataBlock()
         }
     }
     m_sinceMeta = 0;
-    return 1;
+    *handled = true;
+    return RUN_GOES_ON;
 }
 
-void CStreamReader::Stream()
+int CStreamReader::Stream()
 {
     CRingBuffer* ring = m_stream->m_pRing;
     const unsigned interval = m_stream->m_nMetaInterval;
@@ -382,10 +499,11 @@ void CStreamReader::Stream()
         unsigned chunk = CHUNK;
         if (interval != 0) {
             if (m_sinceMeta == interval) {
-                int handled = ReadMetadataBlock();
-                if (handled < 0)
-                    return;
-                if (handled == 0)
+                bool handled = false;
+                int outcome = ReadMetadataBlock(&handled);
+                if (outcome != RUN_GOES_ON)
+                    return outcome;
+                if (!handled)
                     continue;
             }
             // Never receive past the next block, whatever the interval.
@@ -394,86 +512,17 @@ void CStreamReader::Stream()
         }
         if (Ended())
             break;
-        int got = Pull(m_buffer, static_cast<int>(chunk));
-        if (got < 0)
-            return;
+        int got = 0;
+        int outcome = Pull(m_buffer, static_cast<int>(chunk), &got);
+        if (outcome != RUN_GOES_ON)
+            return outcome;
         if (got > 0)
             WriteAudio(m_buffer, static_cast<unsigned>(got));
         if (got > 0 && static_cast<unsigned>(got) < chunk && ring->GetFilled() >= GATHER_FILL &&
             InterlockedCompareExchange(&m_stream->m_nWanted, 0, 0) == 0)
             WaitForSingleObject(m_stream->m_hCloseEvent, GATHER_MS);
     }
-    Release();
-    m_stream->MarkEnded();
-}
-
-void CStreamReader::Run()
-{
-    for (;;) {
-        if (!ParseHttpUrl(m_stream->m_pszUrl, &m_url)) {
-            ErrorExit(TEXT_BAD_ADDRESS, 3);
-            return;
-        }
-        // The close event also ends a name lookup: Close never waits on a resolver.
-        m_socket = new CSocketClient(Window(), m_stream->m_hCloseEvent);
-        m_socket->SetPublicOnly(m_stream->m_bPublicOnly);
-        memset(m_buffer, 0, sizeof(m_buffer));
-        m_count = 0;
-
-        if (!Connect())
-            return;
-        if (Ended()) {
-            Release();
-            return;
-        }
-        // A certificate that fails ends the run with its own text, before any request is made.
-        if (m_url.secure && !m_socket->StartTls(m_url.host, HANDSHAKE_LIMIT_MS, 3)) {
-            Release();
-            m_stream->MarkEnded();
-            return;
-        }
-        SendRequest();
-        if (!ReceiveHeaderUntil(&CStreamReader::HasStatusLine))
-            return;
-
-        int status = 0;
-        char reason[HTTP_REASON_MAX + 1] = "";
-        if (!ParseStatusLine(m_buffer, m_count, &status, reason)) {
-            ErrorExit(TEXT_BAD_RESPONSE, 3);
-            return;
-        }
-        if (status != 200 && status != 302) {
-            char text[300];
-            snprintf(text, sizeof(text), TEXT_CANNOT_LISTEN, reason);
-            ErrorExit(text, 3);
-            return;
-        }
-
-        // The whole header block is read before a 302 is judged: its Location line may
-        // arrive after the status line.
-        if (!ReceiveHeaderUntil(&CStreamReader::HasHeaderBlock))
-            return;
-        int headerLength = FindHeaderEnd(m_buffer, m_count);
-        if (status == 302) {
-            bool redirected = false;
-            bool goOn = FollowRedirect(headerLength, &redirected);
-            if (redirected) {
-                if (!goOn)
-                    return;
-                continue;
-            }
-        }
-        int kind = AnswerKind(m_buffer, headerLength);
-        if (kind == ANSWER_PLS || kind == ANSWER_M3U) {
-            ReadPlaylist(headerLength, kind);
-            return;
-        }
-        // Before any audio reaches the ring, so that whoever reads audio sees the label.
-        InterlockedExchange(&m_stream->m_bLabelledAac, kind == ANSWER_AAC ? 1 : 0);
-        ReadHeaderValues(headerLength);
-        Stream();
-        return;
-    }
+    return RUN_CLOSED;
 }
 
 unsigned __stdcall ReaderThreadProc(void* stream)
@@ -497,8 +546,8 @@ bool IsNewerCommandWaiting()
 }
 
 CHttpStream::CHttpStream()
-    : m_pRing(NULL), m_nMetaInterval(0), m_bEnded(0), m_hReaderThread(NULL), m_hDataEvent(NULL), m_nWanted(0),
-      m_hCloseEvent(NULL), m_pGate(NULL)
+    : m_pRing(NULL), m_nMetaInterval(0), m_bEnded(0), m_bEndExplained(0), m_hReaderThread(NULL), m_hDataEvent(NULL),
+      m_nWanted(0), m_hCloseEvent(NULL), m_pGate(NULL)
 {
 }
 
@@ -507,12 +556,13 @@ CHttpStream::~CHttpStream()
     Close();
 }
 
-int CHttpStream::Open(HWND notifyWnd, const char* url)
+EOpenOutcome CHttpStream::Open(HWND notifyWnd, const char* url)
 {
     Close();
     m_hNotifyWnd = notifyWnd;
     m_pszUrl = CopyText(url, strlen(url));
     m_bEnded = 0;
+    m_bEndExplained = 0;
     m_pRing = new CRingBuffer(HTTP_RING_CAPACITY);
     m_pGate = new CReportGate(notifyWnd);
     m_hDataEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
@@ -520,18 +570,31 @@ int CHttpStream::Open(HWND notifyWnd, const char* url)
     m_hReaderThread = reinterpret_cast<HANDLE>(_beginthreadex(NULL, 0, ReaderThreadProc, this, 0, NULL));
     if (m_hReaderThread == NULL) {
         MarkEnded();
-        return 1;
+        return OPEN_FAILED;
     }
 
-    // Pre-buffer, unless the worker has been told to stop or to play another station
+    // Pre-buffer, until the reader ends (its connecting always does, within its budget) or the
+    // limit passes, unless the worker has been told to stop or to play another station
     // meanwhile: switching must never wait on a silent server. Waking as data arrives, not
     // after whole sleeps, lets a bursting station start as soon as its bytes are in.
-    while (!m_bEnded && m_pRing->GetFilled() < HTTP_PREBUFFER) {
+    DWORD start = GetTickCount();
+    while (!m_bEnded && m_pRing->GetFilled() < HTTP_PREBUFFER && !IsNewerCommandWaiting()) {
         WaitForData(HTTP_PREBUFFER);
-        if (IsNewerCommandWaiting())
+        if (GetTickCount() - start >= PREBUFFER_LIMIT_MS) {
+            // Nothing at all yet: the reader is ended as Close would, and the owner moves on.
+            if (m_pRing->GetFilled() == 0) {
+                m_bEnded = 1;
+                SetEvent(m_hCloseEvent);
+            }
             break;
+        }
     }
-    return 1;
+    // A newer command outweighs the end: whatever ended is no longer wanted.
+    if (IsNewerCommandWaiting())
+        return OPEN_CANCELLED;
+    if (m_bEnded)
+        return m_bEndExplained ? OPEN_FAILED_TOLD : OPEN_FAILED;
+    return OPEN_OK;
 }
 
 void CHttpStream::Close()
@@ -563,20 +626,33 @@ void CHttpStream::Close()
     m_pszUrl = NULL;
 }
 
-unsigned CHttpStream::Read(void* buf, unsigned size, unsigned count)
+bool CHttpStream::WaitFilled(unsigned need)
 {
-    unsigned need = size * count;
     if (m_pRing == NULL || need > m_pRing->GetCapacity())
-        return 0;
+        return false;
     // A stalled server must not hold the worker's next command: give up when one waits.
     while (!m_bEnded && m_pRing->GetFilled() < need) {
         if (IsNewerCommandWaiting())
-            return 0;
+            return false;
         WaitForData(need);
     }
-    if (m_bEnded)
+    return !m_bEnded;
+}
+
+unsigned CHttpStream::Read(void* buf, unsigned size, unsigned count)
+{
+    unsigned need = size * count;
+    if (!WaitFilled(need))
         return 0;
     m_pRing->Read(static_cast<char*>(buf), need);
+    return count;
+}
+
+unsigned CHttpStream::Peek(void* buf, unsigned count)
+{
+    if (!WaitFilled(count))
+        return 0;
+    m_pRing->Peek(static_cast<char*>(buf), count);
     return count;
 }
 

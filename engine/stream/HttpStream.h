@@ -16,8 +16,9 @@ public:
     CHttpStream();
     ~CHttpStream() override;
 
-    // Starts the reader and waits for the pre-buffer; 1 in every case.
-    int Open(HWND notifyWnd, const char* url) override;
+    // Starts the reader and waits for the pre-buffer, at most until the reader ends or a time
+    // limit passes (a stream with no audio by then is ended); OPEN_OK once audio is in, else why not.
+    EOpenOutcome Open(HWND notifyWnd, const char* url) override;
     void Close() override;
     // Blocks until size * count bytes are buffered; count, or 0 once the stream has ended
     // or a newer command (play, stop or quit) waits for the calling thread.
@@ -25,6 +26,8 @@ public:
     int Seek(int offset, int origin) override;
     int Tell() override;
     int GetLength() override;
+    // Waits as Read does and copies the bytes, leaving them in the ring.
+    unsigned Peek(void* buf, unsigned count) override;
 
     void MarkEnded();
     int IsEnded() const { return m_bEnded; }
@@ -32,11 +35,18 @@ public:
 private:
     friend unsigned __stdcall ReaderThreadProc(void* stream);
     void WaitForData(unsigned need);
+    // True once the ring holds need bytes; false when the stream has ended or a newer command waits.
+    bool WaitFilled(unsigned need);
     friend class CStreamReader;
 
     CRingBuffer* m_pRing;
     unsigned m_nMetaInterval;
+    // Set by the owner's thread (Close, or Open giving up) and by the reader thread at the end of
+    // its run; read by both.
     volatile LONG m_bEnded;
+    // The stream ended with its outcome already told (see OPEN_FAILED_TOLD): written by the
+    // reader thread before it marks the stream ended, read by the owner once it has.
+    volatile LONG m_bEndExplained;
     HANDLE m_hReaderThread;
     // Set by the reader thread after a write that gives a waiting owner what it waits for;
     // waited on by the owner's thread, which creates it before the reader starts and closes it
@@ -46,8 +56,9 @@ private:
     // owner's thread, read by the reader, which sets the data event only then. Under Wine every
     // SetEvent is a round trip to the wineserver, and the owner rarely waits once the ring is full.
     volatile LONG m_nWanted;
-    // Set by the owner's Close, waited on by the reader thread beside its socket; created by
-    // the owner before the reader starts and closed after the reader has ended.
+    // Set by the owner's thread (Close, or Open giving up on a stream that sends nothing),
+    // waited on by the reader thread beside its socket; created by the owner before the reader
+    // starts and closed after the reader has ended.
     HANDLE m_hCloseEvent;
     // Fill and title reports pass through it (reader thread, and MarkEnded on either side);
     // created by Open, released by Close after the reader has ended.

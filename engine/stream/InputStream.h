@@ -3,21 +3,31 @@
 
 #include <windows.h>
 
+// What came of opening a stream (and of opening a station's decoder on it).
+enum EOpenOutcome
+{
+    OPEN_FAILED,      // nothing to play; the listener has not been told why
+    OPEN_OK,
+    OPEN_FAILED_TOLD, // nothing to play, and the outcome already told: an address refused by
+                      // the public-only rule (the refusal reported), or an answer that was a
+                      // playlist (handed to the window)
+    OPEN_CANCELLED    // given up because a newer command waits: no failure
+};
+
 class CInputStream
 {
 public:
-    CInputStream() : m_pszUrl(NULL), m_hNotifyWnd(NULL), m_bPublicOnly(false), m_bEndExplained(0), m_bLabelledAac(0) {}
+    CInputStream() : m_pszUrl(NULL), m_hNotifyWnd(NULL), m_bPublicOnly(false), m_bLabelledAac(0) {}
     virtual ~CInputStream() {}
 
     CInputStream(const CInputStream&) = delete;
     CInputStream& operator=(const CInputStream&) = delete;
 
-    // Non-zero on success.
-    virtual int Open(HWND notifyWnd, const char* url)
+    virtual EOpenOutcome Open(HWND notifyWnd, const char* url)
     {
         m_hNotifyWnd = notifyWnd;
         m_pszUrl = const_cast<char*>(url);
-        return 1;
+        return OPEN_OK;
     }
     virtual void Close() {}
     // Number of items of size bytes read.
@@ -36,19 +46,23 @@ public:
     }
     virtual int Tell() { return 0; }
     virtual int GetLength() { return 0; }
+    // Copies the next count bytes as Read would, but leaves them to be read; count, or 0 when
+    // Read would have given nothing.
+    virtual unsigned Peek(void* buf, unsigned count)
+    {
+        (void)buf;
+        (void)count;
+        return 0;
+    }
 
     // Set by the owner before Open: connect to public addresses only.
     void SetPublicOnly(bool publicOnly) { m_bPublicOnly = publicOnly; }
-    // True when the stream ended with its outcome already told: an address refused by that rule
-    // (the refusal reported), or an answer that was a playlist (handed to the window).
-    bool IsEndExplained() const { return m_bEndExplained != 0; }
-    // True when the answer's Content-Type said AAC; known once the first bytes have been read.
+    // True when the answer's Content-Type said AAC; known once the first bytes have come.
     bool IsLabelledAac() const { return m_bLabelledAac != 0; }
 
 protected:
     char* m_pszUrl;
     HWND m_hNotifyWnd;
     bool m_bPublicOnly;
-    volatile LONG m_bEndExplained; // written by the reader thread, read by the owner after it
-    volatile LONG m_bLabelledAac;  // written by the reader thread before the audio, read by the owner after it
+    volatile LONG m_bLabelledAac; // written by the reader thread before the audio, read by the owner after it
 };

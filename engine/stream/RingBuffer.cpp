@@ -36,3 +36,13 @@ void CRingBuffer::Read(char* dst, unsigned n)
         LeaveCriticalSection(&m_lock);
     }
 }
+
+// The writer only fills free space, so the counted bytes from the read index stay as they are.
+void CRingBuffer::Peek(char* dst, unsigned n) const
+{
+    unsigned at = m_readIndex;
+    for (unsigned i = 0; i < n; ++i) {
+        dst[i] = static_cast<char>(m_storage[at]);
+        at = (at + 1) % m_capacity;
+    }
+}

@@ -16,6 +16,8 @@ public:
     void Write(const char* src, unsigned n);
     // The caller must have seen GetFilled() >= n.
     void Read(char* dst, unsigned n);
+    // Copies what Read would take, leaving it in the ring. The caller must have seen GetFilled() >= n.
+    void Peek(char* dst, unsigned n) const;
 
     unsigned GetFilled() const { return m_filled; }
     unsigned GetFree() const { return m_capacity - m_filled; }

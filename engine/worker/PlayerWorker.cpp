@@ -1,7 +1,6 @@
 // Player worker: the command batch, the refill loop and the single-active-player rule.
 #include "engine/worker/PlayerWorker.h"
 
-#include "engine/decode/AudioDecoder.h"
 #include "audio/DeviceVolume.h"
 #include "engine/stream/HttpStream.h"
 #include "engine/decode/StreamDecoder.h"
@@ -18,7 +17,7 @@ const DWORD DRAIN_WAIT_MS = 100;
 const DWORD DRAIN_LIMIT_MS = 2000;
 } // namespace
 
-CPlayerWorker::CPlayerWorker(CPlayerHost* host, CAudioDecoder* decoder, CWaveOutApi* waveOutApi)
+CPlayerWorker::CPlayerWorker(CPlayerHost* host, CStreamDecoder* decoder, CWaveOutApi* waveOutApi)
     : m_pHost(host), m_pDecoder(decoder), m_waveOut(waveOutApi), m_bQuit(false), m_bDraining(false),
       m_dwDrainStart(0), m_hShared(NULL), m_pActivePlayer(NULL)
 {
@@ -74,11 +73,13 @@ unsigned CPlayerWorker::Run()
             // (the queue's mask is set anew each time), once per block.
             HANDLE wake[2] = {device, m_pHost->GetCommandEvent()};
             if (WaitForMultipleObjects(2, wake, FALSE, DEVICE_WAIT_MS) == WAIT_OBJECT_0) {
-                m_waveOut.Refill();
+                EReadResult result = m_waveOut.Refill();
+                if (result == READ_FORMAT_CHANGED)
+                    Reopen();
                 // A refill given up for a waiting command is no end of the stream.
-                if (!m_pDecoder->m_bOpen && !IsNewerCommandWaiting())
+                else if (result == READ_ENDED && !IsNewerCommandWaiting())
                     Report(WM_PLAYER_ENDED);
-                lookAtQueue = !m_pDecoder->m_bOpen;
+                lookAtQueue = result != READ_FILLED;
             }
         } else {
             if (!m_bDraining) {
@@ -130,7 +131,7 @@ void CPlayerWorker::Play(const char* url, LPARAM flags)
         CloseDevice();
     m_pDecoder->Close();
     m_pDecoder->SetPublicOnly((flags & PLAYER_PLAY_PUBLIC_ONLY) != 0);
-    int opened = m_pDecoder->Open(m_pHost->GetPlayerWindow(), url);
+    EOpenOutcome outcome = m_pDecoder->Open(m_pHost->GetPlayerWindow(), url);
     // The previous stream's queued audio has played out while the new one connected, unless
     // a newer command cut the connecting short.
     if (m_waveOut.IsOpen()) {
@@ -138,22 +139,21 @@ void CPlayerWorker::Play(const char* url, LPARAM flags)
             Drain();
         CloseDevice();
     }
-    if (!opened) {
-        // An open cut short by a waiting command was cancelled, not failed. A refused address
-        // has had its one text (nothing more may tell the page about it), and a playlist answer
-        // is no failure at all.
-        if (!IsNewerCommandWaiting()) {
-            if (!m_pDecoder->IsEndExplained())
-                ReportStatusText(m_pHost->GetPlayerWindow(), TEXT_BAD_STATION, 1);
-            Report(WM_PLAYER_ENDED);
-        }
-    } else if (m_waveOut.Open(m_pDecoder, m_pHost->GetPlayerWindow())) {
-        // Each stream gets a new device: it starts at the host's volume, before its first block.
-        ApplyVolume();
-        Report(WM_PLAYER_STARTED);
-    } else if (!m_pDecoder->m_bOpen) {
-        // The device opened but refused its blocks and ended the stream (its text is sent).
+    switch (outcome) {
+    case OPEN_OK:
+        OpenDevice();
+        break;
+    case OPEN_FAILED:
+        ReportStatusText(m_pHost->GetPlayerWindow(), TEXT_BAD_STATION, 1);
         Report(WM_PLAYER_ENDED);
+        break;
+    case OPEN_FAILED_TOLD:
+        // A refused address has had its one text (nothing more may tell the page about it), and
+        // a playlist answer is no failure at all.
+        Report(WM_PLAYER_ENDED);
+        break;
+    case OPEN_CANCELLED: // not failed: the newer command follows at once
+        break;
     }
     if (m_pActivePlayer != NULL)
         *m_pActivePlayer = GetCurrentThreadId();
@@ -174,6 +174,27 @@ void CPlayerWorker::Drain()
     HANDLE device = m_waveOut.GetEvent();
     while (!m_waveOut.IsIdle() && GetTickCount() - start < DRAIN_LIMIT_MS && !IsNewerCommandWaiting())
         MsgWaitForMultipleObjects(1, &device, FALSE, DRAIN_WAIT_MS, QS_ALLPOSTMESSAGE);
+}
+
+void CPlayerWorker::OpenDevice()
+{
+    if (m_waveOut.Open(m_pDecoder, m_pHost->GetPlayerWindow())) {
+        // Each device starts at the host's volume, before its first block.
+        ApplyVolume();
+        Report(WM_PLAYER_STARTED);
+    } else if (!m_pDecoder->m_bOpen) {
+        // The device opened but refused its blocks and ended the stream (its text is sent).
+        Report(WM_PLAYER_ENDED);
+    }
+}
+
+void CPlayerWorker::Reopen()
+{
+    Drain();
+    if (IsNewerCommandWaiting())
+        return; // a stop or another station: the device is not wanted at any rate
+    CloseDevice();
+    OpenDevice();
 }
 
 // Stops the device at once (queued blocks come back unplayed) and reports it closed.

@@ -6,7 +6,7 @@
 
 #include "audio/WaveOut.h"
 
-class CAudioDecoder;
+class CStreamDecoder;
 class CPlayerHost;
 
 #define PLAYER_SHARED_MEMORY "kelplayerx_shared_memory"
@@ -16,7 +16,7 @@ class CPlayerWorker
 public:
     // The worker owns the decoder from here on. waveOutApi: the device calls, null for the
     // system's.
-    CPlayerWorker(CPlayerHost* host, CAudioDecoder* decoder, CWaveOutApi* waveOutApi = NULL);
+    CPlayerWorker(CPlayerHost* host, CStreamDecoder* decoder, CWaveOutApi* waveOutApi = NULL);
     ~CPlayerWorker();
 
     CPlayerWorker(const CPlayerWorker&) = delete;
@@ -31,12 +31,18 @@ private:
     void Stop();
     // Lets the queued blocks play out, for at most DRAIN_LIMIT_MS; a newer command ends it.
     void Drain();
+    // After the decoder stopped at a change of sample rate: the queued blocks play out, then the
+    // device opens again at the new rate, unless a newer command cut the drain short.
+    void Reopen();
+    // Opens the device for the decoder and reports the start (or the end, when the device
+    // refused its blocks and so ended the stream).
+    void OpenDevice();
     void CloseDevice();
     void ApplyVolume();
     void Report(UINT message);
 
     CPlayerHost* m_pHost;
-    CAudioDecoder* m_pDecoder;
+    CStreamDecoder* m_pDecoder;
     CWaveOut m_waveOut;
     bool m_bQuit;
     bool m_bDraining;      // the decoder closed with blocks still queued on the device
