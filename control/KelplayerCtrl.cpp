@@ -132,16 +132,18 @@ void CKelplayerCtrl::SetUrl(const std::string& value)
     m_posPlay = m_urlList.end();
     bool pls = IsPlsAddress(value.c_str());
     if (pls || IsM3uAddress(value.c_str())) {
-        if (!IsFetchAllowed(value))
+        // Relative entries stand beside the list where it was found, after any redirects.
+        std::string text;
+        std::string source;
+        if (!Fetch(value, &text, &source))
             return;
-        std::string text = Fetch(value);
         // One station cut into segments, not a list of stations: not played until HLS is.
         if (!pls && IsHlsPlaylist(text.c_str())) {
             ReportStatusText(GetPlayerWindow(), TEXT_HLS_UNSUPPORTED, 3);
             return;
         }
         std::vector<std::string> entries;
-        bool parsed = pls ? ParsePlsEntries(text.c_str(), &entries) : ParseM3uEntries(text.c_str(), value.c_str(), &entries);
+        bool parsed = pls ? ParsePlsEntries(text.c_str(), &entries) : ParseM3uEntries(text.c_str(), source.c_str(), &entries);
         if (!parsed) {
             ReportStatusText(GetPlayerWindow(), TEXT_BAD_PLAYLIST, 1);
             return;
@@ -209,9 +211,9 @@ void CKelplayerCtrl::Stop()
 
 std::string CKelplayerCtrl::GetCount(const std::string& countUrl)
 {
-    if (!IsFetchAllowed(countUrl))
-        return std::string();
-    return Fetch(countUrl);
+    std::string body;
+    Fetch(countUrl, &body, NULL);
+    return body;
 }
 
 // Dispatch: arguments arrive in their declared types.

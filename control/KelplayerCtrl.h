@@ -60,8 +60,10 @@ private:
     // True when a page on a public host (or one that hides its address) hosts the control: it
     // then connects to public addresses only.
     bool IsOnPublicPage();
-    // The one-shot fetch under the hosting page's rules.
-    std::string Fetch(const std::string& url);
+    // The one-shot fetch under the hosting page's rules: false when the page refused the
+    // address or a redirect (the refusal has been shown), else *body is what was fetched, ""
+    // when nothing was. *source (when given) gets the address that answered, after any redirects.
+    bool Fetch(const std::string& url, std::string* body, std::string* source);
     // Starts the entry at the play position: the body of Play, also run by the continuation.
     void PlayNext();
     // A stream ended or could not be opened: the next attempt, at once or after a pause.

@@ -35,8 +35,19 @@ bool CKelplayerCtrl::IsOnPublicPage()
     return !IsPrivateHost(PageHostOf(page.c_str()).c_str());
 }
 
-std::string CKelplayerCtrl::Fetch(const std::string& url)
+bool CKelplayerCtrl::Fetch(const std::string& url, std::string* body, std::string* source)
 {
+    body->clear();
+    if (!IsFetchAllowed(url))
+        return false;
     m_pSocket->SetPublicOnly(IsOnPublicPage());
-    return FetchHttpBody(m_pSocket, GetPlayerWindow(), url.c_str());
+    // A redirect asks for another address: the page's rule holds for each one as for the first.
+    bool refused = false;
+    *body = FetchHttpBody(m_pSocket, GetPlayerWindow(), url.c_str(),
+                          [this, &refused](const std::string& target) {
+                              refused = !IsFetchAllowed(target);
+                              return !refused;
+                          },
+                          source);
+    return !refused;
 }

@@ -4,11 +4,11 @@
 #include <cstddef>
 #include <string>
 
+#include "engine/net/HttpAnswer.h"
+
 // The answer arrives in blocks of any size; a status line or a header may be split across them.
-// The reading goes through three stages, in the order the bytes come:
-//   status: bytes gathered until the first line is whole (at most STATUS_LIMIT), then judged;
-//   header: bytes dropped until the blank line after the header (at most HEADER_LIMIT in all);
-//   audio:  everything after the blank line, the first block's rest included, belongs in the file.
+// It is judged as soon as its status line is whole; everything after the header's blank line,
+// the rest of the block that ended the header included, belongs in the file.
 class CRecorderAnswer
 {
 public:
@@ -18,28 +18,15 @@ public:
     // answer is no stream: a status other than 200, no status line within its limit, or a header
     // that has not ended within its limit. After false the reading is over.
     bool Take(const char* data, size_t len, std::string* audio);
-    bool IsHeaderEnded() const { return m_stage == STAGE_AUDIO; }
+    bool IsHeaderEnded() const { return m_answer.State() == HTTP_ANSWER_COMPLETE; }
     // The header's Content-Type said AAC; known once the header has ended.
-    bool IsLabelledAac() const { return m_bLabelledAac; }
+    bool IsLabelledAac() const { return IsHeaderEnded() && m_answer.Kind() == ANSWER_AAC; }
 
     // Longer than any status line; an answer without one by then is not a stream.
-    static const size_t STATUS_LIMIT = 4096;
+    static const size_t STATUS_LIMIT = CHttpAnswer::STATUS_LINE_MAX;
     // An answer whose header has not ended within this would record nothing while the banner blinks.
     static const size_t HEADER_LIMIT = 65536;
 
 private:
-    enum EStage
-    {
-        STAGE_STATUS,
-        STAGE_HEADER,
-        STAGE_AUDIO
-    };
-    EStage m_stage;
-    // The answer's bytes so far while the header runs, so that its end is found across blocks.
-    std::string m_header;
-    // Where the status line starts (blank lines before it skipped) once it is judged, and how far
-    // the search for the header's end has gone: each byte is searched about once, however small the blocks.
-    size_t m_start;
-    size_t m_scanned;
-    bool m_bLabelledAac;
+    CHttpAnswer m_answer;
 };

@@ -170,6 +170,14 @@ CLoopbackServer::Handler Answer(const std::string& body)
     };
 }
 
+// Every request is sent on to target.
+CLoopbackServer::Handler Redirect(const std::string& target)
+{
+    return [target](CLoopbackServer& s, SOCKET client, const std::string&) {
+        s.SendAll(client, "HTTP/1.0 302 Found\r\nLocation: " + target + "\r\n\r\n");
+    };
+}
+
 const char PLAYLIST[] = "[playlist]\r\nNumberOfEntries=2\r\nFile1=http://127.0.0.2:9/a\r\nFile2=http://127.0.0.3:9/b\r\n";
 
 class ControlPage : public ::testing::Test
@@ -267,6 +275,54 @@ TEST_F(ControlPage, AnotherHostIsNeverContacted)
     PumpUntil(nullptr, 300);
     EXPECT_EQ(other.Connections(), 0);
     EXPECT_TRUE(other.Requests().empty());
+}
+
+TEST_F(ControlPage, ARedirectOnThePagesOwnHostIsFollowed)
+{
+    std::string page = PageOn("127.0.0.1");
+    Host(new CPageSite(page.c_str()));
+    CLoopbackServer counter(Answer("12 listeners"));
+    CLoopbackServer moved(Redirect(counter.Url("/count")));
+    CDispatchCaller c(control);
+    EXPECT_EQ(c.CallString(L"getCount", moved.Url("/count")), "12 listeners");
+    EXPECT_TRUE(shown.empty());
+}
+
+TEST_F(ControlPage, ARedirectToAnotherHostIsRefused)
+{
+    std::string page = PageOn("127.0.0.1");
+    Host(new CPageSite(page.c_str()));
+    CLoopbackServer other(Answer(PLAYLIST), 0, 15000, false, OTHER_HOST);
+    ASSERT_TRUE(other.Listening()) << "cannot listen on " << OTHER_HOST;
+    CLoopbackServer moved(Redirect(other.Url("/list.pls")));
+    CDispatchCaller c(control);
+
+    EXPECT_EQ(c.CallString(L"getCount", moved.Url("/count")), "");
+    EXPECT_EQ(shown, std::vector<std::string>({EXPECT_NOT_FROM_THIS_PAGE}));
+
+    c.PutString(L"url", "http://127.0.0.1:9/stream");
+    c.PutString(L"url", moved.Url("/list.pls"));
+    EXPECT_EQ(c.GetString(L"url"), "") << "the list is emptied";
+    EXPECT_EQ(shown, std::vector<std::string>({EXPECT_NOT_FROM_THIS_PAGE, EXPECT_NOT_FROM_THIS_PAGE}))
+        << "the refusal alone, not a bad-playlist text too";
+
+    PumpUntil(nullptr, 300);
+    EXPECT_EQ(moved.Connections(), 2);
+    EXPECT_EQ(other.Connections(), 0);
+}
+
+TEST_F(ControlPage, AKeptConnectionThatGaveItsLengthAnswersAtOnce)
+{
+    std::string page = PageOn("127.0.0.1");
+    Host(new CPageSite(page.c_str()));
+    CLoopbackServer counter([](CLoopbackServer& s, SOCKET client, const std::string&) {
+        s.SendAll(client, "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 12\r\n\r\n12 listeners");
+        s.Stall(client);
+    });
+    CDispatchCaller c(control);
+    DWORD start = GetTickCount();
+    EXPECT_EQ(c.CallString(L"getCount", counter.Url("/count")), "12 listeners");
+    EXPECT_LT(GetTickCount() - start, 1000u);
 }
 
 TEST_F(ControlPage, TheRefusalIsALevelOneText)

@@ -1,8 +1,9 @@
-// One-shot fetch against loopback servers: request bytes, body boundaries, limits, failures.
+// One-shot fetch against loopback servers: request bytes, body boundaries, status, redirects, time, limits, failures.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 #include "ExpectedTexts.h"
 #include "engine/net/HttpFetch.h"
@@ -43,12 +44,15 @@ struct CFetcher
     CTestWindow window;
     CSocketClient client{window.Handle()};
     DWORD lastMs = 0;
+    // Asked before each redirect, when set; the address that answered.
+    std::function<bool(const std::string&)> mayFollow;
+    std::string source;
 
     std::string Fetch(const std::string& url) { return FetchRaw(url.c_str()); }
     std::string FetchRaw(const char* url)
     {
         std::string body;
-        lastMs = window.RunServing([&] { body = FetchHttpBody(&client, window.Handle(), url); });
+        lastMs = window.RunServing([&] { body = FetchHttpBody(&client, window.Handle(), url, mayFollow, &source); });
         return body;
     }
     size_t MessageCount() const { return window.Of(WM_PLAYER_MESSAGE).size(); }
@@ -110,9 +114,10 @@ TEST(HttpFetchBody, AfterLfLfWhenNoCrLfCrLf)
     EXPECT_EQ("bare\nbody", FetchAnswer("HTTP/1.0 200 OK\nX-A: 1\n\nbare\nbody"));
 }
 
-TEST(HttpFetchBody, CrLfCrLfWinsOverAnEarlierLfLf)
+TEST(HttpFetchBody, TheFirstBlankLineEndsTheHeaderInEitherForm)
 {
-    EXPECT_EQ("second", FetchAnswer("HTTP/1.0 200 OK\n\nfirst\r\n\r\nsecond"));
+    EXPECT_EQ("first\r\n\r\nsecond", FetchAnswer("HTTP/1.0 200 OK\n\nfirst\r\n\r\nsecond"));
+    EXPECT_EQ("body", FetchAnswer("HTTP/1.0 200 OK\r\nX-A: 1\n\r\nbody"));
 }
 
 TEST(HttpFetchBody, NoHeaderEndGivesEmpty)
@@ -125,10 +130,147 @@ TEST(HttpFetchBody, EndsAtTheFirstZeroByte)
     EXPECT_EQ("abc", FetchAnswer(std::string(OK_HEADER) + std::string("abc\0def", 7)));
 }
 
-TEST(HttpFetchBody, ErrorPageBodyIsReturnedLikeAnyOther)
+// --- The status ---
+
+TEST(HttpFetchStatus, AnErrorPageGivesTheCannotListenTextAndNoBody)
 {
-    EXPECT_EQ("<html>missing</html>",
-              FetchAnswer("HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n<html>missing</html>"));
+    CLoopbackServer server(Reply("HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n<html>missing</html>"));
+    CFetcher f;
+    EXPECT_EQ("", f.Fetch(server.Url("/lists/gone.m3u")));
+    EXPECT_EQ(1, f.window.CountMessages(EXPECT_CANNOT_LISTEN_PREFIX "Not Found", 1));
+    EXPECT_EQ(1u, f.MessageCount());
+    // Judged by its status line alone: a server that never ends its header is not waited for.
+    CLoopbackServer stalling([](CLoopbackServer& s, SOCKET c, const std::string&) {
+        s.SendAll(c, "ICY 401 Unauthorized\r\n");
+        s.Stall(c);
+    });
+    EXPECT_EQ("", f.Fetch(stalling.Url("/")));
+    EXPECT_LT(f.lastMs, 1000u);
+    EXPECT_EQ(1, f.window.CountMessages(EXPECT_CANNOT_LISTEN_PREFIX "Unauthorized", 1));
+}
+
+TEST(HttpFetchStatus, AnAnswerWithoutAStatusCodeIsABadResponse)
+{
+    CLoopbackServer server(Reply("<html>hello</html>\r\n\r\nhttp://127.0.0.1/stream\r\n"));
+    CFetcher f;
+    EXPECT_EQ("", f.Fetch(server.Url("/a.m3u")));
+    EXPECT_EQ(1, f.window.CountMessages(EXPECT_BAD_RESPONSE, 1));
+    EXPECT_EQ(1u, f.MessageCount());
+}
+
+// --- Redirects ---
+
+TEST(HttpFetchRedirect, EveryRedirectStatusLeadsToItsTarget)
+{
+    CLoopbackServer target(Reply(std::string(OK_HEADER) + "arrived"));
+    for (const char* status : {"301 Moved Permanently", "302 Found", "303 See Other", "307 Temporary Redirect",
+                               "308 Permanent Redirect"}) {
+        CLoopbackServer server(Reply(std::string("HTTP/1.1 ") + status + "\r\nLocation: " + target.Url("/lists/a.m3u") +
+                                     "\r\nContent-Length: 0\r\n\r\n"));
+        CFetcher f;
+        EXPECT_EQ("arrived", f.Fetch(server.Url("/a.m3u"))) << status;
+        EXPECT_EQ(target.Url("/lists/a.m3u"), f.source) << status;
+        EXPECT_EQ(0u, f.MessageCount()) << status;
+    }
+    std::vector<std::string> requests = target.Requests();
+    ASSERT_EQ(5u, requests.size());
+    for (const std::string& request : requests)
+        EXPECT_EQ(RequestFor("/lists/a.m3u", "127.0.0.1"), request);
+}
+
+TEST(HttpFetchRedirect, ARelativeTargetResolvesAgainstTheAddressThatAnswered)
+{
+    CLoopbackServer server([](CLoopbackServer& s, SOCKET c, const std::string& request) {
+        if (request.rfind("GET /dir/start ", 0) == 0)
+            s.SendAll(c, "HTTP/1.0 302 Found\r\nLocation: /moved/first\r\n\r\n");
+        else if (request.rfind("GET /moved/first ", 0) == 0)
+            s.SendAll(c, "HTTP/1.0 302 Found\r\nLocation: second.pls\r\n\r\n");
+        else
+            s.SendAll(c, std::string(OK_HEADER) + "relative");
+    });
+    CFetcher f;
+    EXPECT_EQ("relative", f.Fetch(server.Url("/dir/start")));
+    EXPECT_EQ(server.Url("/moved/second.pls"), f.source);
+    std::vector<std::string> requests = server.Requests();
+    ASSERT_EQ(3u, requests.size());
+    EXPECT_EQ(RequestFor("/moved/second.pls", "127.0.0.1"), requests[2]);
+}
+
+TEST(HttpFetchRedirect, EachTargetIsShownToTheCallerFirst)
+{
+    CLoopbackServer other(Reply(std::string(OK_HEADER) + "elsewhere"));
+    CLoopbackServer server(Reply("HTTP/1.0 302 Found\r\nLocation: " + other.Url("/b.pls") + "\r\n\r\n"));
+    CFetcher f;
+    std::vector<std::string> asked;
+    f.mayFollow = [&](const std::string& target) {
+        asked.push_back(target);
+        return false;
+    };
+    EXPECT_EQ("", f.Fetch(server.Url("/a.pls")));
+    EXPECT_EQ(std::vector<std::string>({other.Url("/b.pls")}), asked);
+    EXPECT_EQ(0u, f.MessageCount()) << "the caller says why, not the fetch";
+    Sleep(200);
+    EXPECT_EQ(0, other.Connections());
+}
+
+TEST(HttpFetchRedirect, ALoopEndsAsABadResponse)
+{
+    int port = 0;
+    CLoopbackServer server([&port](CLoopbackServer& s, SOCKET c, const std::string&) {
+        s.SendAll(c, "HTTP/1.0 302 Found\r\nLocation: http://127.0.0.1:" + std::to_string(port) + "/again\r\n\r\n");
+    });
+    port = server.Port();
+    CFetcher f;
+    EXPECT_EQ("", f.Fetch(server.Url("/")));
+    EXPECT_EQ(1, f.window.CountMessages(EXPECT_BAD_RESPONSE, 1));
+    EXPECT_EQ(1u, f.MessageCount());
+    EXPECT_EQ(6, server.Connections()) << "the address and five redirects";
+}
+
+TEST(HttpFetchRedirect, ARedirectWithoutAUsableTargetIsNotFollowed)
+{
+    CFetcher f;
+    // No Location, or one spelt in lower case as the stream reader does not follow either.
+    for (const char* header : {"HTTP/1.0 302 Found\r\n\r\n", "HTTP/1.0 302 Found\r\nlocation: http://127.0.0.1:1/\r\n\r\n"}) {
+        CLoopbackServer server(Reply(header));
+        EXPECT_EQ("", f.Fetch(server.Url("/")));
+    }
+    EXPECT_EQ(2, f.window.CountMessages(EXPECT_CANNOT_LISTEN_PREFIX "Found", 1));
+    // A target of another scheme.
+    CLoopbackServer server(Reply("HTTP/1.0 302 Found\r\nLocation: ftp://127.0.0.1/a.pls\r\n\r\n"));
+    EXPECT_EQ("", f.Fetch(server.Url("/")));
+    EXPECT_EQ(1, f.window.CountMessages(EXPECT_BAD_ADDRESS, 1));
+    EXPECT_EQ(3u, f.MessageCount());
+}
+
+// --- Time ---
+
+TEST(HttpFetchTime, AKeptConnectionEndsAtTheContentLength)
+{
+    CLoopbackServer server([](CLoopbackServer& s, SOCKET c, const std::string&) {
+        s.SendAll(c, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nConnection: keep-alive\r\n\r\nhel");
+        Sleep(100);
+        s.SendAll(c, "lo and what follows");
+        s.Stall(c);
+    });
+    CFetcher f;
+    EXPECT_EQ("hello", f.Fetch(server.Url("/")));
+    EXPECT_LT(f.lastMs, 1000u);
+}
+
+TEST(HttpFetchTime, ABodyThatKeepsComingEndsAtTheDeadline)
+{
+    CLoopbackServer server([](CLoopbackServer& s, SOCKET c, const std::string&) {
+        s.SendAll(c, OK_HEADER);
+        for (int i = 0; i < 500 && s.SendAll(c, "x"); ++i)
+            Sleep(10);
+    });
+    CFetcher f;
+    std::string body = f.Fetch(server.Url("/"));
+    EXPECT_GT(body.size(), 10u);
+    EXPECT_LT(body.size(), 500u);
+    EXPECT_GE(f.lastMs, 1800u);
+    EXPECT_LT(f.lastMs, 3500u);
 }
 
 TEST(HttpFetchBody, LargeResponseIsCutAt65536BytesLessTheHeader)
@@ -176,7 +318,7 @@ TEST(HttpFetchConnection, StaysOpenUntilTheNextFetch)
             firstClosed = s.WaitPeerClosed(c, 10000) ? 1 : 0;
     });
     CFetcher f;
-    // The server keeps the connection open, so the fetch reads until its attempts are used up.
+    // The server keeps the connection open and gives no length, so the fetch reads until its time is up.
     EXPECT_EQ("kept", f.Fetch(server.Url("/")));
     Sleep(300);
     EXPECT_EQ(-1, firstClosed.load());

@@ -1,7 +1,7 @@
 // Lists: which addresses and answers are lists, how M3U lines become entries, how relative entries resolve.
 #include <gtest/gtest.h>
 
-#include "engine/net/HttpHeader.h"
+#include "engine/net/HttpAnswer.h"
 #include "engine/net/HttpUrl.h"
 #include "engine/playlist/M3uPlaylist.h"
 

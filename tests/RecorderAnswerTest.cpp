@@ -63,9 +63,9 @@ TEST(RecorderAnswer, AStatusLineOrHeaderWithoutEndIsRefusedAtItsLimitNotBefore)
     EXPECT_TRUE(endless.Take(line.data(), line.size(), &audio));
     EXPECT_FALSE(endless.Take("x", 1, &audio));
 
-    // A header that never ends: 64 KiB are dropped, the next byte ends the reading.
+    // A header that never ends: up to 64 KiB are dropped, the byte that makes them 64 KiB ends the reading.
     CRecorderAnswer header;
-    std::string start = "ICY 200 OK\r\n" + std::string(CRecorderAnswer::HEADER_LIMIT - 12, 'h');
+    std::string start = "ICY 200 OK\r\n" + std::string(CRecorderAnswer::HEADER_LIMIT - 13, 'h');
     EXPECT_TRUE(header.Take(start.data(), start.size(), &audio));
     EXPECT_FALSE(header.IsHeaderEnded());
     EXPECT_FALSE(header.Take("h", 1, &audio));

@@ -69,6 +69,25 @@ def main():
             "a bad count address is reported through ChangeMetadata")
     c.check("getCount 0" in lines, "and gives an empty body")
 
+    # A list's address that answers with an error page: its status is told and nothing is played,
+    # no entry is made of the page's lines.
+    with tempfile.TemporaryDirectory() as sent, \
+            Station("--status", "404 Not Found", "--record-sent", sent) as station:
+        code, lines = run_windows(KELPLAY, station.url + "lists/radio.m3u", "--seconds", "3")
+        meta = [l[len("ChangeMetadata "):] for l in lines if l.startswith("ChangeMetadata ")]
+        c.check(meta[:1] == ["청취 불가: Not Found"], "an M3U list answering 404 tells why: %r" % meta[:3])
+        requests = sorted(f for f in os.listdir(sent) if f.endswith(".request"))
+        c.check(len(requests) == 1, "and nothing but the list is asked for: %d requests" % len(requests))
+
+    # A list's http address redirected to https: fetched over TLS, its relative entries resolved
+    # there, and played.
+    certs = os.path.join(os.environ["TESTENV_ROOT"], "certs")
+    with Station("--tls", os.path.join(certs, "station"), "--pls") as lists:
+        with Station("--redirect", "https://127.0.0.1:%d/listen.m3u" % lists.port) as plain:
+            code, lines = run_windows(KELPLAY, plain.url + "listen.m3u", "--seconds", "4")
+        meta = [l[len("ChangeMetadata "):] for l in lines if l.startswith("ChangeMetadata ")]
+        c.check("Pellora Local" in meta, "an http M3U list redirected to https plays: %r" % meta[:3])
+
     # Nothing listens on port 1: every attempt fails and the control tries again until stopped.
     code, lines = run_windows(KELPLAY, "http://127.0.0.1:1/", "--seconds", "4")
     failures = [l for l in lines if l.startswith("ChangeMetadata ")]

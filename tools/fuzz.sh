@@ -29,7 +29,7 @@ SAN="-fsanitize=address,undefined -fno-sanitize-recover=undefined -g -O1"
 # Rebuilt only when a source is newer than the fuzzer.
 FUZZER=$OUT/kel_fuzzer
 SOURCES=("$TOP/tests/fuzz/FuzzTarget.cpp" "$TOP/tests/fuzz/shim/NoWindow.cpp" "$TOP/engine/decode/Mp3Decoder.cpp" "$TOP/engine/decode/DitherConversion.cpp"
-         "$TOP/engine/net/HttpHeader.cpp" "$TOP/engine/playlist/M3uPlaylist.cpp" "$TOP/engine/net/HttpUrl.cpp"
+         "$TOP/engine/net/HttpAnswer.cpp" "$TOP/engine/playlist/M3uPlaylist.cpp" "$TOP/engine/net/HttpUrl.cpp"
          "$TOP/engine/decode/AacDecoder.cpp" "$TOP/engine/decode/StreamKind.cpp")
 mapfile -t FAAD_MODULES < "$TOP/cmake/faad2-modules.txt"
 stale=0

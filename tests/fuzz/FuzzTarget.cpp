@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "engine/decode/AacDecoder.h"
-#include "engine/net/HttpHeader.h"
+#include "engine/net/HttpAnswer.h"
 #include "engine/stream/InputStream.h"
 #include "engine/playlist/M3uPlaylist.h"
 #include "engine/decode/Mp3Decoder.h"
@@ -34,19 +34,48 @@ private:
     size_t m_pos;
 };
 
+// Everything the answer reader tells, read once; the bytes it hands out are all touched.
+size_t ReadAll(const CHttpAnswer& answer)
+{
+    size_t seen = strlen(answer.Reason()) + static_cast<size_t>(answer.Status() & 0xFF);
+    if (answer.State() != HTTP_ANSWER_COMPLETE)
+        return seen;
+    for (size_t i = 0; i < answer.BodyLength(); ++i)
+        seen += static_cast<unsigned char>(answer.Body()[i]);
+    std::string value;
+    if (answer.Value("icy-name", &value))
+        seen += strlen(value.c_str());
+    if (answer.Value("icy-metaint", &value))
+        seen += value.size();
+    if (answer.Location(&value))
+        seen += value.size();
+    return seen + static_cast<size_t>(answer.Kind() + answer.ContentLength());
+}
+
 void FuzzAnswer(const uint8_t* data, size_t size)
 {
-    // The header buffer holds at most 4096 bytes.
-    int len = static_cast<int>(size < 4096 ? size : 4096);
-    std::string copy(reinterpret_cast<const char*>(data), len);
-    int status = 0;
-    char reason[HTTP_REASON_MAX + 1];
-    ParseStatusLine(copy.data(), len, &status, reason);
-    int end = FindHeaderEnd(copy.data(), len);
-    char target[HTTP_LOCATION_MAX + 1];
-    ParseLocation(copy.data(), end >= 0 ? end : len, target);
-    AnswerKind(copy.data(), end >= 0 ? end : len);
-    // The same bytes as a list that answered: every line an entry, relative ones resolved.
+    const char* bytes = reinterpret_cast<const char*>(data);
+    // The stream's header limit and the recorder's; the answer whole, and in pieces whose sizes
+    // its own bytes choose, must come to the same reading.
+    for (size_t limit : {size_t(4096), size_t(65536)}) {
+        CHttpAnswer whole(limit);
+        whole.Take(bytes, size);
+        CHttpAnswer pieces(limit);
+        for (size_t at = 0; at < size;) {
+            size_t piece = 1 + data[at] % 64;
+            if (piece > size - at)
+                piece = size - at;
+            pieces.Take(bytes + at, piece);
+            at += piece;
+        }
+        if (whole.State() != pieces.State() || whole.Status() != pieces.Status() ||
+            whole.HeaderLength() != pieces.HeaderLength() || whole.HeaderLength() > limit)
+            __builtin_trap();
+        volatile size_t seen = ReadAll(whole) + ReadAll(pieces);
+        (void)seen;
+    }
+    // The first 4096 bytes as a list that answered: every line an entry, relative ones resolved.
+    std::string copy(bytes, size < 4096 ? size : 4096);
     std::vector<std::string> entries;
     ParseM3uEntries(copy.c_str(), "http://radio.example:8000/lists/main.m3u?sid=1", &entries);
 }
