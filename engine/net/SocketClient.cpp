@@ -66,7 +66,7 @@ const char* ConnectFailureText(int result, int* level)
 }
 
 CSocketClient::CSocketClient(HWND owner, HANDLE wake)
-    : m_hOwner(owner), m_hWake(wake), m_bPublicOnly(false), m_socket(INVALID_SOCKET), m_bWouldBlock(false),
+    : m_hOwner(owner), m_hWake(wake), m_bPublicOnly(false), m_dwLookupLimit(0), m_socket(INVALID_SOCKET), m_bWouldBlock(false),
       m_hNetEvent(NULL), m_pTls(NULL)
 {
 }
@@ -111,7 +111,7 @@ int CSocketClient::Attempt(const CHttpUrl& url, DWORD limitMs, DWORD handshakeLi
     DWORD start = GetTickCount();
     sockaddr_in address;
     ZeroMemory(&address, sizeof(address));
-    switch (LookupHost(url.host, m_hWake, limitMs, &address.sin_addr)) {
+    switch (LookupHost(url.host, m_hWake, m_dwLookupLimit != 0 ? m_dwLookupLimit : limitMs, &address.sin_addr)) {
     case LOOKUP_FOUND:
         break;
     case LOOKUP_NOT_FOUND:
@@ -125,6 +125,8 @@ int CSocketClient::Attempt(const CHttpUrl& url, DWORD limitMs, DWORD handshakeLi
     // differently from one lookup to the next gains nothing.
     if (m_bPublicOnly && IsPrivateAddress(address.sin_addr))
         return CONNECT_FORBIDDEN;
+    if (m_dwLookupLimit != 0)
+        start = GetTickCount();
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<u_short>(url.port));
 

@@ -46,6 +46,10 @@ public:
     int Connect(const CHttpUrl& url, DWORD limitMs, DWORD handshakeLimitMs);
     // Refuse addresses on private networks, judged on the address a name resolved to.
     void SetPublicOnly(bool publicOnly) { m_bPublicOnly = publicOnly; }
+    // A name lookup may take up to ms, apart from the attempt's limit, which then counts from
+    // the lookup's answer: a slow name server is no dead station. 0 (the default): the lookup
+    // is part of the attempt's limit.
+    void SetLookupLimit(DWORD ms) { m_dwLookupLimit = ms; }
     // Once connected; over https through the TLS channel.
     int Send(const char* data, int len);
     int Receive(char* buf, int size);
@@ -68,6 +72,7 @@ private:
     HWND m_hOwner;
     HANDLE m_hWake;
     bool m_bPublicOnly;
+    DWORD m_dwLookupLimit;
     SOCKET m_socket;
     bool m_bWouldBlock;
     HANDLE m_hNetEvent; // auto-reset, set by Winsock on FD_CONNECT, then on FD_READ or FD_CLOSE

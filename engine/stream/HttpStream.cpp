@@ -30,6 +30,9 @@ const int RECEIVE_WAIT_US = 1000000;
 // A TLS server that accepts and never finishes the handshake gives up the run after this; the
 // stream's close event cuts it at any moment.
 const DWORD HANDSHAKE_LIMIT_MS = 10000;
+// A name server may be slow (a resolver's own retry takes 5 s) without the station being dead:
+// the lookup has this long of its own, and only a failed one spends the budget.
+const DWORD LOOKUP_LIMIT_MS = 10000;
 const DWORD POLL_MS = 100;
 const unsigned CHUNK = 4096;
 // A station's bytes come frame by frame, each a receive and a fill report. Once the ring holds
@@ -43,7 +46,7 @@ const DWORD GATHER_MS = 200;
 // whichever comes first: a server that keeps the connection open must not hold the run.
 const size_t PLAYLIST_MAX = 0x10000;
 const DWORD PLAYLIST_READ_MS = 3000;
-// Longer than connecting and a TLS handshake may take together: a stream that has not sent a
+// Longer than a slow lookup and connecting take together: a stream that has not sent a
 // byte of audio by then is given up, one that trickles plays what it has.
 const DWORD PREBUFFER_LIMIT_MS = 15000;
 
@@ -165,6 +168,7 @@ int CStreamReader::Stages()
         // every wait of the connecting, a name lookup included: Close never waits on a resolver.
         m_socket = new CSocketClient(NULL, m_stream->m_hCloseEvent);
         m_socket->SetPublicOnly(m_stream->m_bPublicOnly);
+        m_socket->SetLookupLimit(LOOKUP_LIMIT_MS);
         memset(m_buffer, 0, sizeof(m_buffer));
         m_count = 0;
 
