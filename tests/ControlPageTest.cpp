@@ -597,17 +597,12 @@ TEST_F(ControlPage, PrivatePagesStillReachPrivateAddresses)
     }
 }
 
-// Run by name_lookup_test.py inside a network namespace of their own whose stub name server
-// answers "radio.test" with 127.0.0.1 and never answers "silent.test"; skipped elsewhere, so
-// that no test ever looks up a name outside.
+// Run only by name_lookup_test.py, inside a network namespace of their own whose stub name server
+// answers "radio.test" with 127.0.0.1 and never answers "silent.test", so that no test ever looks
+// up a name outside.
 class ControlNames : public ControlPage
 {
 protected:
-    void SetUp() override
-    {
-        if (GetEnvironmentVariableA("KEL_NAME_NAMESPACE", NULL, 0) == 0)
-            GTEST_SKIP() << "needs the name server of name_lookup_test.py";
-    }
     // Serves the thread's messages until pred holds, looking at it every 20 ms: the servers'
     // counters change without a message to wake the pump.
     static bool Within(const std::function<bool()>& pred, DWORD ms)

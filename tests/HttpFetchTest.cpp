@@ -334,7 +334,8 @@ TEST(HttpFetchConnection, RefusedGivesEmptyWithTheClientsTextOnly)
     EXPECT_EQ(1u, f.MessageCount());
 }
 
-TEST(HttpFetchConnection, UnresolvableGivesEmptyWithTheClientsText)
+// A name that does not resolve, told by the stub name server of name_lookup_test.py.
+TEST(HttpFetchNames, UnresolvableGivesEmptyWithTheClientsText)
 {
     CFetcher f;
     EXPECT_EQ("", f.Fetch("http://no-such-station.invalid/a.pls"));

@@ -38,7 +38,8 @@ TEST(SocketClient, FailureTextsKeepTheirLevels)
     EXPECT_EQ(nullptr, ConnectFailureText(CONNECT_WOKEN, &level));
 }
 
-TEST(SocketClient, UnresolvableNameIsReportedAtLevelTwo)
+// A name that does not resolve, told by the stub name server of name_lookup_test.py.
+TEST(SocketClientNames, UnresolvableNameIsReportedAtLevelTwo)
 {
     CTestWindow window;
     int result = -1;

@@ -18,6 +18,9 @@
 # and with that file gone from the overlay a fresh wineserver starts with a directory of its own.
 # /tmp itself stays as it is (the build tree or the prefix may live there). The command is PID 1's
 # child: when it ends, PID 1 exits and the kernel kills everything left in the namespace.
+# No query can leave: the network namespace has loopback alone (no route out), resolv.conf names
+# only the stub, nsswitch.conf only files and dns (no daemon behind mdns or resolve), and nscd's
+# socket, which crosses network namespaces, is hidden. The stub itself never forwards.
 import argparse
 import collections
 import json
@@ -185,6 +188,11 @@ def inner(config, log_fd, cmd):
     if "hosts: files dns" not in [" ".join(l.split()) for l in nss]:  # no mdns, resolve, myhostname
         replace_etc("nsswitch.conf", "\n".join(l for l in nss if not l.startswith("hosts:"))
                     + "\nhosts: files dns\n")
+    # glibc asks a running nscd before any of those, over a Unix socket that no network namespace
+    # fences in: an empty tmpfs over its directory hides it.
+    nscd = os.path.realpath("/var/run/nscd")
+    if os.path.isdir(nscd):
+        mount("-t", "tmpfs", "tmpfs", nscd)
     serve_dns(config, log)
     log("S\tnamespace\t%.3f\n" % (time.monotonic() - start))
 
