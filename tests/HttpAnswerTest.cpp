@@ -165,6 +165,16 @@ TEST(HttpAnswer, AStatusLineOrHeaderIsRefusedAtItsLimitNotBefore)
     EXPECT_EQ(header.Take("\r\n\r\n", 4), HTTP_ANSWER_BAD);
 }
 
+TEST(HttpAnswer, AWholeStatusLineIsKeptWhenTheHeaderAfterItGoesBad)
+{
+    CHttpAnswer tooLong = Whole("HTTP/1.0 404 Not Found\r\nX-Filler: " + std::string(5000, 'y'));
+    EXPECT_EQ(tooLong.State(), HTTP_ANSWER_BAD);
+    EXPECT_EQ(tooLong.Status(), 404);
+    EXPECT_STREQ(tooLong.Reason(), "Not Found");
+    EXPECT_EQ(Whole("no status code\r\n\r\n").Status(), 0);
+    EXPECT_EQ(Whole(std::string(5000, 'x')).Status(), 0);
+}
+
 TEST(HttpAnswer, ValuesByNameFirstLineWins)
 {
     const std::string header = "ICY 200 OK\r\nICY-NAME: Blank First\r\nicy-name:Second\r\nicy-metaint:8192\r\n"
@@ -216,6 +226,12 @@ TEST(HttpAnswer, TheKindIsReadFromTheHeaderOnly)
 {
     EXPECT_EQ(Whole("HTTP/1.0 200 OK\r\ncontent-type:AUDIO/X-MPEGURL; charset=utf-8\r\n\r\n").Kind(), ANSWER_M3U);
     EXPECT_EQ(Whole("HTTP/1.0 200 OK\r\nContent-Type: audio/x-scpls\r\n\r\n").Kind(), ANSWER_PLS);
+    EXPECT_EQ(Whole("HTTP/1.0 200 OK\nContent-Type:\taudio/mpegurl\n\n").Kind(), ANSWER_M3U);
+    EXPECT_EQ(Whole("ICY 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n").Kind(), ANSWER_AUDIO);
+    // Only a line named Content-Type counts.
+    EXPECT_EQ(Whole("ICY 200 OK\r\nicy-name: audio/x-scpls\r\n\r\n").Kind(), ANSWER_AUDIO);
+    EXPECT_EQ(Whole("ICY 200 OK\r\nX-Content-Type: audio/x-scpls\r\n\r\n").Kind(), ANSWER_AUDIO);
+    EXPECT_EQ(Whole("ICY 200 OK\r\n\r\n").Kind(), ANSWER_AUDIO);
     EXPECT_EQ(Whole("ICY 200 OK\r\ncontent-type: audio/aacp\r\n\r\n").Kind(), ANSWER_AAC);
     EXPECT_EQ(Whole("ICY 200 OK\r\n\r\ncontent-type: audio/aacp\r\n").Kind(), ANSWER_AUDIO);
     EXPECT_EQ(Whole("ICY 200 OK\r\ncontent-type: audio/aacp\r\n").Kind(), ANSWER_AUDIO) << "not before it is complete";

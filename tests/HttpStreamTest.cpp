@@ -598,3 +598,61 @@ TEST(HttpStreamAddress, PortsOutsideTheRangeAreRefusedWithoutConnecting)
     Sleep(100);
     EXPECT_EQ(0, server.Connections());
 }
+
+// Blank lines before the status line are skipped, whether they come with it or on their own:
+// the header still ends at its own blank line and no byte of it reaches the ring.
+TEST(HttpStreamStatus, BlankLinesBeforeTheStatusLineAreSkipped)
+{
+    const std::string audio = Pattern(40000, 7);
+    const std::string answer = std::string(ICY_OK) + "icy-name:After Blank Lines\r\n\r\n" + audio;
+    for (bool apart : {false, true}) {
+        CLoopbackServer server([&](CLoopbackServer& s, SOCKET c, const std::string&) {
+            if (apart) {
+                s.SendAll(c, "\r\n");
+                Sleep(100);
+                s.SendAll(c, answer);
+            } else {
+                s.SendAll(c, "\r\n\r\n" + answer);
+            }
+            s.WaitPeerClosed(c, 5000);
+        });
+        CTestWindow window;
+        EXPECT_TRUE(audio == OpenAndRead(window, server.Url("/"), audio.size())) << apart;
+        EXPECT_EQ(std::vector<std::string>{"After Blank Lines"}, window.Texts(WM_PLAYER_METADATA)) << apart;
+        EXPECT_TRUE(window.Of(WM_PLAYER_MESSAGE).empty()) << apart;
+    }
+}
+
+// A bare-LF header ends at its first blank line, though the audio sent with it holds a
+// CR LF CR LF and zero bytes of its own; those bytes are cut at the interval like all others.
+TEST(HttpStreamAudio, ABareLineFeedHeaderEndsAtItsFirstBlankLine)
+{
+    const std::string audio = std::string("\r\n\r\n\0\0", 6) + Pattern(39994, 9);
+    std::string wire = audio.substr(0, 3000) + MetaBlock("StreamTitle='Bare';", 2);
+    for (size_t pos = 3000; pos < audio.size(); pos += 3000)
+        wire += audio.substr(pos, 3000) + std::string(1, '\0');
+    CLoopbackServer server([&](CLoopbackServer& s, SOCKET c, const std::string&) {
+        s.SendAll(c, "ICY 200 OK\nicy-name:Bare Station\nicy-metaint:3000\n\n" + wire);
+        s.WaitPeerClosed(c, 5000);
+    });
+    CTestWindow window;
+    EXPECT_TRUE(audio == OpenAndRead(window, server.Url("/"), audio.size()));
+    window.Pump(100);
+    EXPECT_EQ((std::vector<std::string>{"Bare Station", "Bare"}), window.Texts(WM_PLAYER_METADATA));
+}
+
+// The status is judged as soon as its line is in, even when the header after it, received in
+// the same piece, is already past its limit.
+TEST(HttpStreamStatus, NotFoundWithAnOverlongHeaderGivesItsReason)
+{
+    CLoopbackServer server([](CLoopbackServer& s, SOCKET c, const std::string&) {
+        s.SendAll(c, "HTTP/1.0 404 Not Found\r\nX-Filler: " + std::string(5000, 'y'));
+        s.WaitPeerClosed(c, 5000);
+    });
+    CTestWindow window;
+    unsigned last = 1;
+    OpenAndRead(window, server.Url("/"), 10, &last);
+    EXPECT_EQ(0u, last);
+    EXPECT_EQ(1, window.CountMessages(EXPECT_CANNOT_LISTEN_PREFIX "Not Found", 3));
+    EXPECT_EQ(1u, window.Of(WM_PLAYER_MESSAGE).size());
+}

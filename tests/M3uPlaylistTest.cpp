@@ -1,7 +1,6 @@
-// Lists: which addresses and answers are lists, how M3U lines become entries, how relative entries resolve.
+// Lists: which addresses are lists, how M3U lines become entries, how relative entries resolve.
 #include <gtest/gtest.h>
 
-#include "engine/net/HttpAnswer.h"
 #include "engine/net/HttpUrl.h"
 #include "engine/playlist/M3uPlaylist.h"
 
@@ -49,19 +48,6 @@ TEST(M3uPlaylist, RelativeEntriesResolveAgainstTheList)
     EXPECT_EQ(ResolveAddress("https://radio.example/a.m3u", "//cdn.example/s"), "https://cdn.example/s");
     EXPECT_EQ(ResolveAddress("https://radio.example", "s"), "https://radio.example/s");
     EXPECT_EQ(ResolveAddress("ftp://radio.example/a.m3u", "s"), "");
-}
-
-// An answer's Content-Type tells a playlist from audio, whatever the case and the parameters.
-TEST(AnswerKind, PlaylistTypesByTheContentTypeLine)
-{
-    auto kind = [](const std::string& header) { return AnswerKind(header.data(), static_cast<int>(header.size())); };
-    EXPECT_EQ(kind("HTTP/1.0 200 OK\r\nContent-Type: audio/x-scpls\r\n\r\n"), ANSWER_PLS);
-    EXPECT_EQ(kind("HTTP/1.0 200 OK\r\ncontent-type:AUDIO/X-MPEGURL; charset=utf-8\r\n\r\n"), ANSWER_M3U);
-    EXPECT_EQ(kind("HTTP/1.0 200 OK\nContent-Type:\taudio/mpegurl\n\n"), ANSWER_M3U);
-    EXPECT_EQ(kind("ICY 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n"), ANSWER_AUDIO);
-    EXPECT_EQ(kind("ICY 200 OK\r\nicy-name: audio/x-scpls\r\n\r\n"), ANSWER_AUDIO);
-    EXPECT_EQ(kind("ICY 200 OK\r\nX-Content-Type: audio/x-scpls\r\n\r\n"), ANSWER_AUDIO);
-    EXPECT_EQ(kind("ICY 200 OK\r\n\r\n"), ANSWER_AUDIO);
 }
 
 TEST(M3uPlaylist, AnyExtXTagMakesAnHlsList)

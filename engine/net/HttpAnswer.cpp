@@ -21,17 +21,8 @@ char Lower(char c)
 {
     return static_cast<char>(tolower(static_cast<unsigned char>(c)));
 }
-} // namespace
 
-int FindBytes(const char* data, int len, const char* needle)
-{
-    int n = static_cast<int>(strlen(needle));
-    for (int i = 0; i + n <= len; ++i)
-        if (memcmp(data + i, needle, n) == 0)
-            return i;
-    return -1;
-}
-
+// Length of the header block including its blank line, or -1 while it is incomplete.
 int FindHeaderEnd(const char* data, int len)
 {
     // The first blank line ends the header, in whichever form: audio after a bare-LF header
@@ -47,6 +38,8 @@ int FindHeaderEnd(const char* data, int len)
     return -1;
 }
 
+// The first line of data (len bytes): a word, the status code, then the reason phrase up to the
+// line's end (empty when there is none; never taken from the next line). 1 when a code was found.
 int ParseStatusLine(const char* data, int len, int* status, char reason[HTTP_REASON_MAX + 1])
 {
     reason[0] = '\0';
@@ -77,25 +70,7 @@ int ParseStatusLine(const char* data, int len, int* status, char reason[HTTP_REA
     return 1;
 }
 
-int ParseLocation(const char* data, int len, char target[HTTP_LOCATION_MAX + 1])
-{
-    target[0] = '\0';
-    int at = FindBytes(data, len, "Location: ");
-    if (at < 0)
-        return 0;
-    int i = at + 10;
-    while (i < len && IsBlank(data[i]))
-        ++i;
-    int n = 0;
-    for (; i < len && data[i] != '\0' && !IsLineEnd(data[i]); ++i) {
-        if (n == HTTP_LOCATION_MAX)
-            return 0; // cut, it would lead somewhere else
-        target[n++] = data[i];
-    }
-    target[n] = '\0';
-    return n > 0;
-}
-
+// What the header block (len bytes) says its body is, by its Content-Type line: as Kind gives it.
 int AnswerKind(const char* data, int len)
 {
     static const char NAME[] = "content-type:";
@@ -126,6 +101,7 @@ int AnswerKind(const char* data, int len)
     }
     return ANSWER_AUDIO;
 }
+} // namespace
 
 CHttpAnswer::CHttpAnswer(size_t headerLimit)
     : m_headerLimit(headerLimit), m_state(HTTP_ANSWER_PARTIAL), m_start(0), m_scanned(0), m_headerLength(0), m_status(0)

@@ -39,7 +39,8 @@ public:
     EHttpAnswerState Take(const char* data, size_t len);
     EHttpAnswerState State() const { return m_state; }
 
-    // Known from HTTP_ANSWER_STATUS on. The reason phrase is empty when there is none.
+    // Known from HTTP_ANSWER_STATUS on, and kept when the header after the status line goes bad;
+    // 0 until then. The reason phrase is empty when there is none.
     int Status() const { return m_status; }
     const char* Reason() const { return m_reason; }
 
@@ -80,19 +81,3 @@ private:
     int m_status;
     char m_reason[HTTP_REASON_MAX + 1];
 };
-
-// The parsing beneath the answer reader, also used on its own by the stream reader.
-
-// Position of needle in the first len bytes of data, or -1. Unlike strstr it is not stopped by
-// a zero byte in audio that arrived together with the header.
-int FindBytes(const char* data, int len, const char* needle);
-// Length of the header block including its blank line, or -1 while it is incomplete.
-int FindHeaderEnd(const char* data, int len);
-// The first line of data (len bytes): a word, the status code, then the reason phrase up to the
-// line's end (empty when there is none; never taken from the next line). 1 when a code was found.
-int ParseStatusLine(const char* data, int len, int* status, char reason[HTTP_REASON_MAX + 1]);
-// The target of the first "Location: " in the header block (len bytes). 0 when there is no
-// such line or its value is empty; a value longer than HTTP_LOCATION_MAX is no target either.
-int ParseLocation(const char* data, int len, char target[HTTP_LOCATION_MAX + 1]);
-// What the header block (len bytes) says its body is, by its Content-Type line: as Kind above.
-int AnswerKind(const char* data, int len);

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/net/HttpHeader.h"
+#include "engine/net/HttpAnswer.h"
 #include "engine/net/HttpUrl.h"
 #include "engine/playlist/M3uPlaylist.h"
 #include "engine/report/PlayerMessages.h"
@@ -58,30 +58,6 @@ char* CopyText(const char* text, size_t len)
     return copy;
 }
 
-// The Content-Length of a header block of len bytes (the name in any case), or -1 without one.
-long ContentLength(const char* data, int len)
-{
-    static const char NAME[] = "content-length:";
-    const int nameLen = sizeof(NAME) - 1;
-    for (int line = 0; line < len;) {
-        const char* end = static_cast<const char*>(memchr(data + line, '\n', len - line));
-        int lineEnd = end != NULL ? static_cast<int>(end - data) : len;
-        if (lineEnd - line > nameLen && _strnicmp(data + line, NAME, nameLen) == 0) {
-            int at = line + nameLen;
-            while (at < lineEnd && (data[at] == ' ' || data[at] == '\t'))
-                ++at;
-            if (at == lineEnd || data[at] < '0' || data[at] > '9')
-                return -1;
-            long value = 0;
-            for (; at < lineEnd && data[at] >= '0' && data[at] <= '9' && value < 0x10000000; ++at)
-                value = value * 10 + (data[at] - '0');
-            return value;
-        }
-        line = lineEnd + 1;
-    }
-    return -1;
-}
-
 // How a stage of the reader ends: the next stage follows, or the run ends so.
 enum
 {
@@ -101,8 +77,8 @@ class CStreamReader
 {
 public:
     explicit CStreamReader(CHttpStream* stream)
-        : m_stream(stream), m_socket(NULL), m_budget(CONNECT_BUDGET), m_redirects(0), m_count(0), m_pendingPos(0),
-          m_sinceMeta(0), m_failText(NULL), m_failLevel(0)
+        : m_stream(stream), m_socket(NULL), m_budget(CONNECT_BUDGET), m_redirects(0), m_count(0),
+          m_answer(HTTP_HEADER_MAX), m_bodyPos(0), m_sinceMeta(0), m_failText(NULL), m_failLevel(0)
     {
     }
     ~CStreamReader() { Release(); }
@@ -128,12 +104,10 @@ private:
     int Connect();
     void SendRequest();
     int Receive(char* dst, int max, int waitUs, int* got);
-    bool HasStatusLine() const;
-    bool HasHeaderBlock() const;
-    int ReceiveHeaderUntil(bool (CStreamReader::*complete)() const);
-    int FollowRedirect(int headerLength);
-    void ReadHeaderValues(int headerLength);
-    int ReadPlaylist(int headerLength, int kind);
+    int ReceiveAnswerWhile(EHttpAnswerState state);
+    int FollowRedirect();
+    void ReadHeaderValues();
+    int ReadPlaylist(int kind);
     int Pull(char* dst, int max, int* got);
     void WriteAudio(const char* data, unsigned n);
     int ReadMetadataBlock(bool* handled);
@@ -144,12 +118,13 @@ private:
     CHttpUrl m_url;
     int m_budget;
     int m_redirects;
-    char m_buffer[HTTP_HEADER_MAX + 1];
-    int m_count;
-    // Stream bytes that came in with the header, handed out before the socket is read again
-    // so that they pass through the same metadata cutting as everything after them.
-    std::vector<char> m_pending;
-    size_t m_pendingPos;
+    char m_buffer[HTTP_HEADER_MAX]; // each piece of the answer as it is received, then each chunk of audio
+    int m_count;                    // bytes of the answer received so far
+    CHttpAnswer m_answer;
+    // How much of the answer's body, the stream bytes that came in with the header, Pull has
+    // handed out: they go before the socket is read again, through the same metadata cutting
+    // as everything after them.
+    size_t m_bodyPos;
     unsigned m_sinceMeta;
     const char* m_failText; // for RUN_FAILED: a status text, or NULL to end silently
     int m_failLevel;
@@ -169,45 +144,48 @@ int CStreamReader::Stages()
         m_socket = new CSocketClient(NULL, m_stream->m_hCloseEvent);
         m_socket->SetPublicOnly(m_stream->m_bPublicOnly);
         m_socket->SetLookupLimit(LOOKUP_LIMIT_MS);
-        memset(m_buffer, 0, sizeof(m_buffer));
         m_count = 0;
+        m_answer = CHttpAnswer(HTTP_HEADER_MAX);
+        m_bodyPos = 0;
 
         int outcome = Connect();
         if (outcome != RUN_GOES_ON)
             return outcome;
         SendRequest();
-        outcome = ReceiveHeaderUntil(&CStreamReader::HasStatusLine);
+        outcome = ReceiveAnswerWhile(HTTP_ANSWER_PARTIAL);
         if (outcome != RUN_GOES_ON)
             return outcome;
 
-        int status = 0;
-        char reason[HTTP_REASON_MAX + 1] = "";
-        if (!ParseStatusLine(m_buffer, m_count, &status, reason))
+        // A status line that is whole is judged, even when the header received with it has
+        // already gone past its limit.
+        int status = m_answer.Status();
+        if (m_answer.State() == HTTP_ANSWER_BAD && status == 0)
             return Fail(TEXT_BAD_RESPONSE, 3);
         if (status != 200 && status != 302) {
-            snprintf(m_reasonText, sizeof(m_reasonText), TEXT_CANNOT_LISTEN, reason);
+            snprintf(m_reasonText, sizeof(m_reasonText), TEXT_CANNOT_LISTEN, m_answer.Reason());
             return Fail(m_reasonText, 3);
         }
 
         // The whole header block is read before a 302 is judged: its Location line may
         // arrive after the status line.
-        outcome = ReceiveHeaderUntil(&CStreamReader::HasHeaderBlock);
+        outcome = ReceiveAnswerWhile(HTTP_ANSWER_STATUS);
         if (outcome != RUN_GOES_ON)
             return outcome;
-        int headerLength = FindHeaderEnd(m_buffer, m_count);
+        if (m_answer.State() == HTTP_ANSWER_BAD)
+            return Fail(TEXT_BAD_RESPONSE, 3);
         if (status == 302) {
-            outcome = FollowRedirect(headerLength);
+            outcome = FollowRedirect();
             if (outcome == RUN_REDIRECTED)
                 continue;
             if (outcome != RUN_GOES_ON)
                 return outcome;
         }
-        int kind = AnswerKind(m_buffer, headerLength);
+        int kind = m_answer.Kind();
         if (kind == ANSWER_PLS || kind == ANSWER_M3U)
-            return ReadPlaylist(headerLength, kind);
+            return ReadPlaylist(kind);
         // Before any audio reaches the ring, so that whoever reads audio sees the label.
         InterlockedExchange(&m_stream->m_bLabelledAac, kind == ANSWER_AAC ? 1 : 0);
-        ReadHeaderValues(headerLength);
+        ReadHeaderValues();
         return Stream();
     }
 }
@@ -318,41 +296,29 @@ int CStreamReader::Receive(char* dst, int max, int waitUs, int* got)
     return RUN_GOES_ON;
 }
 
-bool CStreamReader::HasStatusLine() const
+// Receives the answer while it stays in state (its status line, or its header, not yet whole).
+// The answer goes bad at HTTP_HEADER_MAX bytes, so a receive always has room.
+int CStreamReader::ReceiveAnswerWhile(EHttpAnswerState state)
 {
-    return memchr(m_buffer, '\n', m_count) != NULL;
-}
-
-bool CStreamReader::HasHeaderBlock() const
-{
-    return FindHeaderEnd(m_buffer, m_count) >= 0;
-}
-
-// Receives into the header buffer until it holds what complete looks for; 4096 bytes that do
-// not hold it are an unusable answer.
-int CStreamReader::ReceiveHeaderUntil(bool (CStreamReader::*complete)() const)
-{
-    for (;;) {
+    while (m_answer.State() == state) {
         if (Ended())
             return RUN_CLOSED;
-        if ((this->*complete)())
-            return RUN_GOES_ON;
-        if (m_count >= HTTP_HEADER_MAX)
-            return Fail(TEXT_BAD_RESPONSE, 3);
         int got = 0;
-        int outcome = Receive(m_buffer + m_count, HTTP_HEADER_MAX - m_count, RECEIVE_WAIT_US, &got);
+        int outcome = Receive(m_buffer, HTTP_HEADER_MAX - m_count, RECEIVE_WAIT_US, &got);
         if (outcome != RUN_GOES_ON)
             return outcome;
         m_count += got;
+        m_answer.Take(m_buffer, static_cast<size_t>(got));
     }
+    return Ended() ? RUN_CLOSED : RUN_GOES_ON;
 }
 
-// A 302 with a "Location: " line restarts the run at its target. The match is exact, as
+// A 302 with a Location line restarts the run at its target. The name's case is exact, as
 // servers write it; a 302 without one, or with an empty one, is streamed like a 200.
-int CStreamReader::FollowRedirect(int headerLength)
+int CStreamReader::FollowRedirect()
 {
-    char target[HTTP_LOCATION_MAX + 1];
-    if (!ParseLocation(m_buffer, headerLength, target))
+    std::string target;
+    if (!m_answer.Location(&target))
         return RUN_GOES_ON;
     // Each redirect spends one unit of the run's connection budget: a loop of redirects ends
     // as an unusable answer, not silently.
@@ -360,48 +326,36 @@ int CStreamReader::FollowRedirect(int headerLength)
         return Fail(TEXT_BAD_RESPONSE, 3);
     ++m_redirects;
     delete[] m_stream->m_pszUrl;
-    m_stream->m_pszUrl = CopyText(target, strlen(target));
+    m_stream->m_pszUrl = CopyText(target.data(), target.size());
     return Ended() ? RUN_CLOSED : RUN_REDIRECTED;
 }
 
-void CStreamReader::ReadHeaderValues(int headerLength)
+void CStreamReader::ReadHeaderValues()
 {
-    int at = FindBytes(m_buffer, headerLength, "icy-name:");
-    if (at >= 0) {
-        const char* value = m_buffer + at + 9;
-        const char* lineEnd = static_cast<const char*>(memchr(value, '\n', m_buffer + headerLength - value));
-        size_t len = lineEnd != NULL ? static_cast<size_t>(lineEnd - value) : strlen(value);
-        if (len > 0 && value[len - 1] == '\r')
-            --len;
-        m_stream->m_pGate->Post(WM_PLAYER_METADATA, reinterpret_cast<WPARAM>(CopyText(value, len)));
-    }
+    std::string value;
+    if (m_answer.Value("icy-name", &value))
+        m_stream->m_pGate->Post(WM_PLAYER_METADATA, reinterpret_cast<WPARAM>(CopyText(value.data(), value.size())));
 
-    at = FindBytes(m_buffer, headerLength, "icy-metaint:");
-    if (at >= 0) {
-        const char* digits = m_buffer + at + 12;
-        while (*digits == ' ' || *digits == '\t')
-            ++digits;
+    if (m_answer.Value("icy-metaint", &value)) {
+        size_t at = value.find_first_not_of(" \t");
         unsigned interval = 0;
-        for (; *digits >= '0' && *digits <= '9' && interval < 100000000u; ++digits)
-            interval = interval * 10 + static_cast<unsigned>(*digits - '0');
+        for (; at < value.size() && value[at] >= '0' && value[at] <= '9' && interval < 100000000u; ++at)
+            interval = interval * 10 + static_cast<unsigned>(value[at] - '0');
         m_stream->m_nMetaInterval = interval;
     }
-
-    m_pending.assign(m_buffer + headerLength, m_buffer + m_count);
-    m_pendingPos = 0;
 }
 
 // An address that answers with a playlist (stations publish them at addresses without an
 // extension): the list goes to the window, which plays its entries instead. A list that does
 // not parse, or holds nothing, ends the run like a failure; an HLS list, which is one station
 // cut into segments, with a text of its own.
-int CStreamReader::ReadPlaylist(int headerLength, int kind)
+int CStreamReader::ReadPlaylist(int kind)
 {
     size_t limit = PLAYLIST_MAX;
-    long length = ContentLength(m_buffer, headerLength);
-    if (length >= 0 && static_cast<size_t>(length) < limit)
+    long long length = m_answer.ContentLength();
+    if (length >= 0 && length < static_cast<long long>(limit))
         limit = static_cast<size_t>(length);
-    std::string body(m_buffer + headerLength, m_buffer + m_count);
+    std::string body(m_answer.Body(), m_answer.BodyLength());
     DWORD start = GetTickCount();
     for (DWORD spent = 0; body.size() < limit && spent < PLAYLIST_READ_MS; spent = GetTickCount() - start) {
         if (Ended())
@@ -430,12 +384,12 @@ int CStreamReader::ReadPlaylist(int headerLength, int kind)
 // stays 0 when nothing is readable yet.
 int CStreamReader::Pull(char* dst, int max, int* got)
 {
-    if (m_pendingPos < m_pending.size()) {
-        size_t n = m_pending.size() - m_pendingPos;
+    if (m_bodyPos < m_answer.BodyLength()) {
+        size_t n = m_answer.BodyLength() - m_bodyPos;
         if (n > static_cast<size_t>(max))
             n = max;
-        memcpy(dst, m_pending.data() + m_pendingPos, n);
-        m_pendingPos += n;
+        memcpy(dst, m_answer.Body() + m_bodyPos, n);
+        m_bodyPos += n;
         *got = static_cast<int>(n);
         return RUN_GOES_ON;
     }
