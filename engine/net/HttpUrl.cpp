@@ -4,6 +4,20 @@
 #include <cstdio>
 #include <cstring>
 
+namespace
+{
+// The length of "[...]" at the start of host, brackets included, when it holds an IPv6 address's
+// characters alone and the port or the path follows; else 0.
+size_t BracketedHostLength(const char* host)
+{
+    size_t inside = strspn(host + 1, "0123456789abcdefABCDEF:.");
+    const char* close = host + 1 + inside;
+    if (inside == 0 || *close != ']' || (close[1] != '\0' && close[1] != ':' && close[1] != '/'))
+        return 0;
+    return inside + 2;
+}
+} // namespace
+
 int ParseHttpUrl(const char* url, CHttpUrl* parsed)
 {
     parsed->host[0] = '\0';
@@ -30,9 +44,9 @@ int ParseHttpUrl(const char* url, CHttpUrl* parsed)
     } else {
         return 0;
     }
-    // The host runs to the first ':' or '/'. A longer name than the buffer holds is refused,
-    // never cut: a cut name would connect somewhere else.
-    size_t hostLen = strcspn(host, ":/");
+    // The host runs to the first ':' or '/', an IPv6 address in brackets to its ']'. A longer
+    // name than the buffer holds is refused, never cut: a cut name would connect somewhere else.
+    size_t hostLen = host[0] == '[' ? BracketedHostLength(host) : strcspn(host, ":/");
     if (hostLen == 0 || hostLen > HTTP_HOST_MAX)
         return 0;
     memcpy(parsed->host, host, hostLen);
@@ -55,7 +69,7 @@ int ParseHttpUrl(const char* url, CHttpUrl* parsed)
         return 0; // a signed port is no port
     }
 
-    const char* slash = strchr(host, '/');
+    const char* slash = strchr(after, '/');
     if (slash != NULL)
         parsed->path = slash;
     return 1;

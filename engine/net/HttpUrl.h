@@ -7,14 +7,15 @@
 
 struct CHttpUrl
 {
-    char host[HTTP_HOST_MAX + 1];
+    char host[HTTP_HOST_MAX + 1]; // an IPv6 address keeps its brackets, as the Host header writes it
     int port;
     bool secure;      // https: the connection is wrapped in TLS
     const char* path; // points into the parsed text, or at "/"
 };
 
 // 1 when the address parses; 0 for another scheme, no host, a host longer than HTTP_HOST_MAX,
-// a port outside 1..65535, or a control character anywhere after the leading blanks. The
+// brackets that hold anything but an IPv6 address's characters ("[2001:db8::1]"), a port
+// outside 1..65535, or a control character anywhere after the leading blanks. The
 // scheme is "http://" (port 80) or "https://" (port 443), in lower case.
 int ParseHttpUrl(const char* url, CHttpUrl* parsed);
 

@@ -1,10 +1,11 @@
-// One non-blocking IPv4 TCP client socket: one connection attempt to an address, then its bytes.
+// One non-blocking TCP client socket over IPv6 or IPv4: one connection attempt to an address, then its bytes.
 #pragma once
 
 #include <winsock2.h>
 #include <windows.h>
 
 class CTlsChannel;
+struct CHostAddresses;
 struct CHttpUrl;
 
 // How a connection attempt ended.
@@ -13,8 +14,8 @@ enum
     CONNECT_OK,
     CONNECT_WOKEN,     // the wake event was set: the owner ends anyway, nothing to tell
     CONNECT_TIMED_OUT, // neither the name server nor the peer answered within the limit
-    CONNECT_NOT_FOUND, // the name does not resolve
-    CONNECT_FORBIDDEN, // a private address, refused by the public-only rule
+    CONNECT_NOT_FOUND, // the name does not resolve (or, under the public-only rule, leads to a private address)
+    CONNECT_FORBIDDEN, // a private address written as numbers, refused by the public-only rule
     CONNECT_NO_SOCKET,
     CONNECT_REFUSED,
     CONNECT_TLS_UNTRUSTED,
@@ -63,7 +64,8 @@ public:
 
 private:
     int Attempt(const CHttpUrl& url, DWORD limitMs, DWORD handshakeLimitMs);
-    int WaitConnected(DWORD limitMs);
+    // Connects to one of the addresses within limitMs of start: m_socket and m_hNetEvent then hold it.
+    int ConnectEither(const CHostAddresses& addresses, DWORD start, DWORD limitMs);
     int StartTls(const char* host, DWORD limitMs);
     void CloseSocket();
     int WaitSocketReadable(int timeoutMicroseconds);
