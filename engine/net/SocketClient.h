@@ -40,12 +40,13 @@ public:
     CSocketClient& operator=(const CSocketClient&) = delete;
 
     // Connects to the address's host and port, closing any earlier connection: the name looked
-    // up on a thread of its own, the public-only rule judged on the address it gave, the
-    // connection made without blocking, all within limitMs together; then, for https, the TLS
+    // up on a thread of its own, the public-only rule judged on each address it gave, the
+    // connection made without blocking to its IPv6 address first and to its IPv4 one beside it
+    // after a short while, all within limitMs together; then, for https, the TLS
     // handshake within handshakeLimitMs, the certificate checked for the host. Every wait also
     // ends at once on the wake event. CONNECT_OK, or why not (reported to the owner).
     int Connect(const CHttpUrl& url, DWORD limitMs, DWORD handshakeLimitMs);
-    // Refuse addresses on private networks, judged on the address a name resolved to.
+    // Refuse addresses on private networks, judged on the addresses a name resolved to.
     void SetPublicOnly(bool publicOnly) { m_bPublicOnly = publicOnly; }
     // A name lookup may take up to ms, apart from the attempt's limit, which then counts from
     // the lookup's answer: a slow name server is no dead station. 0 (the default): the lookup
