@@ -50,7 +50,8 @@ def accessible(*args):
 
 
 def names(children):
-    return [c[2] for _, c in sorted(children.items())]
+    """The eleven children's names in order, empty where the probe found none."""
+    return [children.get(i, (0, 0, "", ""))[2] for i in range(1, 12)]
 
 
 def volume(children):
@@ -118,7 +119,7 @@ def test(c, work):
         expected = ["Close", "Hide", "Demand", "Record", "Pellora home page"]
         c.check(names(children)[:5] == expected, "the title strip and the tabs by name: %r" % names(children))
         c.check(names(children)[5] == "Connected", "the indicator by its state: %r" % lines)
-        c.check(names(children)[6:8] == ["Play", "Stop"] and children[7][0] == 43 and children[8][0] == 43,
+        c.check(names(children)[6:8] == ["Play", "Stop"] and children.get(7, (0,))[0] == 43 and children.get(8, (0,))[0] == 43,
                 "the play and stop buttons, as push buttons: %r" % lines)
         c.check(children.get(10, (0,))[0] == 51 and volume(children) == 95, "the volume, a slider at 95: %r" % lines)
         c.check(names(children)[8] in ["Now playing: " + t for t in TITLES], "the title: %r" % lines)
