@@ -415,9 +415,12 @@ bool CMainWindow::OnKey(WPARAM key, bool repeat)
         break;
     }
     // The media keys reach the focused window as keys when no hot key took them.
-    for (const auto& media : MEDIA_KEYS)
-        if (media.key == key)
-            return repeat || OnMediaCommand(media.command);
+    for (const auto& media : MEDIA_KEYS) {
+        if (media.key != key)
+            continue;
+        bool step = media.command == APPCOMMAND_VOLUME_UP || media.command == APPCOMMAND_VOLUME_DOWN;
+        return (repeat && !step) || OnMediaCommand(media.command);
+    }
     if (repeat)
         return key == VK_SPACE || key == 'R' || key == VK_ESCAPE;
     switch (key) {

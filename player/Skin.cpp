@@ -203,7 +203,7 @@ void CSkin::Paint(HDC target) const
             Blit(dc, source, m_hBanner[i], BANNER[i].x, BANNER[i].y);
 
     if (m_nDpi == USER_DEFAULT_SCREEN_DPI) {
-        DrawText(dc);
+        DrawOverlay(dc);
         BitBlt(target, 0, 0, SKIN_WIDTH, SKIN_HEIGHT, dc, 0, 0, SRCCOPY);
         return;
     }
@@ -215,12 +215,12 @@ void CSkin::Paint(HDC target) const
     SetStretchBltMode(scaled, HALFTONE);
     SetBrushOrgEx(scaled, 0, 0, NULL);
     StretchBlt(scaled, 0, 0, size.cx, size.cy, dc, 0, 0, SKIN_WIDTH, SKIN_HEIGHT, SRCCOPY);
-    DrawText(scaled);
+    DrawOverlay(scaled);
     BitBlt(target, 0, 0, size.cx, size.cy, scaled, 0, 0, SRCCOPY);
 }
 
 // The label and the focus cue, at the current scale.
-void CSkin::DrawText(HDC dc) const
+void CSkin::DrawOverlay(HDC dc) const
 {
     // The title as the page has it: no mnemonic prefixes, line breaks kept, cut at the label.
     RECT label = ToClient(Rect(LABEL));

@@ -83,7 +83,7 @@ private:
     void Invalidate(const RECT& area) const;
     // A rectangle of the skin's units in client pixels, covering every pixel it touches.
     RECT ToClient(const RECT& skin) const;
-    void DrawText(HDC dc) const;
+    void DrawOverlay(HDC dc) const;
 
     HWND m_hWnd;
     HBITMAP m_hSkin;

@@ -1,6 +1,6 @@
 // Reads a window as a screen reader does: its client object's children (name, role, state, value,
 // place), and the name and value changes it announces.
-// Usage: accessible_probe CAPTION [--watch SECONDS] [--do CHILD]
+// Usage: accessible_probe CAPTION [--watch SECONDS]
 #include <windows.h>
 #include <oleacc.h>
 
@@ -49,8 +49,6 @@ void PrintChild(IAccessible* acc, LONG id)
            Utf8(name).c_str(), Utf8(value).c_str());
 }
 
-DWORD g_pid;
-
 void CALLBACK OnEvent(HWINEVENTHOOK, DWORD event, HWND window, LONG object, LONG child, DWORD, DWORD)
 {
     if (object != OBJID_CLIENT)
@@ -74,7 +72,7 @@ void CALLBACK OnEvent(HWINEVENTHOOK, DWORD event, HWND window, LONG object, LONG
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        fprintf(stderr, "usage: accessible_probe CAPTION [--watch SECONDS] [--do CHILD]\n");
+        fprintf(stderr, "usage: accessible_probe CAPTION [--watch SECONDS]\n");
         return 2;
     }
     CoInitialize(NULL);
@@ -100,13 +98,11 @@ int main(int argc, char** argv)
         PrintChild(acc, id);
     fflush(stdout);
     for (int i = 2; i + 1 < argc; i += 2) {
-        if (strcmp(argv[i], "--do") == 0) {
-            HRESULT hr = acc->accDoDefaultAction(Child(atol(argv[i + 1])));
-            printf("DID %s 0x%lx\n", argv[i + 1], static_cast<unsigned long>(hr));
-        } else if (strcmp(argv[i], "--watch") == 0) {
-            GetWindowThreadProcessId(window, &g_pid);
+        if (strcmp(argv[i], "--watch") == 0) {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(window, &pid);
             HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_VALUECHANGE, NULL, OnEvent,
-                                                 g_pid, 0, WINEVENT_OUTOFCONTEXT);
+                                                 pid, 0, WINEVENT_OUTOFCONTEXT);
             printf("WATCHING %s\n", hook != NULL ? "yes" : "no");
             fflush(stdout);
             DWORD until = GetTickCount() + static_cast<DWORD>(atof(argv[i + 1]) * 1000);

@@ -1,5 +1,5 @@
-// Reads the notification icons' tips as the shell shows them: from the tray's tooltip windows.
-// Prints "TIP <text>" (UTF-8) for each tool of each tooltip window whose tool is a tray icon.
+// Reads the notification icons' tips as the shell shows them: from the tooltip windows of the desktop,
+// the tray's among them. Prints "TIP <text>" (UTF-8) for each tool of each tooltip window.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -44,15 +44,12 @@ void ReadTips(HWND tooltip)
             if (!SendMessageW(tooltip, TTM_ENUMTOOLSW, i, reinterpret_cast<LPARAM>(&remote->info)))
                 continue;
             ReadProcessMemory(process, remote, &local, sizeof(local), &done);
-            char toolClass[64] = "";
-            GetClassNameA(local.info.hwnd, toolClass, sizeof(toolClass));
             local.info.lpszText = remote->text;
             WriteProcessMemory(process, remote, &local, sizeof(local), &done);
             SendMessageW(tooltip, TTM_GETTEXTW, 1024, reinterpret_cast<LPARAM>(&remote->info));
             ReadProcessMemory(process, remote, &local, sizeof(local), &done);
             local.text[1023] = 0;
             printf("TIP %s\n", Utf8(local.text).c_str());
-            fprintf(stderr, "tool window class %s\n", toolClass);
         }
         VirtualFreeEx(process, remote, 0, MEM_RELEASE);
     }
