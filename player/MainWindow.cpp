@@ -5,6 +5,7 @@
 
 #include "Config.h"
 #include "Dispids.h"
+#include "TrayTip.h"
 #include "resource.h"
 
 namespace
@@ -15,8 +16,40 @@ const UINT_PTR TIMER_TITLE = 2;
 // The tray icon's callback is the mouse-move message: the window's move handling serves both.
 const UINT TRAY_CALLBACK = WM_MOUSEMOVE;
 const size_t LABEL_MAX_CHARS = 1024;
-// Where the control's own window goes: below the skin, out of sight.
-const RECT CONTROL_PLACE = {0, SKIN_HEIGHT, 32, SKIN_HEIGHT + 32};
+// Where the control's own window goes: below the skin at any scale up to 400%, out of sight.
+const RECT CONTROL_PLACE = {0, 4 * SKIN_HEIGHT, 32, 4 * SKIN_HEIGHT + 32};
+const int VOLUME_STEP = 5;
+// The media keys held as hot keys, for a shell that sends no WM_APPCOMMAND to a hidden window;
+// the hot key's id is its place here.
+const struct
+{
+    UINT key;
+    int command;
+} MEDIA_KEYS[] = {
+    {VK_MEDIA_PLAY_PAUSE, APPCOMMAND_MEDIA_PLAY_PAUSE}, {VK_MEDIA_STOP, APPCOMMAND_MEDIA_STOP},
+    {VK_VOLUME_UP, APPCOMMAND_VOLUME_UP},               {VK_VOLUME_DOWN, APPCOMMAND_VOLUME_DOWN},
+    {VK_VOLUME_MUTE, APPCOMMAND_VOLUME_MUTE},
+};
+const int MEDIA_KEY_COUNT = sizeof(MEDIA_KEYS) / sizeof(MEDIA_KEYS[0]);
+
+// The window's monitor's dots per inch where the system tells them per window (Windows 10 on),
+// the system's own before.
+int WindowDpi(HWND window)
+{
+    typedef UINT(WINAPI * GetDpiForWindowFn)(HWND);
+    auto perWindow = reinterpret_cast<GetDpiForWindowFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
+    if (perWindow != NULL) {
+        UINT dpi = perWindow(window);
+        if (dpi != 0)
+            return static_cast<int>(dpi);
+    }
+    HDC screen = GetDC(NULL);
+    int dpi = screen != NULL ? GetDeviceCaps(screen, LOGPIXELSY) : USER_DEFAULT_SCREEN_DPI;
+    if (screen != NULL)
+        ReleaseDC(NULL, screen);
+    return dpi;
+}
 } // namespace
 
 CMainWindow::CMainWindow()
@@ -26,7 +59,8 @@ CMainWindow::CMainWindow()
               OnBufferStateChanged();
       }),
       m_recorder([this](int banner) { OnRecorderChanged(banner); }), m_pressed(REGION_NONE),
-      m_bPlaying(false)
+      m_bPlaying(false), m_nVolume(STARTUP_VOLUME), m_nMutedFrom(-1), m_hotKeys(0), m_bKeyboardUsed(false),
+      m_pAccessible(NULL)
 {
 }
 
@@ -69,12 +103,22 @@ bool CMainWindow::Create(HINSTANCE instance)
     if (m_hWnd == NULL)
         return false;
     m_skin.Attach(m_hWnd, instance);
-    m_tray.reset(new CTrayIcon(m_hWnd, TRAY_CALLBACK, TRAY_TIP));
+    // The monitor's scale, about the same middle.
+    int dpi = WindowDpi(m_hWnd);
+    if (dpi != USER_DEFAULT_SCREEN_DPI) {
+        m_skin.SetDpi(dpi);
+        SIZE size = m_skin.Size();
+        SetWindowPos(m_hWnd, NULL, work.left + (work.right - work.left - size.cx) / 2,
+                     work.top + (work.bottom - work.top - size.cy) / 2, size.cx, size.cy,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    m_tray.reset(new CTrayIcon(m_hWnd, TRAY_CALLBACK, MakeTrayTip(TRAY_TIP, std::wstring(), TRAY_TIP_BYTES)));
     m_titleFetch.reset(new CPageFetch(m_hWnd, WM_PELRADIO_TITLE));
     m_player.Create(m_hWnd, CONTROL_PLACE);
     m_recorder.Attach(m_hWnd);
 
     StartUp();
+    RegisterMediaKeys();
     SetTimer(m_hWnd, TIMER_TICK, TICK_INTERVAL, NULL);
     SetTimer(m_hWnd, TIMER_TITLE, TITLE_INTERVAL, NULL);
     ShowWindow(m_hWnd, SW_SHOW);
@@ -97,7 +141,7 @@ void CMainWindow::Play()
 {
     m_state.connectShown = 0;
     m_bPlaying = true;
-    m_skin.ShowIndicator(INDICATOR_CONNECTING);
+    SetIndicator(INDICATOR_CONNECTING);
     m_player.PutString(DISPID_KEL_URL, STREAM_URL);
     m_player.Call(DISPID_KEL_PLAY);
 }
@@ -106,7 +150,7 @@ void CMainWindow::Stop()
 {
     m_player.Call(DISPID_KEL_STOP);
     m_bPlaying = false;
-    m_skin.ShowIndicator(INDICATOR_DISCONNECTED);
+    SetIndicator(INDICATOR_DISCONNECTED);
 }
 
 void CMainWindow::Hide() { ShowWindow(m_hWnd, SW_HIDE); }
@@ -136,7 +180,15 @@ void CMainWindow::OnBufferStateChanged()
     if (FAILED(m_player.CallShort(DISPID_KEL_GETBUFFERSTATE, &fill)) || !m_bPlaying)
         return;
     m_state.connectShown = 1;
-    m_skin.ShowIndicator(fill >= 1 ? INDICATOR_CONNECTED : INDICATOR_CONNECTING);
+    SetIndicator(fill >= 1 ? INDICATOR_CONNECTED : INDICATOR_CONNECTING);
+}
+
+void CMainWindow::SetIndicator(EIndicator which)
+{
+    if (m_skin.Indicator() == which)
+        return;
+    m_skin.ShowIndicator(which);
+    NotifyChanged(EVENT_OBJECT_NAMECHANGE, ACCESSIBLE_INDICATOR);
 }
 
 void CMainWindow::Tick()
@@ -173,7 +225,11 @@ void CMainWindow::OnTitlePage()
     std::wstring title = FindSongTitle(page);
     if (title.size() > LABEL_MAX_CHARS)
         title.resize(LABEL_MAX_CHARS);
+    bool changed = title != m_skin.Label();
     m_skin.SetLabel(title);
+    m_tray->SetTip(MakeTrayTip(TRAY_TIP, title, TRAY_TIP_BYTES));
+    if (changed)
+        NotifyChanged(EVENT_OBJECT_NAMECHANGE, ACCESSIBLE_TITLE);
 }
 
 // x in ramp pixels; whole pixels give 0 to 100 in steps of 5.
@@ -183,8 +239,242 @@ void CMainWindow::SetVolumeFromRamp(int x)
         x = 2;
     if (x > 22)
         x = 22;
-    m_skin.SetKnob(x - 2);
-    m_player.PutShort(DISPID_KEL_VOLUME, static_cast<short>((x - 2) * 5));
+    SetVolume((x - 2) * 5);
+}
+
+void CMainWindow::SetVolume(int volume)
+{
+    if (volume < 0)
+        volume = 0;
+    if (volume > 100)
+        volume = 100;
+    m_nVolume = volume;
+    m_nMutedFrom = -1;
+    m_skin.SetKnob(volume / 5);
+    m_player.PutShort(DISPID_KEL_VOLUME, static_cast<short>(volume));
+    NotifyChanged(EVENT_OBJECT_VALUECHANGE, ACCESSIBLE_VOLUME);
+}
+
+void CMainWindow::TogglePlay()
+{
+    if (m_bPlaying)
+        Stop();
+    else
+        Play();
+}
+
+void CMainWindow::ToggleMute()
+{
+    if (m_nMutedFrom >= 0) {
+        SetVolume(m_nMutedFrom);
+        return;
+    }
+    int from = m_nVolume;
+    SetVolume(0);
+    m_nMutedFrom = from;
+}
+
+namespace
+{
+// The skin speaks English (its tabs, indicator and banners): so do its names for screen readers.
+const struct
+{
+    ERegion region;
+    const wchar_t* name;
+    LONG role;
+} ACCESSIBLE_REGIONS[ACCESSIBLE_CHILD_COUNT + 1] = {
+    {REGION_NONE, L"", 0},
+    {REGION_CLOSE, L"Close", ROLE_SYSTEM_PUSHBUTTON},
+    {REGION_MINIMISE, L"Hide", ROLE_SYSTEM_PUSHBUTTON},
+    {REGION_DEMAND, L"Demand", ROLE_SYSTEM_PAGETAB},
+    {REGION_RECORD, L"Record", ROLE_SYSTEM_PAGETAB},
+    {REGION_LOGO, L"Pellora home page", ROLE_SYSTEM_LINK},
+    {REGION_NONE, L"", ROLE_SYSTEM_STATICTEXT},
+    {REGION_PLAY, L"Play", ROLE_SYSTEM_PUSHBUTTON},
+    {REGION_STOP, L"Stop", ROLE_SYSTEM_PUSHBUTTON},
+    {REGION_NONE, L"", ROLE_SYSTEM_STATICTEXT},
+    {REGION_RAMP, L"Volume", ROLE_SYSTEM_SLIDER},
+    {REGION_CREDIT, L"Maker's page", ROLE_SYSTEM_LINK},
+};
+const wchar_t* const INDICATOR_NAMES[] = {L"Disconnected", L"Connecting", L"Connected"};
+} // namespace
+
+void CMainWindow::DescribeChild(LONG child, CAccessibleItem* item)
+{
+    const auto& entry = ACCESSIBLE_REGIONS[child];
+    item->role = entry.role;
+    item->name = entry.name;
+    item->place = m_skin.PlaceOf(entry.region);
+    item->state = IsWindowVisible(m_hWnd) ? 0 : STATE_SYSTEM_INVISIBLE;
+    switch (child) {
+    case ACCESSIBLE_INDICATOR:
+        item->name = INDICATOR_NAMES[m_skin.Indicator()];
+        item->place = m_skin.IndicatorPlace();
+        item->state |= STATE_SYSTEM_READONLY;
+        break;
+    case ACCESSIBLE_TITLE:
+        item->name = L"Now playing: " + m_skin.Label();
+        item->place = m_skin.LabelPlace();
+        item->state |= STATE_SYSTEM_READONLY;
+        break;
+    case ACCESSIBLE_VOLUME: {
+        // The level the control itself reports, as a listener's screen reader should hear it.
+        short volume = static_cast<short>(m_nVolume);
+        m_player.GetShort(DISPID_KEL_VOLUME, &volume);
+        item->value = std::to_wstring(volume);
+        item->state |= STATE_SYSTEM_FOCUSABLE;
+        break;
+    }
+    case ACCESSIBLE_RECORD:
+        if (m_recorder.IsRecording())
+            item->state |= STATE_SYSTEM_SELECTED;
+        item->action = L"Switch";
+        break;
+    case ACCESSIBLE_PLAY:
+    case ACCESSIBLE_STOP:
+    case ACCESSIBLE_CLOSE:
+    case ACCESSIBLE_MINIMISE:
+        item->action = L"Press";
+        break;
+    default:
+        item->action = L"Jump";
+        break;
+    }
+}
+
+void CMainWindow::ActOnChild(LONG child)
+{
+    ERegion region = ACCESSIBLE_REGIONS[child].region;
+    if (region != REGION_NONE && region != REGION_RAMP)
+        OnClick(region);
+}
+
+void CMainWindow::NotifyChanged(DWORD event, LONG child) const
+{
+    if (m_hWnd != NULL)
+        NotifyWinEvent(event, m_hWnd, OBJID_CLIENT, child);
+}
+
+// The tray icon's menu, at the pointer; its items have mnemonics, and arrows and Enter work too.
+void CMainWindow::ShowTrayMenu()
+{
+    enum
+    {
+        ITEM_PLAY = 1,
+        ITEM_SHOW,
+        ITEM_RECORD,
+        ITEM_EXIT
+    };
+    HMENU menu = CreatePopupMenu();
+    if (menu == NULL)
+        return;
+    AppendMenuW(menu, MF_STRING, ITEM_PLAY, m_bPlaying ? MENU_STOP : MENU_PLAY);
+    AppendMenuW(menu, MF_STRING, ITEM_SHOW, MENU_SHOW);
+    AppendMenuW(menu, MF_STRING, ITEM_RECORD, m_recorder.IsRecording() ? MENU_RECORD_END : MENU_RECORD);
+    AppendMenuW(menu, MF_SEPARATOR, 0, NULL);
+    AppendMenuW(menu, MF_STRING, ITEM_EXIT, MENU_EXIT);
+    POINT at;
+    GetCursorPos(&at);
+    // The menu closes when the listener clicks elsewhere only if its owner is in front.
+    SetForegroundWindow(m_hWnd);
+    int item = static_cast<int>(
+        TrackPopupMenu(menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, at.x, at.y, 0, m_hWnd, NULL));
+    PostMessageA(m_hWnd, WM_NULL, 0, 0);
+    DestroyMenu(menu);
+    switch (item) {
+    case ITEM_PLAY:
+        TogglePlay();
+        break;
+    case ITEM_SHOW:
+        Show();
+        break;
+    case ITEM_RECORD:
+        m_recorder.Toggle();
+        break;
+    case ITEM_EXIT:
+        Exit();
+        break;
+    default:
+        break;
+    }
+}
+
+// A key held down repeats only the volume's steps.
+bool CMainWindow::OnKey(WPARAM key, bool repeat)
+{
+    switch (key) {
+    case VK_UP:
+    case VK_ADD:
+    case VK_OEM_PLUS:
+        return OnMediaCommand(APPCOMMAND_VOLUME_UP);
+    case VK_DOWN:
+    case VK_SUBTRACT:
+    case VK_OEM_MINUS:
+        return OnMediaCommand(APPCOMMAND_VOLUME_DOWN);
+    default:
+        break;
+    }
+    // The media keys reach the focused window as keys when no hot key took them.
+    for (const auto& media : MEDIA_KEYS) {
+        if (media.key != key)
+            continue;
+        bool step = media.command == APPCOMMAND_VOLUME_UP || media.command == APPCOMMAND_VOLUME_DOWN;
+        return (repeat && !step) || OnMediaCommand(media.command);
+    }
+    if (repeat)
+        return key == VK_SPACE || key == 'R' || key == VK_ESCAPE;
+    switch (key) {
+    case VK_SPACE:
+        TogglePlay();
+        return true;
+    case 'R':
+        m_recorder.Toggle();
+        return true;
+    case VK_ESCAPE:
+        Hide();
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool CMainWindow::OnMediaCommand(int command)
+{
+    // A step out of a mute starts from the level the mute left.
+    int level = m_nMutedFrom >= 0 ? m_nMutedFrom : m_nVolume;
+    switch (command) {
+    case APPCOMMAND_MEDIA_PLAY_PAUSE:
+        TogglePlay();
+        return true;
+    case APPCOMMAND_MEDIA_PLAY:
+        if (!m_bPlaying)
+            Play();
+        return true;
+    case APPCOMMAND_MEDIA_PAUSE:
+    case APPCOMMAND_MEDIA_STOP:
+        if (m_bPlaying)
+            Stop();
+        return true;
+    case APPCOMMAND_VOLUME_UP:
+        SetVolume(level + VOLUME_STEP);
+        return true;
+    case APPCOMMAND_VOLUME_DOWN:
+        SetVolume(level - VOLUME_STEP);
+        return true;
+    case APPCOMMAND_VOLUME_MUTE:
+        ToggleMute();
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A key another program holds already stays its own; the shell's WM_APPCOMMAND still serves then.
+void CMainWindow::RegisterMediaKeys()
+{
+    for (int i = 0; i < MEDIA_KEY_COUNT; ++i)
+        if (RegisterHotKey(m_hWnd, i, 0, MEDIA_KEYS[i].key))
+            m_hotKeys |= 1u << i;
 }
 
 void CMainWindow::Message(int banner)
@@ -223,7 +513,7 @@ void CMainWindow::OnPress(ERegion region, UINT button, POINT point)
         }
         break;
     case REGION_RAMP:
-        SetVolumeFromRamp(point.x - RAMP_LEFT);
+        SetVolumeFromRamp(m_skin.ToSkin(point).x - RAMP_LEFT);
         break;
     default:
         break;
@@ -253,7 +543,7 @@ void CMainWindow::OnMove(ERegion region, WPARAM buttons, POINT point, LPARAM lPa
         break;
     case REGION_RAMP:
         if ((buttons & anyButton) == MK_LBUTTON)
-            SetVolumeFromRamp(point.x - RAMP_LEFT);
+            SetVolumeFromRamp(m_skin.ToSkin(point).x - RAMP_LEFT);
         break;
     case REGION_NONE:
         // The bare skin, and the tray icon's reports, which come as this same message.
@@ -261,6 +551,8 @@ void CMainWindow::OnMove(ERegion region, WPARAM buttons, POINT point, LPARAM lPa
         m_skin.SetBoxPressed(REGION_MINIMISE, false);
         if (lParam == WM_LBUTTONDBLCLK)
             Show();
+        else if (lParam == WM_RBUTTONUP)
+            ShowTrayMenu();
         break;
     default:
         break;
@@ -380,6 +672,44 @@ LRESULT CMainWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
         else if (wParam == TIMER_TITLE)
             GetSong();
         return 0;
+    case WM_KEYDOWN:
+        if (!OnKey(wParam, (lParam & (1 << 30)) != 0))
+            break;
+        // The cue shows only once the keyboard has been used, as the system's own cues do.
+        m_bKeyboardUsed = true;
+        m_skin.SetFocusCue(GetFocus() == m_hWnd);
+        return 0;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+        m_skin.SetFocusCue(m_bKeyboardUsed && msg == WM_SETFOCUS);
+        break;
+    case WM_APPCOMMAND:
+        if (OnMediaCommand(GET_APPCOMMAND_LPARAM(lParam)))
+            return TRUE;
+        break;
+    case WM_HOTKEY:
+        if (wParam < static_cast<WPARAM>(MEDIA_KEY_COUNT))
+            OnMediaCommand(MEDIA_KEYS[wParam].command);
+        return 0;
+    case WM_DPICHANGED: {
+        // The system's suggestion keeps the window where it was on the new monitor; the size is the skin's.
+        const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+        m_skin.SetDpi(HIWORD(wParam));
+        SIZE size = m_skin.Size();
+        SetWindowPos(m_hWnd, NULL, suggested->left, suggested->top, size.cx, size.cy,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        return 0;
+    }
+    case WM_GETOBJECT:
+        // Only the client area is ours; the system answers for the frame and the rest.
+        if (static_cast<DWORD>(lParam) == static_cast<DWORD>(OBJID_CLIENT)) {
+            if (m_pAccessible == NULL)
+                m_pAccessible = new CWindowAccessible(
+                    m_hWnd, [this](LONG child, CAccessibleItem* item) { DescribeChild(child, item); },
+                    [this](LONG child) { ActOnChild(child); });
+            return LresultFromObject(__uuidof(IAccessible), wParam, m_pAccessible);
+        }
+        break;
     case WM_PELRADIO_TITLE:
         OnTitlePage();
         return 0;
@@ -400,6 +730,15 @@ LRESULT CMainWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
         Exit();
         return 0;
     case WM_DESTROY:
+        for (int i = 0; i < MEDIA_KEY_COUNT; ++i)
+            if (m_hotKeys & (1u << i))
+                UnregisterHotKey(m_hWnd, i);
+        m_hotKeys = 0;
+        if (m_pAccessible != NULL) {
+            m_pAccessible->Disconnect();
+            m_pAccessible->Release();
+            m_pAccessible = NULL;
+        }
         KillTimer(m_hWnd, TIMER_TICK);
         KillTimer(m_hWnd, TIMER_TITLE);
         m_player.Destroy();

@@ -10,6 +10,7 @@
 #include "Recorder.h"
 #include "Skin.h"
 #include "TrayIcon.h"
+#include "WindowAccessible.h"
 
 // Messages of the window to itself.
 #define WM_PELRADIO_TITLE (WM_APP + 1)  // the title fetch is done: its result waits in CPageFetch
@@ -51,8 +52,24 @@ private:
     void GetSong();
     void OnTitlePage();
     void OnBufferStateChanged();
+    void SetIndicator(EIndicator which);
     void OnRecorderChanged(int banner);
     void SetVolumeFromRamp(int x);
+    // 0 to 100 in steps of 5; the knob follows.
+    void SetVolume(int volume);
+    void TogglePlay();
+    // Mute sets 0 and remembers the level; the next mute, or a step, starts from that level.
+    void ToggleMute();
+    // The window's keys; true when the key was one of them.
+    bool OnKey(WPARAM key, bool repeat);
+    // A media command from the shell or a hot key; true when it was one of ours.
+    bool OnMediaCommand(int command);
+    void RegisterMediaKeys();
+    void ShowTrayMenu();
+    // What a screen reader learns of a child of the window, and its default action.
+    void DescribeChild(LONG child, CAccessibleItem* item);
+    void ActOnChild(LONG child);
+    void NotifyChanged(DWORD event, LONG child) const;
     // MESSAGE(n): hides the four banners, then shows banner n.
     void Message(int banner);
     void OpenPage(const std::wstring& commandLine);
@@ -76,4 +93,13 @@ private:
     ERegion m_pressed;
     // Whether the listener asked to play: reports after the stop button change nothing.
     bool m_bPlaying;
+    // The volume last set, 0 to 100, and the level that a mute left (-1: not muted).
+    int m_nVolume;
+    int m_nMutedFrom;
+    // The media keys that this window holds as hot keys, one bit each (see MEDIA_KEYS).
+    unsigned m_hotKeys;
+    // Set by the first key the window acts on: the focus cue shows from then on.
+    bool m_bKeyboardUsed;
+    // Made at a screen reader's first question; disconnected when the window goes.
+    CWindowAccessible* m_pAccessible;
 };

@@ -23,6 +23,8 @@ const CPlace STOP_BUTTON = {26, 59, 9, 9};
 const CPlace LABEL = {47, 62, 261, 12};
 const CPlace RAMP = {RAMP_LEFT, RAMP_TOP, 25, 13};
 const CPlace CREDIT = {13, 84, 109, 9};
+// Inside the window's edge, clear of every picture that changes.
+const CPlace FOCUS_CUE = {1, 1, 352, 105};
 const CPlace BANNER[BANNER_COUNT] = {{268, 86, 70, 5}, {293, 86, 46, 5}, {290, 86, 48, 5}, {274, 86, 65, 5}};
 
 // Stacking order for the mouse: the boxes lie on the title strip and take the mouse first.
@@ -38,6 +40,8 @@ const struct
 };
 
 const COLORREF LABEL_TEXT = RGB(132, 232, 255);
+// The label's font height in pixels at 96 dots per inch.
+const int LABEL_FONT_HEIGHT = 12;
 const COLORREF BACKGROUND = RGB(192, 192, 192);
 
 RECT Rect(const CPlace& p)
@@ -109,7 +113,8 @@ HBITMAP Load(HINSTANCE instance, int id)
 CSkin::CSkin()
     : m_hWnd(NULL), m_hSkin(NULL), m_hIndicator(), m_hBanner(), m_hLamp(NULL), m_hRamp(NULL), m_hKnob(NULL),
       m_hBlank(NULL), m_hClosePressed(NULL), m_hMinPressed(NULL), m_hFont(NULL), m_indicator(INDICATOR_DISCONNECTED),
-      m_bBanner(), m_bLamp(false), m_bClosePressed(false), m_bMinPressed(false), m_nKnob(20)
+      m_bBanner(), m_bLamp(false), m_bClosePressed(false), m_bMinPressed(false), m_nKnob(20),
+      m_bFocusCue(false), m_nDpi(USER_DEFAULT_SCREEN_DPI)
 {
 }
 
@@ -138,9 +143,40 @@ void CSkin::Attach(HWND window, HINSTANCE instance)
     m_hBlank = Load(instance, IDB_BLANK);
     m_hClosePressed = Load(instance, IDB_CLOSE_PRESSED);
     m_hMinPressed = Load(instance, IDB_MIN_PRESSED);
+    SetDpi(m_nDpi);
+}
+
+void CSkin::SetDpi(int dpi)
+{
+    m_nDpi = dpi > 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
+    if (m_hFont != NULL)
+        DeleteObject(m_hFont);
     // Gulim is the Korean systems' own UI face; elsewhere the font mapper finds the nearest.
-    m_hFont = CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, HANGEUL_CHARSET, OUT_DEFAULT_PRECIS,
-                          CLIP_DEFAULT_PRECIS, NONANTIALIASED_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Gulim");
+    m_hFont = CreateFontW(-MulDiv(LABEL_FONT_HEIGHT, m_nDpi, USER_DEFAULT_SCREEN_DPI), 0, 0, 0, FW_NORMAL, FALSE,
+                          FALSE, FALSE, HANGEUL_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                          NONANTIALIASED_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Gulim");
+    if (m_hWnd != NULL)
+        InvalidateRect(m_hWnd, NULL, FALSE);
+}
+
+SIZE CSkin::Size() const
+{
+    SIZE size = {MulDiv(SKIN_WIDTH, m_nDpi, USER_DEFAULT_SCREEN_DPI),
+                 MulDiv(SKIN_HEIGHT, m_nDpi, USER_DEFAULT_SCREEN_DPI)};
+    return size;
+}
+
+POINT CSkin::ToSkin(POINT client) const
+{
+    POINT skin = {client.x * USER_DEFAULT_SCREEN_DPI / m_nDpi, client.y * USER_DEFAULT_SCREEN_DPI / m_nDpi};
+    return skin;
+}
+
+RECT CSkin::ToClient(const RECT& skin) const
+{
+    const int d = m_nDpi, n = USER_DEFAULT_SCREEN_DPI;
+    RECT client = {skin.left * d / n, skin.top * d / n, (skin.right * d + n - 1) / n, (skin.bottom * d + n - 1) / n};
+    return client;
 }
 
 void CSkin::Paint(HDC target) const
@@ -166,20 +202,45 @@ void CSkin::Paint(HDC target) const
         if (m_bBanner[i])
             Blit(dc, source, m_hBanner[i], BANNER[i].x, BANNER[i].y);
 
+    if (m_nDpi == USER_DEFAULT_SCREEN_DPI) {
+        DrawOverlay(dc);
+        BitBlt(target, 0, 0, SKIN_WIDTH, SKIN_HEIGHT, dc, 0, 0, SRCCOPY);
+        return;
+    }
+    // The pictures stretched as one, so that no seam shows between them; the text after, sharp.
+    SIZE size = Size();
+    CMemoryDc scaled(target);
+    CGdiObject scaledCanvas(CreateCompatibleBitmap(target, size.cx, size.cy));
+    CSelection onScaled(scaled, scaledCanvas.Get());
+    SetStretchBltMode(scaled, HALFTONE);
+    SetBrushOrgEx(scaled, 0, 0, NULL);
+    StretchBlt(scaled, 0, 0, size.cx, size.cy, dc, 0, 0, SKIN_WIDTH, SKIN_HEIGHT, SRCCOPY);
+    DrawOverlay(scaled);
+    BitBlt(target, 0, 0, size.cx, size.cy, scaled, 0, 0, SRCCOPY);
+}
+
+// The label and the focus cue, at the current scale.
+void CSkin::DrawOverlay(HDC dc) const
+{
     // The title as the page has it: no mnemonic prefixes, line breaks kept, cut at the label.
-    RECT label = Rect(LABEL);
+    RECT label = ToClient(Rect(LABEL));
     {
         CSelection inFont(dc, m_hFont);
         SetBkMode(dc, TRANSPARENT);
         SetTextColor(dc, LABEL_TEXT);
         DrawTextW(dc, m_label.c_str(), static_cast<int>(m_label.size()), &label, DT_NOPREFIX | DT_LEFT | DT_TOP);
     }
-
-    BitBlt(target, 0, 0, SKIN_WIDTH, SKIN_HEIGHT, dc, 0, 0, SRCCOPY);
+    if (m_bFocusCue) {
+        RECT cue = ToClient(Rect(FOCUS_CUE));
+        SetTextColor(dc, RGB(0, 0, 0));
+        SetBkColor(dc, RGB(255, 255, 255));
+        DrawFocusRect(dc, &cue);
+    }
 }
 
-ERegion CSkin::HitTest(POINT point) const
+ERegion CSkin::HitTest(POINT client) const
 {
+    POINT point = ToSkin(client);
     for (const auto& entry : REGIONS) {
         RECT r = Rect(entry.place);
         if (PtInRect(&r, point))
@@ -187,6 +248,19 @@ ERegion CSkin::HitTest(POINT point) const
     }
     return REGION_NONE;
 }
+
+RECT CSkin::PlaceOf(ERegion region) const
+{
+    for (const auto& entry : REGIONS)
+        if (entry.region == region)
+            return ToClient(Rect(entry.place));
+    RECT none = {0, 0, 0, 0};
+    return none;
+}
+
+RECT CSkin::LabelPlace() const { return ToClient(Rect(LABEL)); }
+
+RECT CSkin::IndicatorPlace() const { return ToClient(Rect(INDICATOR[m_indicator])); }
 
 bool CSkin::IsHandRegion(ERegion region)
 {
@@ -196,8 +270,12 @@ bool CSkin::IsHandRegion(ERegion region)
 
 void CSkin::Invalidate(const RECT& area) const
 {
+    RECT client = ToClient(area);
+    // A stretched picture's filter reaches a pixel past its edges.
+    if (m_nDpi != USER_DEFAULT_SCREEN_DPI)
+        InflateRect(&client, 2, 2);
     if (m_hWnd != NULL)
-        InvalidateRect(m_hWnd, &area, FALSE);
+        InvalidateRect(m_hWnd, &client, FALSE);
 }
 
 void CSkin::ShowIndicator(EIndicator which)
@@ -239,6 +317,14 @@ void CSkin::SetKnob(int left)
         return;
     m_nKnob = left;
     Invalidate(Rect(RAMP));
+}
+
+void CSkin::SetFocusCue(bool shown)
+{
+    if (m_bFocusCue == shown || m_hWnd == NULL)
+        return;
+    m_bFocusCue = shown;
+    InvalidateRect(m_hWnd, NULL, FALSE);
 }
 
 void CSkin::SetLabel(const std::wstring& text)

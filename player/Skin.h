@@ -47,7 +47,23 @@ public:
     void Attach(HWND window, HINSTANCE instance);
 
     void Paint(HDC dc) const;
-    ERegion HitTest(POINT point) const;
+    // The region under a client-area point.
+    ERegion HitTest(POINT client) const;
+    // Where a region, the label and the indicator lie in the client area.
+    RECT PlaceOf(ERegion region) const;
+    RECT LabelPlace() const;
+    RECT IndicatorPlace() const;
+
+    // The skin is laid out at 96 dots per inch and drawn at the monitor's: pictures stretched
+    // smoothly, text drawn at full resolution. At 96 every pixel is the picture's own.
+    void SetDpi(int dpi);
+    int Dpi() const { return m_nDpi; }
+    // The window's size at the current scale.
+    SIZE Size() const;
+    // A client-area point in the skin's own 96-dpi units.
+    POINT ToSkin(POINT client) const;
+    EIndicator Indicator() const { return m_indicator; }
+    const std::wstring& Label() const { return m_label; }
     // True over the regions that show the hand pointer.
     static bool IsHandRegion(ERegion region);
 
@@ -60,9 +76,14 @@ public:
     // The knob's left edge inside the ramp, 0 to 20.
     void SetKnob(int left);
     void SetLabel(const std::wstring& text);
+    // A dotted frame inside the window's edge while it has the focus and the keyboard is in use.
+    void SetFocusCue(bool shown);
 
 private:
     void Invalidate(const RECT& area) const;
+    // A rectangle of the skin's units in client pixels, covering every pixel it touches.
+    RECT ToClient(const RECT& skin) const;
+    void DrawOverlay(HDC dc) const;
 
     HWND m_hWnd;
     HBITMAP m_hSkin;
@@ -78,4 +99,6 @@ private:
     bool m_bMinPressed;
     int m_nKnob;
     std::wstring m_label;
+    bool m_bFocusCue;
+    int m_nDpi;
 };

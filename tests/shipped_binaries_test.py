@@ -84,7 +84,8 @@ class PeFile:
 
 # What the system of every supported Windows has; the compiler's runtime (libgcc_s_*, libstdc++-6,
 # libwinpthread-1) is not among them and must be linked in.
-SYSTEM_DLLS = {"advapi32.dll", "crypt32.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll", "ole32.dll",
+# oleacc (Active Accessibility) has come with Windows since 98 and 2000.
+SYSTEM_DLLS = {"advapi32.dll", "crypt32.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll", "ole32.dll", "oleacc.dll",
                "oleaut32.dll", "secur32.dll", "shell32.dll", "user32.dll", "wininet.dll", "winmm.dll", "ws2_32.dll"}
 
 # The exports a loader and regsvr32 look up, and the bytes of arguments each clears as a 32-bit
