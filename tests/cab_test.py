@@ -41,6 +41,9 @@ def main():
 
 
 def test(c, work):
+    if not os.path.isfile(CAB):
+        c.check(False, "the build made %s" % os.path.basename(CAB))
+        return
     listed = subprocess.run(["gcab", "-t", CAB], stdout=subprocess.PIPE, text=True, check=True).stdout.split()
     c.check(sorted(listed) == ["kelplayerx.inf", "kelplayerx.ocx"], "gcab lists the control and its INF: %r" % listed)
     files = os.path.join(work, "files")

@@ -126,18 +126,16 @@ def view64(entries):
 
 
 def with_32bit_registration(registered64, registered32):
-    """What the x86_64 DllRegisterServer and then the i686 one write, from what the x86_64 one wrote for the
-    64-bit folder and, alone, for the 32-bit folder. The control's registration code is the same source for
-    both; what differs is decided beneath it: a 32-bit process's keys land in the 32-bit view but for the shared
-    type library key, where RegisterTypeLib names the platform from the library itself (win32 for the i686
-    build's) and leaves an existing HELPDIR as it is. RegisterTypeLib names the interfaces in both views from
-    either kind of process (Wine's oleaut32: its own view and the opposite one), so those are the 64-bit
-    registration's too."""
-    out = set(registered64)
+    """What the i686 DllRegisterServer and then the x86_64 one write, from what the x86_64 one wrote, alone, for
+    the 64-bit folder and for the 32-bit one. The control's registration code is the same source for both; what
+    differs is decided beneath it: a 32-bit process's keys land in the 32-bit view but for the type library's
+    key, which both views share, where RegisterTypeLib names the platform from the library itself (win32 for
+    the i686 build's), and the later registration leaves the existing HELPDIR as it is. RegisterTypeLib names
+    the interfaces in both views from either kind of process (Wine's oleaut32: its own view and the opposite
+    one), so those are the 64-bit registration's too."""
+    out = {e for e in registered64 if not (e[0].startswith(SHARED) and e[0].endswith("\\helpdir"))}
     for key, name, value in registered32:
         if key.startswith(SHARED):
-            if key.endswith("\\helpdir"):
-                continue
             key = key.replace("\\409\\win64", "\\409\\win32")
         elif not key.startswith(WOW):
             key = WOW + key[len(CLASSES):]
@@ -301,10 +299,10 @@ def test(c, work):
     by_package = classes(registry)
     expected = with_32bit_registration(by_server[INSTALLED], by_server[INSTALLED32])
     expected64, expected32 = view64(expected), view32(expected)
-    c.check(view64(by_package) == expected64, "the 64-bit view's entries equal the x86_64 DllRegisterServer's: only "
+    c.check(view64(by_package) == expected64, "the 64-bit view's entries equal the x86_64 DllRegisterServer's after it: only "
             "the package %r, only the server %r" % (sorted(view64(by_package) - expected64, key=repr)[:6],
                                                     sorted(expected64 - view64(by_package), key=repr)[:6]))
-    c.check(view32(by_package) == expected32, "the 32-bit view's entries equal the i686 DllRegisterServer's after it: only "
+    c.check(view32(by_package) == expected32, "the 32-bit view's entries equal the i686 DllRegisterServer's: only "
             "the package %r, only the server %r" % (sorted(view32(by_package) - expected32, key=repr)[:6],
                                                     sorted(expected32 - view32(by_package), key=repr)[:6]))
 
