@@ -13,9 +13,10 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 
-from harness import BUILD_DIR, SOURCE_DIR, WINE_RUN, Checks, wait_for
-from pelradio import STREAM_PORT, Player, TestStation
+from harness import BUILD_DIR, SOURCE_DIR, WINE_RUN, Checks, Station, wait_for
+from pelradio import Player, TestStation
 
 VERSION = ".".join(open(os.path.join(BUILD_DIR, "Version.h")).read().split('KELPLAYERX_VERSION_TEXT "')[1].split('"')[0]
                    .split(", "))
@@ -113,6 +114,23 @@ CLASSES = "software\\classes\\"
 WOW = CLASSES + "wow6432node\\"
 # The type library's key is one for both views (as on Windows); the rest of our classes are kept per view.
 SHARED = CLASSES + "typelib\\"
+
+
+class ScriptStation(Station):
+    """The bundled station on free ports, logging its stream connections: a script is given its address, so it
+    need not take pelradio's own port, which other tests may hold."""
+
+    def __init__(self, lifetime):
+        super().__init__("--log-connections", lifetime=lifetime)
+        self.lines = []
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.proc.stdout:
+            self.lines.append(line.strip())
+
+    def opened(self):
+        return sum(1 for line in self.lines if line.startswith("OPEN "))
 
 
 def view32(entries):
@@ -358,9 +376,9 @@ def test(c, work):
             os.path.isfile(os.path.join(prefix.path, INSTALLED32, "kelplayerx.ocx")),
             "the i686 pelradio goes; the 32-bit control, the x86_64 package's too, stays")
     c.check(view32(classes(registry)) == expected32, "the 32-bit registration stays whole")
-    with TestStation(lifetime=60) as station:
+    with ScriptStation(lifetime=60) as station:
         code, out = prefix.run("cscript", "//nologo", windows(os.path.join(SOURCE_DIR, "tests", "installer_play.vbs")),
-                               "http://127.0.0.1:%d/" % STREAM_PORT)
+                               station.url)
         c.check(code == 0 and out.rstrip().endswith("done"), "a script creates the control by its ProgID: %r" % out[-200:])
         c.check(station.opened() >= 1, "and it plays the station: %d connections" % station.opened())
 
