@@ -5,17 +5,20 @@ set -euo pipefail
 TOP=$(cd "$(dirname "$0")/.." && pwd)
 "$TOP/tools/setup-deps.sh" "$TOP/build/deps"
 
+# build ARCH TESTS [cmake --build options]
 build() {
   local arch=$1 tests=$2
+  shift 2
   cmake -S "$TOP" -B "$TOP/build/$arch" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$TOP/cmake/toolchain-$arch.cmake" -DKELPLAYERX_TESTS="$tests" \
     -DKELPLAYERX_DEPS_DIR="$TOP/build/deps" >/dev/null
-  cmake --build "$TOP/build/$arch"
+  cmake --build "$TOP/build/$arch" "$@"
 }
 
 case "${1:-all}" in
-  x86_64) build x86_64 ON ;;
+  # The x86_64 package carries the i686 control too: that tree's control is built first.
+  x86_64) build i686 OFF --target kelplayerx; build x86_64 ON ;;
   i686) build i686 OFF ;;
-  all) build x86_64 ON; build i686 OFF ;;
+  all) build i686 OFF; build x86_64 ON ;;
   *) echo "usage: tools/build.sh [x86_64|i686|all]" >&2; exit 2 ;;
 esac
