@@ -560,7 +560,9 @@ TEST_F(ControlPage, BlanksAndBytesAboveAsciiArrivePercentEncoded)
 TEST_F(ControlPage, APublicPageReachesNoPrivateAddress)
 {
     CLoopbackServer station(Answer(""), 0, 20000);
-    for (const char* page : {"http://203.0.113.5/radio/index.html", "https://Radio.Example.org:8443/"}) {
+    // The last two are 203.0.113.7 written as one number.
+    for (const char* page : {"http://203.0.113.5/radio/index.html", "https://Radio.Example.org:8443/",
+                             "http://3405803783/radio.html", "http://0xCB007107:8080/"}) {
         Host(new CPageSite(page));
         CDispatchCaller c(control);
         c.PutString(L"url", station.Url("/"));
