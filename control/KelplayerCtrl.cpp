@@ -227,7 +227,10 @@ void CKelplayerCtrl::OnGetProperty(DISPID id, VARIANT* value)
         break;
     case DISPID_KEL_URL:
         V_VT(value) = VT_BSTR;
-        V_BSTR(value) = BstrFromAnsi(GetUrl().c_str());
+        // The container's own text, not the address it became; playlist entries as they came.
+        V_BSTR(value) = !GetUrl().empty() && GetUrl() == m_urlAddress
+                            ? SysAllocStringLen(m_urlText.data(), static_cast<UINT>(m_urlText.size()))
+                            : BstrFromAnsi(GetUrl().c_str());
         break;
     case DISPID_KEL_METADATA:
         V_VT(value) = VT_BSTR;
@@ -245,7 +248,9 @@ void CKelplayerCtrl::OnSetProperty(DISPID id, const VARIANT& value)
         SetVolume(V_I2(&value));
         break;
     case DISPID_KEL_URL:
-        SetUrl(AnsiFromBstr(V_BSTR(&value)));
+        m_urlText = V_BSTR(&value) != NULL ? std::wstring(V_BSTR(&value), SysStringLen(V_BSTR(&value))) : std::wstring();
+        m_urlAddress = AddressFromBstr(V_BSTR(&value));
+        SetUrl(m_urlAddress);
         break;
     case DISPID_KEL_METADATA:
         SetMetadata(AnsiFromBstr(V_BSTR(&value)));
@@ -268,7 +273,7 @@ void CKelplayerCtrl::OnCallMethod(DISPID id, const std::vector<VARIANT>& args, V
         break;
     case DISPID_KEL_GETCOUNT:
         V_VT(result) = VT_BSTR;
-        V_BSTR(result) = BstrFromAnsi(GetCount(AnsiFromBstr(V_BSTR(&args[0]))).c_str());
+        V_BSTR(result) = BstrFromAnsi(GetCount(AddressFromBstr(V_BSTR(&args[0]))).c_str());
         break;
     }
 }

@@ -20,19 +20,26 @@ int ParseHttpUrl(const char* url, CHttpUrl* parsed)
         if (*c < 0x20 || *c == 0x7F)
             return 0;
 
-    const char* host;
+    const char* authority;
     if (strncmp(start, "http://", 7) == 0) {
-        host = start + 7;
+        authority = start + 7;
     } else if (strncmp(start, "https://", 8) == 0) {
-        host = start + 8;
+        authority = start + 8;
         parsed->secure = true;
         parsed->port = 443;
     } else {
         return 0;
     }
-    // The host runs to the first ':' or '/'. A longer name than the buffer holds is refused,
-    // never cut: a cut name would connect somewhere else.
-    size_t hostLen = strcspn(host, ":/");
+    // The authority ends where the path, the query or the fragment starts. User information
+    // ("user:secret@") is never sent, and what follows its last '@' is the host to connect to.
+    const char* pathStart = authority + strcspn(authority, "/?#");
+    const char* host = authority;
+    for (const char* c = authority; c < pathStart; ++c)
+        if (*c == '@')
+            host = c + 1;
+    // The host runs to its port's ':'. A longer name than the buffer holds is refused, never
+    // cut: a cut name would connect somewhere else.
+    size_t hostLen = strcspn(host, ":/?#");
     if (hostLen == 0 || hostLen > HTTP_HOST_MAX)
         return 0;
     memcpy(parsed->host, host, hostLen);
@@ -55,17 +62,18 @@ int ParseHttpUrl(const char* url, CHttpUrl* parsed)
         return 0; // a signed port is no port
     }
 
-    const char* slash = strchr(host, '/');
-    if (slash != NULL)
-        parsed->path = slash;
+    // The fragment belongs to the reader of the page, never to the server.
+    parsed->path.assign(pathStart, strcspn(pathStart, "#"));
+    if (parsed->path.empty() || parsed->path[0] != '/')
+        parsed->path.insert(0, "/");
     return 1;
 }
 
-std::string RequestPath(const char* path)
+std::string RequestPath(const std::string& path)
 {
     static const char HEX[] = "0123456789ABCDEF";
     std::string out;
-    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(path); *c != '\0'; ++c) {
+    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(path.c_str()); *c != '\0'; ++c) {
         if (*c == ' ' || *c > 0x7F) {
             out += '%';
             out += HEX[*c >> 4];
