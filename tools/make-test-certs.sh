@@ -12,16 +12,17 @@ cd "$DIR"
 # under the authority that the prefix already trusts.
 weak() {
   [ -f sha1chain.pem ] && return 0
-  # name subject subjectAltName digest bits authority
+  # name subject subjectAltName digest bits authority; the weak ones name 127.0.0.1 every way,
+  # so that only their weakness can refuse them
   leaf() {
     openssl req -newkey "rsa:$5" -nodes -keyout "$1.key" -out "$1.csr" -subj "/CN=$2" 2>/dev/null
     { [ -z "$3" ] || echo "subjectAltName=$3"; printf 'extendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n'; } > "$1.ext"
     openssl x509 -req -in "$1.csr" -CA "$6.pem" -CAkey "$6.key" -CAcreateserial -out "$1.pem" \
       -days 3650 -extfile "$1.ext" "-$4" 2>/dev/null
   }
-  leaf md5 127.0.0.1 "IP:127.0.0.1" md5 2048 ca
-  leaf sha1 127.0.0.1 "IP:127.0.0.1" sha1 2048 ca
-  leaf rsa1024 127.0.0.1 "IP:127.0.0.1" sha256 1024 ca
+  leaf md5 127.0.0.1 "DNS:127.0.0.1,IP:127.0.0.1" md5 2048 ca
+  leaf sha1 127.0.0.1 "DNS:127.0.0.1,IP:127.0.0.1" sha1 2048 ca
+  leaf rsa1024 127.0.0.1 "DNS:127.0.0.1,IP:127.0.0.1" sha256 1024 ca
   leaf ipsan "Kelplayerx Address Test" "IP:127.0.0.1" sha256 2048 ca
   leaf dnsip 127.0.0.1 "DNS:127.0.0.1" sha256 2048 ca
   leaf cnonly 127.0.0.1 "" sha256 2048 ca
@@ -31,7 +32,7 @@ weak() {
   printf 'basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n' > inter-sha1.ext
   openssl x509 -req -in inter-sha1.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out inter-sha1.pem \
     -days 3650 -extfile inter-sha1.ext -sha1 2>/dev/null
-  leaf sha1chain-leaf 127.0.0.1 "IP:127.0.0.1" sha256 2048 inter-sha1
+  leaf sha1chain-leaf 127.0.0.1 "DNS:127.0.0.1,IP:127.0.0.1" sha256 2048 inter-sha1
   cat sha1chain-leaf.pem inter-sha1.pem > sha1chain.pem
   cp sha1chain-leaf.key sha1chain.key
 }
