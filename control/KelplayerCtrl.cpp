@@ -248,7 +248,7 @@ void CKelplayerCtrl::OnSetProperty(DISPID id, const VARIANT& value)
         SetVolume(V_I2(&value));
         break;
     case DISPID_KEL_URL:
-        m_urlText = V_BSTR(&value) != NULL ? std::wstring(V_BSTR(&value), SysStringLen(V_BSTR(&value))) : std::wstring();
+        m_urlText.assign(V_BSTR(&value) != NULL ? V_BSTR(&value) : L"", SysStringLen(V_BSTR(&value)));
         m_urlAddress = AddressFromBstr(V_BSTR(&value));
         SetUrl(m_urlAddress);
         break;

@@ -11,9 +11,9 @@ const DWORD RSA_BITS_MIN = 2048;
 
 // Signature algorithms whose hash can be forged (RSA, DSA and ECDSA with MD2, MD4, MD5 or SHA-1).
 const char* const WEAK_SIGNATURES[] = {
-    szOID_RSA_MD2RSA,  szOID_RSA_MD4RSA,  szOID_RSA_MD5RSA,     szOID_RSA_SHA1RSA, szOID_OIWSEC_md4RSA,
-    szOID_OIWSEC_md5RSA, szOID_OIWSEC_md4RSA2, szOID_OIWSEC_sha1RSASign, szOID_OIWSEC_shaRSA, szOID_OIWSEC_dsaSHA1,
-    szOID_X957_SHA1DSA, szOID_ECDSA_SHA1,
+    szOID_RSA_MD2RSA,     szOID_RSA_MD4RSA,         szOID_RSA_MD5RSA,    szOID_RSA_SHA1RSA,
+    szOID_OIWSEC_md4RSA,  szOID_OIWSEC_md5RSA,      szOID_OIWSEC_md4RSA2, szOID_OIWSEC_sha1RSASign,
+    szOID_OIWSEC_shaRSA,  szOID_OIWSEC_dsaSHA1,     szOID_X957_SHA1DSA,  szOID_ECDSA_SHA1,
 };
 } // namespace
 
@@ -22,9 +22,9 @@ bool IsWeakCertificate(const CTlsLibraries* libraries, PCCERT_CONTEXT cert, bool
     const CERT_INFO* info = cert->pCertInfo;
     if (info == NULL)
         return true;
-    if (strcmp(info->SubjectPublicKeyInfo.Algorithm.pszObjId, szOID_RSA_RSA) == 0 &&
-        libraries->getPublicKeyLength(X509_ASN_ENCODING, const_cast<CERT_PUBLIC_KEY_INFO*>(&info->SubjectPublicKeyInfo)) <
-            RSA_BITS_MIN)
+    CERT_PUBLIC_KEY_INFO* key = const_cast<CERT_PUBLIC_KEY_INFO*>(&info->SubjectPublicKeyInfo);
+    if (strcmp(key->Algorithm.pszObjId, szOID_RSA_RSA) == 0 &&
+        libraries->getPublicKeyLength(X509_ASN_ENCODING, key) < RSA_BITS_MIN)
         return true;
     if (trustedRoot)
         return false;

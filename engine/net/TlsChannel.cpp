@@ -58,7 +58,8 @@ SecBuffer Buffer(unsigned long type, void* data = NULL, unsigned long size = 0)
 } // namespace
 
 CTlsChannel::CTlsChannel(const CTlsLibraries* libraries)
-    : m_pLibraries(libraries), m_bAddressHost(false), m_address(), m_bStanding(false), m_bNegotiating(false), m_sizes(), m_plainPos(0), m_ended(0)
+    : m_pLibraries(libraries), m_bAddressHost(false), m_address(), m_bStanding(false), m_bNegotiating(false),
+      m_sizes(), m_plainPos(0), m_ended(0)
 {
     SecInvalidateHandle(&m_cred);
     SecInvalidateHandle(&m_context);
@@ -114,9 +115,10 @@ bool CTlsChannel::Negotiate(SOCKET socket, bool withInput, DWORD sendLimitMs, SE
         unsigned long attributes = 0;
         CtxtHandle created;
         SecInvalidateHandle(&created);
+        char* target = m_bAddressHost ? NULL : const_cast<char*>(m_host.c_str());
         *status = m_pLibraries->sspi->InitializeSecurityContextA(
-            &m_cred, first ? NULL : &m_context, m_bAddressHost ? NULL : const_cast<char*>(m_host.c_str()), ISC_FLAGS, 0, 0,
-            withInput ? &inDesc : NULL, 0, first ? &created : &m_context, &outDesc, &attributes, NULL);
+            &m_cred, first ? NULL : &m_context, target, ISC_FLAGS, 0, 0, withInput ? &inDesc : NULL, 0,
+            first ? &created : &m_context, &outDesc, &attributes, NULL);
         // A first call that fails has made no context: nothing to delete.
         if (first && !FAILED(*status))
             m_context = created;
@@ -210,7 +212,8 @@ bool CTlsChannel::HasWeakCertificate(PCCERT_CHAIN_CONTEXT chain) const
         const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[i];
         for (DWORD j = 0; j < simple->cElement; ++j) {
             const CERT_CHAIN_ELEMENT* element = simple->rgpElement[j];
-            bool root = j + 1 == simple->cElement && (element->TrustStatus.dwInfoStatus & CERT_TRUST_IS_SELF_SIGNED) != 0;
+            bool root = j + 1 == simple->cElement &&
+                        (element->TrustStatus.dwInfoStatus & CERT_TRUST_IS_SELF_SIGNED) != 0;
             if (IsWeakCertificate(m_pLibraries, element->pCertContext, root))
                 return true;
         }

@@ -32,8 +32,8 @@ public:
     CTlsChannel& operator=(const CTlsChannel&) = delete;
 
     // The handshake on a connected non-blocking socket (TLS 1.2 or later), then the certificate
-    // checked against the system's trusted roots, weak signatures and keys, and host. Waits on the socket together with wake (may be
-    // null) for at most limitMs in all.
+    // checked against the system's trusted roots, weak signatures and keys, and host. Waits on
+    // the socket together with wake (may be null) for at most limitMs in all.
     int Handshake(SOCKET socket, const char* host, HANDLE wake, DWORD limitMs);
 
     // Encrypts and sends all of data (waiting up to 2 s for room); len, or -1 on failure.
