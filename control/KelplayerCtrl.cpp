@@ -43,7 +43,8 @@ CKelplayerCtrl::CKelplayerCtrl()
     : COleControl(KEL_CONTROL_INFO), m_nMessageLevel(0), m_bStopped(FALSE),
       m_bWinsockStarted(FALSE), m_nBufferState(0), m_dwWorkerThreadId(0),
       m_pMixer(NULL), m_pSocket(NULL), m_posPlay(m_urlList.end()), m_pszStatusText(NULL),
-      m_bAttemptPlayed(FALSE), m_bPausing(FALSE), m_bListAnswered(FALSE), m_nListAnswers(0)
+      m_bAttemptPlayed(FALSE), m_bPausing(FALSE), m_bListAnswered(FALSE), m_nListAnswers(0),
+      m_dwCommandsPosted(0), m_dwCommandsTaken(0)
 {
     // The report window exists already: texts raised from here on reach it (no sink listens yet).
     m_bWinsockStarted = StartWinsock(GetPlayerWindow());
@@ -197,7 +198,7 @@ void CKelplayerCtrl::PlayNext()
     char* command = new char[entry.size() + 1];
     memcpy(command, entry.c_str(), entry.size() + 1);
     LPARAM flags = IsOnPublicPage() ? PLAYER_PLAY_PUBLIC_ONLY : 0;
-    if (!PostCommand(m_dwWorkerThreadId, WM_PLAYER_PLAY, reinterpret_cast<WPARAM>(command), flags))
+    if (!PostPlayOrStop(WM_PLAYER_PLAY, reinterpret_cast<WPARAM>(command), flags))
         delete[] command;
 }
 
@@ -206,7 +207,15 @@ void CKelplayerCtrl::Stop()
     CancelPause();
     m_nMessageLevel = 0;
     m_bStopped = TRUE;
-    PostCommand(m_dwWorkerThreadId, WM_PLAYER_STOP);
+    PostPlayOrStop(WM_PLAYER_STOP, 0, 0);
+}
+
+bool CKelplayerCtrl::PostPlayOrStop(UINT command, WPARAM wParam, LPARAM lParam)
+{
+    if (!PostCommand(m_dwWorkerThreadId, command, wParam, lParam))
+        return false;
+    ++m_dwCommandsPosted;
+    return true;
 }
 
 std::string CKelplayerCtrl::GetCount(const std::string& countUrl)
@@ -293,9 +302,33 @@ bool CKelplayerCtrl::OnReportMessage(UINT message, WPARAM wParam, LPARAM lParam,
     return true;
 }
 
+// The fill is left out: it only ever shows the ring of the moment, and a stopped stream's last
+// one (empty) is what a container expects to see after Stop.
+bool CKelplayerCtrl::IsStale(const CPlayerReport& report) const
+{
+    if (m_dwCommandsTaken == m_dwCommandsPosted)
+        return false;
+    switch (report.message) {
+    case WM_PLAYER_STARTED:
+    case WM_PLAYER_ENDED:
+    case WM_PLAYER_METADATA:
+    case WM_PLAYER_PLAYLIST:
+        return true;
+    case WM_PLAYER_MESSAGE:
+        return report.posted;
+    default:
+        return false;
+    }
+}
+
 void CKelplayerCtrl::OnPlayerReport(const CPlayerReport& report)
 {
+    if (IsStale(report))
+        return;
     switch (report.message) {
+    case WM_PLAYER_TAKEN:
+        m_dwCommandsTaken = report.taken;
+        break;
     case WM_PLAYER_STOP:
         Stop();
         break;
@@ -330,7 +363,7 @@ void CKelplayerCtrl::OnEnded()
 {
     CancelPause();
     // An attempt answered with a playlist did not fail: the list's first entry follows at once.
-    DWORD pause = m_bAttemptPlayed || m_bListAnswered ? 0 : m_pacing.Failed(m_urlList.size());
+    DWORD pause = m_bAttemptPlayed || m_bListAnswered ? 0 : m_pacing.Failed();
     if (pause == 0 || GetReportWindow() == NULL) {
         PlayNext();
         return;

@@ -69,6 +69,10 @@ private:
     // A stream ended or could not be opened: the next attempt, at once or after a pause.
     void OnEnded();
     void CancelPause();
+    // Posts a play or stop command to the worker, counting it.
+    bool PostPlayOrStop(UINT command, WPARAM wParam, LPARAM lParam);
+    // A report of a stream that the worker closed for a later command: said too late to be true.
+    bool IsStale(const CPlayerReport& report) const;
     void OnBufferState(WPARAM wParam);
     void OnMetadata(const char* text);
     void OnPlaylist(const char* text);
@@ -101,4 +105,9 @@ private:
     BOOL m_bPausing;       // the pause timer runs; the next attempt starts when it fires
     BOOL m_bListAnswered;  // the attempt now running was answered with a playlist, now the URL list
     int m_nListAnswers;    // such answers in a row since the container's last url or Play, or since audio played
+
+    // Play and stop commands posted to the worker, and how many of them it has taken by its
+    // last WM_PLAYER_TAKEN: while they differ, what its streams report is left over.
+    DWORD m_dwCommandsPosted;
+    DWORD m_dwCommandsTaken;
 };

@@ -1,16 +1,11 @@
-// Reconnect pacing: a growing pause after each round of failed attempts.
+// Reconnect pacing: a growing pause after each failed attempt in a row.
 #include "ReconnectPacing.h"
 
-DWORD CReconnectPacing::Failed(size_t entries)
+DWORD CReconnectPacing::Failed()
 {
-    if (entries == 0)
-        entries = 1;
     ++m_nFailures;
-    if (m_nFailures % entries != 0)
-        return 0;
-    unsigned rounds = static_cast<unsigned>(m_nFailures / entries);
     DWORD pause = RECONNECT_FIRST_PAUSE_MS;
-    for (unsigned i = 1; i < rounds && pause < RECONNECT_MAX_PAUSE_MS; ++i)
+    for (unsigned i = 1; i < m_nFailures && pause < RECONNECT_MAX_PAUSE_MS; ++i)
         pause *= 2;
     return pause < RECONNECT_MAX_PAUSE_MS ? pause : RECONNECT_MAX_PAUSE_MS;
 }

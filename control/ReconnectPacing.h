@@ -3,8 +3,6 @@
 
 #include <windows.h>
 
-#include <cstddef>
-
 #define RECONNECT_FIRST_PAUSE_MS 500
 #define RECONNECT_MAX_PAUSE_MS 30000
 
@@ -15,10 +13,11 @@ public:
 
     // A stream played, or the container started afresh: the next failure starts from the top.
     void Reset() { m_nFailures = 0; }
-    // Records one failed attempt on a list of entries; returns the pause in ms before the next
-    // attempt. The list is walked without a pause until every entry has failed in a row; then
-    // each full round of failures waits twice as long as the one before, up to the maximum.
-    DWORD Failed(size_t entries);
+    // Records one failed attempt; returns the pause in ms before the next one. Each failure in
+    // a row waits twice as long as the one before, up to the maximum, whether the next attempt
+    // goes to the same address or to the next entry of a list: a long list of dead entries is
+    // walked no faster than one dead station is retried.
+    DWORD Failed();
     unsigned Failures() const { return m_nFailures; }
 
 private:

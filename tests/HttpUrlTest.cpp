@@ -47,6 +47,10 @@ TEST(HttpUrl, UserInformationIsDroppedAndTheHostAfterItIsTheOne)
     s = Split("http://radio.example/a@b?c=d@e");
     EXPECT_EQ(s.host, "radio.example");
     EXPECT_EQ(s.path, "/a@b?c=d@e");
+    s = Split("http://user@[2001:db8::1]:8000?sid=1#now");
+    EXPECT_EQ(s.host, "[2001:db8::1]");
+    EXPECT_EQ(s.port, 8000);
+    EXPECT_EQ(s.path, "/?sid=1");
     EXPECT_EQ(Split("http://user@/").host, "(bad)");
     EXPECT_EQ(Split("http://user@:80/").host, "(bad)");
 }

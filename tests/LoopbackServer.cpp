@@ -28,20 +28,29 @@ CLoopbackServer::CLoopbackServer(Handler handler, int port, DWORD lifetimeMs, bo
       m_backlogOnly(backlogOnly), m_stop(false), m_connections(0)
 {
     static CWinsockUser winsock;
-    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    // "::1" listens on IPv6 alone, so that an IPv4 listener may share its port.
+    bool v6 = m_address.find(':') != std::string::npos;
+    sockaddr_in6 address6 = {};
+    address6.sin6_family = AF_INET6;
+    address6.sin6_addr = in6addr_loopback;
+    address6.sin6_port = htons(static_cast<u_short>(port));
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = inet_addr(m_address.c_str());
     address.sin_port = htons(static_cast<u_short>(port));
-    BOOL reuse = TRUE;
-    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof(reuse));
-    if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || listen(s, backlogOnly ? 0 : 8) != 0) {
+    sockaddr* bound = v6 ? reinterpret_cast<sockaddr*>(&address6) : reinterpret_cast<sockaddr*>(&address);
+    int len = v6 ? sizeof(address6) : sizeof(address);
+    SOCKET s = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
+    BOOL yes = TRUE;
+    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof(yes));
+    if (v6)
+        setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&yes), sizeof(yes));
+    if (bind(s, bound, len) != 0 || listen(s, backlogOnly ? 0 : 8) != 0) {
         closesocket(s);
         return;
     }
-    int len = sizeof(address);
-    getsockname(s, reinterpret_cast<sockaddr*>(&address), &len);
-    m_port = ntohs(address.sin_port);
+    getsockname(s, bound, &len);
+    m_port = ntohs(v6 ? address6.sin6_port : address.sin_port);
     m_listener = s;
     m_thread = std::thread(&CLoopbackServer::Run, this, lifetimeMs);
 }
@@ -81,7 +90,8 @@ void CLoopbackServer::FillBacklog()
 
 std::string CLoopbackServer::Url(const std::string& path) const
 {
-    return "http://" + m_address + ":" + std::to_string(m_port) + path;
+    std::string host = m_address.find(':') != std::string::npos ? "[" + m_address + "]" : m_address;
+    return "http://" + host + ":" + std::to_string(m_port) + path;
 }
 
 std::vector<std::string> CLoopbackServer::Requests()

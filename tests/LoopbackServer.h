@@ -2,6 +2,7 @@
 #pragma once
 
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 
 #include <atomic>
@@ -19,7 +20,7 @@ public:
 
     // port 0 picks a free port. backlogOnly: listen but never accept (connections stay pending
     // once the backlog is full). host: a loopback address other than 127.0.0.1 stands for
-    // another host.
+    // another host; "::1" listens on the IPv6 loopback (no backlog filling there).
     explicit CLoopbackServer(Handler handler, int port = 0, DWORD lifetimeMs = 30000, bool backlogOnly = false,
                              const char* host = "127.0.0.1");
     ~CLoopbackServer();

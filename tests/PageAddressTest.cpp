@@ -1,7 +1,10 @@
 // The host rules for pages: which page addresses have a host, which fetch hosts are that host, which are private.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "engine/net/AddressRule.h"
+#include "engine/net/HostLookup.h"
 #include "PageAddress.h"
 
 TEST(PageAddress, TheHostOfAWebPage)
@@ -90,4 +93,28 @@ TEST(AddressRule, WhichPageHostsArePrivate)
     // The host as the page's address gives it.
     EXPECT_EQ(PageHostOf("http://[::1]:8080/radio.html"), "[::1]");
     EXPECT_TRUE(IsPrivateHost(PageHostOf("http://Intranet:8080/").c_str()));
+}
+
+namespace
+{
+bool PrivateAddress6(const char* text)
+{
+    CHostAddresses parsed;
+    std::string bracketed = std::string("[") + text + "]";
+    EXPECT_TRUE(ParseNumericHost(bracketed.c_str(), &parsed)) << text;
+    return IsPrivateAddress(parsed.v6.sin6_addr);
+}
+} // namespace
+
+TEST(AddressRule, TheIPv6RangesAndTheIPv4AddressesTheyCarry)
+{
+    for (const char* inside :
+         {"::1", "::", "fc00::1", "fdff:ffff::1", "fe80::1", "febf::1", "fec0::1", "ff02::1", "ff0e::1",
+          "::ffff:127.0.0.1", "::ffff:10.1.2.3", "::ffff:192.168.0.1", "::ffff:0:172.16.0.1", "::127.0.0.1",
+          "::10.0.0.1", "64:ff9b::7f00:1", "64:ff9b::192.168.1.1", "64:ff9b:1::203.0.113.5"})
+        EXPECT_TRUE(PrivateAddress6(inside)) << inside;
+    for (const char* outside : {"2001:db8::1", "2606:4700::1111", "fbff::1", "fe7f::1", "::ffff:203.0.113.5",
+                                "::ffff:0:8.8.8.8", "::203.0.113.5", "64:ff9b::203.0.113.5", "64:ff9c::7f00:1",
+                                "::1:0:0:1"})
+        EXPECT_FALSE(PrivateAddress6(outside)) << outside;
 }

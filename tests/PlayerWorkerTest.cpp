@@ -241,6 +241,25 @@ TEST_F(PlayerWorker, FailedOpenReportsTheStationTextThenEnded)
     EXPECT_EQ(1, host.window.CountMessages(EXPECT_BAD_STATION, 1));
 }
 
+// The worker's word that it took a command comes after everything the stream before it said, so
+// that its host can tell a stream's last words from the next one's first.
+TEST_F(PlayerWorker, EachCommandTakenFollowsTheReportsOfTheStreamBeforeIt)
+{
+    CWorkerHost host;
+    host.Post(WM_PLAYER_PLAY, "fail:");
+    ASSERT_TRUE(host.WaitFor(WM_PLAYER_ENDED, 1, 3000));
+    host.Post(WM_PLAYER_STOP);
+    ASSERT_TRUE(host.WaitFor(WM_PLAYER_CLOSED, 1, 3000));
+    std::vector<std::string> seen;
+    for (const CReport& r : host.window.reports) {
+        if (r.message == WM_PLAYER_TAKEN)
+            seen.push_back("TAKEN " + std::to_string(r.wParam));
+        else if (r.message == WM_PLAYER_MESSAGE || r.message == WM_PLAYER_ENDED || r.message == WM_PLAYER_CLOSED)
+            seen.push_back(r.message == WM_PLAYER_MESSAGE ? "MESSAGE" : r.message == WM_PLAYER_ENDED ? "ENDED" : "CLOSED");
+    }
+    EXPECT_EQ((std::vector<std::string>{"TAKEN 1", "MESSAGE", "ENDED", "TAKEN 2", "CLOSED"}), seen);
+}
+
 TEST_F(PlayerWorker, StalledStreamDoesNotHoldStopOrQuit)
 {
     DWORD took = 0;

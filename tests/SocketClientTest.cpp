@@ -235,3 +235,47 @@ TEST(SocketClient, WakeableWaitSeesBytesLeftBehindAndLaterAndTheEnd)
     EXPECT_LT(longest, 1500u);
     CloseHandle(wake);
 }
+
+TEST(SocketClient, BracketsHoldAnIPv6AddressAlone)
+{
+    CHttpUrl url;
+    ASSERT_EQ(1, ParseHttpUrl("http://[2001:db8::1]:8000/live", &url));
+    EXPECT_STREQ(url.host, "[2001:db8::1]");
+    EXPECT_EQ(url.port, 8000);
+    EXPECT_EQ(url.path, "/live");
+    ASSERT_EQ(1, ParseHttpUrl("https://[::FFFF:192.0.2.1]", &url));
+    EXPECT_STREQ(url.host, "[::FFFF:192.0.2.1]");
+    EXPECT_EQ(url.port, 443);
+    EXPECT_EQ(url.path, "/");
+    for (const char* bad : {"http://[::1/", "http://[radio.test]/", "http://[::1]x/", "http://[]/", "http://[::1%25eth0]/",
+                            "http://[::1]:99999/"})
+        EXPECT_EQ(0, ParseHttpUrl(bad, &url)) << bad;
+}
+
+// The IPv6 loopback as any other address: a desktop's client connects to it, a public page's
+// refuses it with the refusal's one text.
+TEST(SocketClient, AnIPv6AddressConnectsAndKeepsToThePublicOnlyRule)
+{
+    CLoopbackServer server(nullptr, 0, 15000, false, "::1");
+    ASSERT_TRUE(server.Listening());
+    std::string text = server.Url("/");
+    CHttpUrl url;
+    ASSERT_EQ(1, ParseHttpUrl(text.c_str(), &url));
+    CTestWindow window;
+    int desktop = -1, page = -1;
+    window.RunServing([&] {
+        CSocketClient client(window.Handle());
+        desktop = client.Connect(url, 2000, 2000);
+        CSocketClient pages(window.Handle());
+        pages.SetPublicOnly(true);
+        page = pages.Connect(url, 2000, 2000);
+    });
+    EXPECT_EQ(CONNECT_OK, desktop);
+    EXPECT_EQ(CONNECT_FORBIDDEN, page);
+    EXPECT_EQ(1u, window.Of(WM_PLAYER_MESSAGE).size());
+    EXPECT_EQ(1, window.CountMessages(EXPECT_NOT_FROM_THIS_PAGE, 1));
+    for (DWORD start = GetTickCount(); server.Connections() < 1 && GetTickCount() - start < 2000;)
+        Sleep(20);
+    Sleep(100);
+    EXPECT_EQ(1, server.Connections());
+}

@@ -20,7 +20,8 @@ CTestWindow::~CTestWindow() { DestroyWindow(m_hwnd); }
 
 void CTestWindow::OnPlayerReport(const CPlayerReport& report)
 {
-    CReport kept = {report.message, report.fill, report.level, report.text != NULL ? report.text : "", GetTickCount()};
+    WPARAM value = report.message == WM_PLAYER_TAKEN ? report.taken : report.fill;
+    CReport kept = {report.message, value, report.level, report.text != NULL ? report.text : "", GetTickCount()};
     reports.push_back(kept);
 }
 

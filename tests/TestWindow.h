@@ -9,7 +9,7 @@
 
 #include "engine/report/ReportReceiver.h"
 
-// For an engine report, wParam is its fill (BUFFERSTATE) and lParam its level (MESSAGE), else 0.
+// For an engine report, wParam is its fill (BUFFERSTATE) or count (TAKEN) and lParam its level (MESSAGE), else 0.
 struct CReport
 {
     UINT message;

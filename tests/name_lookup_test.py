@@ -2,6 +2,8 @@
 # The suites named *Names (CTest's plain runs leave them out, see CMakeLists.txt) run here in network
 # and mount namespaces of their own, where the stub answers "radio.test" with 127.0.0.1, never
 # answers "silent.test" and says NXDOMAIN for every other name; no name is ever looked up outside.
+# Two names have an IPv6 address too: "both.test" ::1, "dual.test" 2001:db8::5, where nothing
+# ever answers; both have 127.0.0.1 as their IPv4 address.
 import os
 import re
 import subprocess
@@ -14,7 +16,7 @@ BUILD_DIR = os.environ["BUILD_DIR"]
 SOURCE_DIR = os.environ["SOURCE_DIR"]
 BINARIES = ["control_page_test", "http_stream_test", "http_fetch_test", "socket_client_test"]
 # What the cases ask for; anything else asked means a case looks up a name nobody meant.
-NAMES = {"radio.test", "silent.test", "nowhere.test", "no-such-station.invalid"}
+NAMES = {"radio.test", "silent.test", "nowhere.test", "no-such-station.invalid", "both.test", "dual.test"}
 
 
 def test_environment():
@@ -31,7 +33,9 @@ def main():
               'done; exit $rc')
     rc, out, err, queries = run_in_name_namespace(
         ["sh", "-c", script, "-", *exes],
-        names={"radio.test": "127.0.0.1"}, silent={"silent.test"}, timeout=200, env=test_environment())
+        names={"radio.test": "127.0.0.1", "both.test": "127.0.0.1", "dual.test": "127.0.0.1"},
+        names6={"both.test": "::1", "dual.test": "2001:db8::5"}, blackhole6=["2001:db8::5"],
+        silent={"silent.test"}, timeout=200, env=test_environment())
     sys.stdout.write(out)
     sys.stderr.write(err)
     asked = {name for name, _ in queries}

@@ -7,6 +7,9 @@
 #       silent={"silent.test"}, timeout=120)
 # A name mapped to a list answers its n-th A query with the n-th address (the last one thereafter);
 # unknown names get NXDOMAIN, AAAA queries for known names an empty answer, silent names nothing.
+# names6={"dual.test": "2001:db8::5"} answers AAAA queries (a name only there has no A record);
+# blackhole6=["2001:db8::5"] routes those addresses to a link where nothing ever answers, so that
+# connecting to them hangs as over a broken IPv6 route.
 # queries is the list of (name, type) the stub received, in order; result.timings holds set-up costs.
 # From a shell: name_namespace.py --name radio.test=127.0.0.1 --silent silent.test -- command...
 #
@@ -44,13 +47,16 @@ class Result(collections.namedtuple("Result", "returncode stdout stderr queries"
     timings = {}
 
 
-def run_in_name_namespace(cmd, names=None, silent=(), timeout=120, env=None, resolv_options="", slow=None):
+def run_in_name_namespace(cmd, names=None, silent=(), timeout=120, env=None, resolv_options="", slow=None,
+                          names6=None, blackhole6=()):
     """Runs cmd (a list) in the namespaces; returns Result(returncode, stdout, stderr, queries).
     env defaults to os.environ; with WINEPREFIX in it the command runs on an overlay of that
     prefix with its own wineserver. resolv_options goes to resolv.conf's options line (e.g.
     "timeout:1 attempts:1"; glibc's defaults otherwise). slow maps names of names to the seconds
     their answers wait (under the resolver's 5 s). Raises subprocess.TimeoutExpired."""
     config = {"names": {k.lower().rstrip("."): v for k, v in (names or {}).items()},
+              "names6": {k.lower().rstrip("."): v for k, v in (names6 or {}).items()},
+              "blackhole6": list(blackhole6),
               "silent": sorted(n.lower().rstrip(".") for n in silent), "timeout": timeout,
               "resolv_options": resolv_options,
               "slow": {k.lower().rstrip("."): v for k, v in (slow or {}).items()}}
@@ -76,7 +82,7 @@ def run_in_name_namespace(cmd, names=None, silent=(), timeout=120, env=None, res
 
 # ---- inside the namespaces ----
 
-def dns_answer(query, names, silent, counts, log):
+def dns_answer(query, names, silent, counts, log, names6=None):
     """The reply to one DNS query message, or None to stay silent."""
     qid, flags, qdcount = struct.unpack(">HHH", query[:6])
     if flags & 0x8000 or qdcount != 1:
@@ -92,9 +98,12 @@ def dns_answer(query, names, silent, counts, log):
     if name in silent:
         return None
     answer, rcode = b"", 0
-    if name not in names:
+    names6 = names6 or {}
+    if name not in names and name not in names6:
         rcode = 3  # NXDOMAIN
-    elif qtype == 1:
+    elif qtype == 28 and name in names6:
+        answer = b"\xc0\x0c" + struct.pack(">HHIH", 28, 1, 0, 16) + socket.inet_pton(socket.AF_INET6, names6[name])
+    elif qtype == 1 and name in names:
         addrs = names[name] if isinstance(names[name], list) else [names[name]]
         addr = addrs[min(counts[name], len(addrs) - 1)]
         counts[name] += 1
@@ -113,7 +122,7 @@ def serve_dns(config, log):
     def answer(query):
         with lock:
             try:
-                return dns_answer(query, names, silent, counts, log)
+                return dns_answer(query, names, silent, counts, log, config["names6"])
             except (IndexError, struct.error):
                 return None
 
@@ -170,6 +179,17 @@ def inner(config, log_fd, cmd):
     # glibc's AI_ADDRCONFIG counts every IPv4 address but 127.0.0.1: without a second one,
     # getaddrinfo(AF_INET, AI_ADDRCONFIG) fails at once and asks no server. Still loopback only.
     subprocess.run([ip, "addr", "add", "127.0.1.1/8", "dev", "lo"], check=True)
+    if config["blackhole6"]:
+        # A veth pair whose far end takes no frame meant for another address: what is sent there
+        # is never answered. The global address on it counts for AI_ADDRCONFIG as a route would.
+        subprocess.run([ip, "link", "add", "hole0", "type", "veth", "peer", "name", "hole1"], check=True)
+        for link in ("hole0", "hole1"):
+            subprocess.run([ip, "link", "set", link, "up"], check=True)
+        subprocess.run([ip, "-6", "addr", "add", "2001:db8:ffff::1/64", "dev", "hole0", "nodad"], check=True)
+        for n, addr in enumerate(config["blackhole6"]):
+            subprocess.run([ip, "-6", "route", "add", addr + "/128", "dev", "hole0"], check=True)
+            subprocess.run([ip, "-6", "neigh", "add", addr, "lladdr", "02:00:00:00:ff:%02x" % n, "dev", "hole0",
+                            "nud", "permanent"], check=True)
 
     data = config["data"]
     mount("-t", "tmpfs", "tmpfs", data)

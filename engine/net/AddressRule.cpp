@@ -44,6 +44,28 @@ bool IsPrivateAddress(in_addr address)
     return false;
 }
 
+bool IsPrivateAddress(const in6_addr& address)
+{
+    const unsigned char* b = address.s6_addr;
+    static const unsigned char ZEROS[12] = {0};
+    static const unsigned char MAPPED[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+    static const unsigned char TRANSLATED[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0, 0};
+    static const unsigned char NAT64[12] = {0, 0x64, 0xFF, 0x9B, 0, 0, 0, 0, 0, 0, 0, 0};
+    static const unsigned char NAT64_LOCAL[6] = {0, 0x64, 0xFF, 0x9B, 0, 0x01};
+    if ((b[0] & 0xFE) == 0xFC || b[0] == 0xFF || (b[0] == 0xFE && (b[1] & 0x80) == 0x80) ||
+        memcmp(b, NAT64_LOCAL, sizeof(NAT64_LOCAL)) == 0)
+        return true;
+    // The IPv4-compatible form begins with 96 zero bits, and so do :: and ::1, which carry
+    // 0.0.0.0 and 0.0.0.1, both in 0/8.
+    if (memcmp(b, ZEROS, 12) == 0 || memcmp(b, MAPPED, 12) == 0 || memcmp(b, TRANSLATED, 12) == 0 ||
+        memcmp(b, NAT64, 12) == 0) {
+        in_addr carried;
+        memcpy(&carried, b + 12, sizeof(carried));
+        return IsPrivateAddress(carried);
+    }
+    return false;
+}
+
 bool IsPrivateHost(const char* host)
 {
     if (host == NULL || *host == '\0')

@@ -4,6 +4,20 @@
 #include <cstdio>
 #include <cstring>
 
+namespace
+{
+// The length of "[...]" at the start of host, brackets included, when it holds an IPv6 address's
+// characters alone and the port, the path, the query or the fragment follows; else 0.
+size_t BracketedHostLength(const char* host)
+{
+    size_t inside = strspn(host + 1, "0123456789abcdefABCDEF:.");
+    const char* close = host + 1 + inside;
+    if (inside == 0 || *close != ']' || (close[1] != '\0' && strchr(":/?#", close[1]) == NULL))
+        return 0;
+    return inside + 2;
+}
+} // namespace
+
 int ParseHttpUrl(const char* url, CHttpUrl* parsed)
 {
     parsed->host[0] = '\0';
@@ -37,9 +51,9 @@ int ParseHttpUrl(const char* url, CHttpUrl* parsed)
     for (const char* c = authority; c < pathStart; ++c)
         if (*c == '@')
             host = c + 1;
-    // The host runs to its port's ':'. A longer name than the buffer holds is refused, never
-    // cut: a cut name would connect somewhere else.
-    size_t hostLen = strcspn(host, ":/?#");
+    // The host runs to its port's ':', an IPv6 address in brackets to its ']'. A longer name
+    // than the buffer holds is refused, never cut: a cut name would connect somewhere else.
+    size_t hostLen = host[0] == '[' ? BracketedHostLength(host) : strcspn(host, ":/?#");
     if (hostLen == 0 || hostLen > HTTP_HOST_MAX)
         return 0;
     memcpy(parsed->host, host, hostLen);

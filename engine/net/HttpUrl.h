@@ -7,17 +7,18 @@
 
 struct CHttpUrl
 {
-    char host[HTTP_HOST_MAX + 1];
+    char host[HTTP_HOST_MAX + 1]; // an IPv6 address keeps its brackets, as the Host header writes it
     int port;
     bool secure;      // https: the connection is wrapped in TLS
     std::string path; // the path and query as written, "/" when none; never the fragment
 };
 
 // 1 when the address parses; 0 for another scheme, no host, a host longer than HTTP_HOST_MAX,
-// a port outside 1..65535, or a control character anywhere after the leading blanks. The
-// scheme is "http://" (port 80) or "https://" (port 443), in lower case. As in browsers, the
-// host ends at the first '/', '?' or '#', user information before an '@' is dropped, and the
-// fragment is left out.
+// brackets that hold anything but an IPv6 address's characters ("[2001:db8::1]"), a port
+// outside 1..65535, or a control character anywhere after the leading blanks. The scheme is
+// "http://" (port 80) or "https://" (port 443), in lower case. As in browsers, the host ends at
+// the first '/', '?' or '#', user information before an '@' is dropped, and the fragment is
+// left out.
 int ParseHttpUrl(const char* url, CHttpUrl* parsed);
 
 // The path as it goes on the request line: blanks and bytes above 0x7F percent-encoded.

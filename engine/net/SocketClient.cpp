@@ -10,6 +10,9 @@
 
 namespace
 {
+// How long an IPv6 connection may stay unanswered before the IPv4 address is tried beside it.
+const DWORD FALLBACK_MS = 300;
+
 timeval MakeTimeout(int timeoutMicroseconds)
 {
     timeval tv;
@@ -35,6 +38,78 @@ int ConnectResultOfTls(int result)
         return CONNECT_TLS_FAILED;
     }
 }
+
+// One connection under way to one address: a non-blocking socket and the event that Winsock sets
+// on its FD_CONNECT. Closed unless handed over.
+class CConnecting
+{
+public:
+    CConnecting() : m_socket(INVALID_SOCKET), m_hEvent(NULL), m_bStarted(false), m_bConnectedAtOnce(false) {}
+    ~CConnecting() { Close(); }
+    CConnecting(const CConnecting&) = delete;
+    CConnecting& operator=(const CConnecting&) = delete;
+
+    // CONNECT_OK when the connection is on its way, or why not.
+    int Start(const sockaddr* address, int len)
+    {
+        m_bStarted = true;
+        m_socket = socket(address->sa_family, SOCK_STREAM, 0);
+        if (m_socket == INVALID_SOCKET)
+            return CONNECT_NO_SOCKET;
+        // Selecting an event also makes the socket non-blocking, for its whole life: every
+        // receive is preceded by a wait.
+        m_hEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
+        if (m_hEvent == NULL || WSAEventSelect(m_socket, m_hEvent, FD_CONNECT) != 0) {
+            Close();
+            return CONNECT_NO_SOCKET;
+        }
+        if (connect(m_socket, address, len) == 0) {
+            m_bConnectedAtOnce = true;
+            SetEvent(m_hEvent);
+            return CONNECT_OK;
+        }
+        int error = WSAGetLastError();
+        if (error != WSAEWOULDBLOCK && error != WSAEINPROGRESS) {
+            Close();
+            return CONNECT_REFUSED;
+        }
+        return CONNECT_OK;
+    }
+    bool Started() const { return m_bStarted; }
+    bool Live() const { return m_socket != INVALID_SOCKET; }
+    HANDLE Event() const { return m_hEvent; }
+    // Once its event is set: whether the connection stands.
+    bool Connected()
+    {
+        if (m_bConnectedAtOnce)
+            return true;
+        WSANETWORKEVENTS happened;
+        return WSAEnumNetworkEvents(m_socket, NULL, &happened) == 0 && (happened.lNetworkEvents & FD_CONNECT) != 0 &&
+               happened.iErrorCode[FD_CONNECT_BIT] == 0;
+    }
+    void HandOver(SOCKET* socketOut, HANDLE* eventOut)
+    {
+        *socketOut = m_socket;
+        *eventOut = m_hEvent;
+        m_socket = INVALID_SOCKET;
+        m_hEvent = NULL;
+    }
+    void Close()
+    {
+        if (m_socket != INVALID_SOCKET)
+            closesocket(m_socket);
+        if (m_hEvent != NULL)
+            CloseHandle(m_hEvent);
+        m_socket = INVALID_SOCKET;
+        m_hEvent = NULL;
+    }
+
+private:
+    SOCKET m_socket;
+    HANDLE m_hEvent;
+    bool m_bStarted;
+    bool m_bConnectedAtOnce;
+};
 } // namespace
 
 const char* ConnectFailureText(int result, int* level)
@@ -109,63 +184,106 @@ int CSocketClient::Connect(const CHttpUrl& url, DWORD limitMs, DWORD handshakeLi
 int CSocketClient::Attempt(const CHttpUrl& url, DWORD limitMs, DWORD handshakeLimitMs)
 {
     DWORD start = GetTickCount();
-    sockaddr_in address;
-    ZeroMemory(&address, sizeof(address));
-    switch (LookupHost(url.host, m_hWake, m_dwLookupLimit != 0 ? m_dwLookupLimit : limitMs, &address.sin_addr)) {
+    CHostAddresses addresses;
+    switch (LookupHost(url.host, m_hWake, m_dwLookupLimit != 0 ? m_dwLookupLimit : limitMs, &addresses)) {
     case LOOKUP_FOUND:
         break;
     case LOOKUP_NOT_FOUND:
         return CONNECT_NOT_FOUND;
     case LOOKUP_TIMED_OUT:
+    case LOOKUP_BUSY:
         return CONNECT_TIMED_OUT;
     default:
         return CONNECT_WOKEN;
     }
-    // Judged here, on the very address about to be connected, so that a name that answers
-    // differently from one lookup to the next gains nothing.
-    if (m_bPublicOnly && IsPrivateAddress(address.sin_addr))
-        return CONNECT_FORBIDDEN;
+    // Judged here, on the very addresses about to be connected, so that a name that answers
+    // differently from one lookup to the next gains nothing. A name that leads to private
+    // addresses only fails as a name that does not resolve: a public page must not tell the two
+    // apart, or it could map the names of the listener's network.
+    if (m_bPublicOnly) {
+        addresses.has6 = addresses.has6 && !IsPrivateAddress(addresses.v6.sin6_addr);
+        addresses.has4 = addresses.has4 && !IsPrivateAddress(addresses.v4.sin_addr);
+        CHostAddresses literal;
+        if (!addresses.has6 && !addresses.has4)
+            return ParseNumericHost(url.host, &literal) ? CONNECT_FORBIDDEN : CONNECT_NOT_FOUND;
+    }
     if (m_dwLookupLimit != 0)
         start = GetTickCount();
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<u_short>(url.port));
-
-    m_socket = socket(AF_INET, SOCK_STREAM, 0);
-    if (m_socket == INVALID_SOCKET)
-        return CONNECT_NO_SOCKET;
-    // Selecting an event also makes the socket non-blocking, for its whole life: every receive
-    // is preceded by a wait.
-    m_hNetEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
-    if (m_hNetEvent == NULL || WSAEventSelect(m_socket, m_hNetEvent, FD_CONNECT) != 0)
-        return CONNECT_NO_SOCKET;
-    if (connect(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-        int error = WSAGetLastError();
-        if (error != WSAEWOULDBLOCK && error != WSAEINPROGRESS)
-            return CONNECT_REFUSED;
-        DWORD spent = GetTickCount() - start;
-        int result = WaitConnected(limitMs == INFINITE ? INFINITE : spent < limitMs ? limitMs - spent : 0);
-        if (result != CONNECT_OK)
-            return result;
-    }
+    addresses.v6.sin6_port = htons(static_cast<u_short>(url.port));
+    addresses.v4.sin_port = htons(static_cast<u_short>(url.port));
+    int result = ConnectEither(addresses, start, limitMs);
+    if (result != CONNECT_OK)
+        return result;
     // From here the event tells of bytes to take and of the peer's end.
     WSAEventSelect(m_socket, m_hNetEvent, FD_READ | FD_CLOSE);
     return url.secure ? StartTls(url.host, handshakeLimitMs) : CONNECT_OK;
 }
 
-int CSocketClient::WaitConnected(DWORD limitMs)
+// As browsers do: the IPv6 address first; the IPv4 one as soon as that fails, or beside it once
+// FALLBACK_MS have passed without an answer, so that a broken IPv6 route costs a listener no
+// more than that. The first to connect is kept.
+int CSocketClient::ConnectEither(const CHostAddresses& addresses, DWORD start, DWORD limitMs)
 {
-    HANDLE events[2] = {m_hNetEvent, m_hWake};
-    DWORD waited = WaitForMultipleObjects(m_hWake != NULL ? 2 : 1, events, FALSE, limitMs);
-    if (waited == WAIT_OBJECT_0 + 1)
-        return CONNECT_WOKEN;
-    // A wait that failed in itself gives up on the connection like the time running out.
-    if (waited != WAIT_OBJECT_0)
-        return CONNECT_TIMED_OUT;
-    WSANETWORKEVENTS happened;
-    if (WSAEnumNetworkEvents(m_socket, NULL, &happened) != 0 || (happened.lNetworkEvents & FD_CONNECT) == 0 ||
-        happened.iErrorCode[FD_CONNECT_BIT] != 0)
-        return CONNECT_REFUSED;
-    return CONNECT_OK;
+    CConnecting over6, over4;
+    int failure = CONNECT_REFUSED;
+    if (addresses.has6) {
+        int started = over6.Start(reinterpret_cast<const sockaddr*>(&addresses.v6), sizeof(addresses.v6));
+        if (started != CONNECT_OK)
+            failure = started;
+    }
+    DWORD fallbackAt = GetTickCount() + FALLBACK_MS;
+    bool fallbackDue = !over6.Live();
+    for (;;) {
+        if (fallbackDue && addresses.has4 && !over4.Started()) {
+            int started = over4.Start(reinterpret_cast<const sockaddr*>(&addresses.v4), sizeof(addresses.v4));
+            if (started != CONNECT_OK)
+                failure = started;
+        }
+        CConnecting* live[2];
+        int count = 0;
+        if (over6.Live())
+            live[count++] = &over6;
+        if (over4.Live())
+            live[count++] = &over4;
+        bool fallbackWaits = addresses.has4 && !over4.Started();
+        if (count == 0 && !fallbackWaits)
+            return failure;
+
+        DWORD now = GetTickCount();
+        DWORD spent = now - start;
+        DWORD wait = limitMs == INFINITE ? INFINITE : spent < limitMs ? limitMs - spent : 0;
+        if (fallbackWaits) {
+            DWORD untilFallback = static_cast<LONG>(fallbackAt - now) > 0 ? fallbackAt - now : 0;
+            wait = untilFallback < wait ? untilFallback : wait;
+        }
+        HANDLE events[3];
+        for (int i = 0; i < count; ++i)
+            events[i] = live[i]->Event();
+        int n = count;
+        if (m_hWake != NULL)
+            events[n++] = m_hWake;
+        // The fallback waits only while the IPv6 attempt is under way: there is an event to wait on.
+        DWORD waited = WaitForMultipleObjects(n, events, FALSE, wait);
+        if (waited == WAIT_TIMEOUT) {
+            if (!fallbackWaits)
+                return CONNECT_TIMED_OUT;
+            fallbackDue = true;
+            continue;
+        }
+        // A wait that failed in itself gives up on the connection like the time running out.
+        if (waited >= WAIT_OBJECT_0 + static_cast<DWORD>(n))
+            return CONNECT_TIMED_OUT;
+        if (waited == WAIT_OBJECT_0 + static_cast<DWORD>(count))
+            return CONNECT_WOKEN;
+        CConnecting* answered = live[waited - WAIT_OBJECT_0];
+        if (answered->Connected()) {
+            answered->HandOver(&m_socket, &m_hNetEvent);
+            return CONNECT_OK;
+        }
+        answered->Close();
+        failure = CONNECT_REFUSED;
+        fallbackDue = true;
+    }
 }
 
 int CSocketClient::StartTls(const char* host, DWORD limitMs)

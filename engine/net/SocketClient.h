@@ -1,10 +1,11 @@
-// One non-blocking IPv4 TCP client socket: one connection attempt to an address, then its bytes.
+// One non-blocking TCP client socket over IPv6 or IPv4: one connection attempt to an address, then its bytes.
 #pragma once
 
 #include <winsock2.h>
 #include <windows.h>
 
 class CTlsChannel;
+struct CHostAddresses;
 struct CHttpUrl;
 
 // How a connection attempt ended.
@@ -13,8 +14,8 @@ enum
     CONNECT_OK,
     CONNECT_WOKEN,     // the wake event was set: the owner ends anyway, nothing to tell
     CONNECT_TIMED_OUT, // neither the name server nor the peer answered within the limit
-    CONNECT_NOT_FOUND, // the name does not resolve
-    CONNECT_FORBIDDEN, // a private address, refused by the public-only rule
+    CONNECT_NOT_FOUND, // the name does not resolve (or, under the public-only rule, leads to a private address)
+    CONNECT_FORBIDDEN, // a private address written as numbers, refused by the public-only rule
     CONNECT_NO_SOCKET,
     CONNECT_REFUSED,
     CONNECT_TLS_UNTRUSTED,
@@ -39,12 +40,13 @@ public:
     CSocketClient& operator=(const CSocketClient&) = delete;
 
     // Connects to the address's host and port, closing any earlier connection: the name looked
-    // up on a thread of its own, the public-only rule judged on the address it gave, the
-    // connection made without blocking, all within limitMs together; then, for https, the TLS
+    // up on a thread of its own, the public-only rule judged on each address it gave, the
+    // connection made without blocking to its IPv6 address first and to its IPv4 one beside it
+    // after a short while, all within limitMs together; then, for https, the TLS
     // handshake within handshakeLimitMs, the certificate checked for the host. Every wait also
     // ends at once on the wake event. CONNECT_OK, or why not (reported to the owner).
     int Connect(const CHttpUrl& url, DWORD limitMs, DWORD handshakeLimitMs);
-    // Refuse addresses on private networks, judged on the address a name resolved to.
+    // Refuse addresses on private networks, judged on the addresses a name resolved to.
     void SetPublicOnly(bool publicOnly) { m_bPublicOnly = publicOnly; }
     // A name lookup may take up to ms, apart from the attempt's limit, which then counts from
     // the lookup's answer: a slow name server is no dead station. 0 (the default): the lookup
@@ -63,7 +65,8 @@ public:
 
 private:
     int Attempt(const CHttpUrl& url, DWORD limitMs, DWORD handshakeLimitMs);
-    int WaitConnected(DWORD limitMs);
+    // Connects to one of the addresses within limitMs of start: m_socket and m_hNetEvent then hold it.
+    int ConnectEither(const CHostAddresses& addresses, DWORD start, DWORD limitMs);
     int StartTls(const char* host, DWORD limitMs);
     void CloseSocket();
     int WaitSocketReadable(int timeoutMicroseconds);

@@ -16,6 +16,10 @@
 #define WM_PLAYER_STARTED (WM_APP + 0x11)
 #define WM_PLAYER_CLOSED (WM_APP + 0x12)
 #define WM_PLAYER_ENDED (WM_APP + 0x13)
+// wParam: how many play and stop commands the worker has taken, posted once the stream before the
+// last of them is closed: what is reported after it belongs to that command, what came before to
+// streams that are no longer current.
+#define WM_PLAYER_TAKEN (WM_APP + 0x14)
 #define WM_PLAYER_BUFFERSTATE (WM_APP + 0x21) // wParam: ring fill in percent; lParam: the gate, or 0
 #define WM_PLAYER_METADATA (WM_APP + 0x22)    // wParam: heap text (new char[]); lParam: the gate, or 0
 // A stream's address answered with a playlist. wParam: heap text (new char[]), freed on the

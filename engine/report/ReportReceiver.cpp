@@ -14,6 +14,7 @@ bool IsReport(UINT message)
     case WM_PLAYER_STARTED:
     case WM_PLAYER_CLOSED:
     case WM_PLAYER_ENDED:
+    case WM_PLAYER_TAKEN:
     case WM_PLAYER_BUFFERSTATE:
     case WM_PLAYER_METADATA:
     case WM_PLAYER_PLAYLIST:
@@ -80,13 +81,17 @@ bool TakePlayerReport(CReportReceiver* receiver, HWND window, UINT message, WPAR
         gate->Taken(message);
         gate->Release();
     }
-    CPlayerReport report = {message, 0, NULL, 0};
+    CPlayerReport report = {message, 0, 0, NULL, 0, true};
     if (message == WM_PLAYER_BUFFERSTATE)
         report.fill = wParam;
+    if (message == WM_PLAYER_TAKEN)
+        report.taken = static_cast<DWORD>(wParam);
     if (CarriesText(message))
         report.text = reinterpret_cast<const char*>(wParam);
-    if (message == WM_PLAYER_MESSAGE)
+    if (message == WM_PLAYER_MESSAGE) {
         report.level = StatusTextLevel(lParam);
+        report.posted = (lParam & PLAYER_TEXT_OWNED) != 0;
+    }
     receiver->OnPlayerReport(report);
     delete[] OwnedText(message, wParam, lParam);
     return true;

@@ -6,10 +6,12 @@
 // One report as its receiver sees it; the text lives until the receiver returns.
 struct CPlayerReport
 {
-    UINT message;     // WM_PLAYER_STOP, _STARTED, _CLOSED, _ENDED, _BUFFERSTATE, _METADATA, _PLAYLIST or _MESSAGE
+    UINT message;     // WM_PLAYER_STOP, _STARTED, _CLOSED, _ENDED, _TAKEN, _BUFFERSTATE, _METADATA, _PLAYLIST or _MESSAGE
     WPARAM fill;      // WM_PLAYER_BUFFERSTATE: the ring's fill in percent; otherwise 0
+    DWORD taken;      // WM_PLAYER_TAKEN: the commands the worker has taken; otherwise 0
     const char* text; // the title, the playlist report or the status text; otherwise null
     short level;      // WM_PLAYER_MESSAGE: the text's level; otherwise 0
+    bool posted;      // posted by another thread; false for a status text sent on the window's own
 };
 
 class CReportReceiver

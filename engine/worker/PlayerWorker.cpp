@@ -18,7 +18,7 @@ const DWORD DRAIN_LIMIT_MS = 2000;
 } // namespace
 
 CPlayerWorker::CPlayerWorker(CPlayerHost* host, CStreamDecoder* decoder, CWaveOutApi* waveOutApi)
-    : m_pHost(host), m_pDecoder(decoder), m_waveOut(waveOutApi), m_bQuit(false), m_bDraining(false),
+    : m_pHost(host), m_pDecoder(decoder), m_waveOut(waveOutApi), m_bQuit(false), m_dwTaken(0), m_bDraining(false),
       m_dwDrainStart(0), m_hShared(NULL), m_pActivePlayer(NULL)
 {
 }
@@ -36,6 +36,12 @@ CPlayerWorker::~CPlayerWorker()
 void CPlayerWorker::Report(UINT message)
 {
     PostPlayerMessage(m_pHost->GetPlayerWindow(), message, 0, 0);
+}
+
+// The stream's reader has been joined, so its last reports are queued ahead of this one.
+void CPlayerWorker::ReportTaken()
+{
+    PostPlayerMessage(m_pHost->GetPlayerWindow(), WM_PLAYER_TAKEN, m_dwTaken, 0);
 }
 
 unsigned CPlayerWorker::Run()
@@ -105,6 +111,7 @@ void CPlayerWorker::HandleBatch()
             break;
         case WM_PLAYER_PLAY: {
             char* url = reinterpret_cast<char*>(msg.wParam);
+            ++m_dwTaken;
             MSG later;
             // Only the last of several queued plays is carried out.
             if (!PeekMessageA(&later, NULL, WM_PLAYER_PLAY, WM_PLAYER_PLAY, PM_NOREMOVE))
@@ -113,6 +120,7 @@ void CPlayerWorker::HandleBatch()
             break;
         }
         case WM_PLAYER_STOP:
+            ++m_dwTaken;
             Stop();
             break;
         case WM_PLAYER_VOLUME:
@@ -130,6 +138,7 @@ void CPlayerWorker::Play(const char* url, LPARAM flags)
     if (m_waveOut.IsOpen() && IsStopCommandWaiting())
         CloseDevice();
     m_pDecoder->Close();
+    ReportTaken();
     m_pDecoder->SetPublicOnly((flags & PLAYER_PLAY_PUBLIC_ONLY) != 0);
     EOpenOutcome outcome = m_pDecoder->Open(m_pHost->GetPlayerWindow(), url);
     // The previous stream's queued audio has played out while the new one connected, unless
@@ -211,6 +220,7 @@ void CPlayerWorker::Stop()
     m_waveOut.Close();
     m_bDraining = false;
     m_pDecoder->Close();
+    ReportTaken();
     Report(WM_PLAYER_CLOSED);
 }
 

@@ -40,11 +40,14 @@ private:
     void CloseDevice();
     void ApplyVolume();
     void Report(UINT message);
+    // Tells the host that the stream before the command last taken is closed.
+    void ReportTaken();
 
     CPlayerHost* m_pHost;
     CStreamDecoder* m_pDecoder;
     CWaveOut m_waveOut;
     bool m_bQuit;
+    DWORD m_dwTaken;       // play and stop commands taken so far
     bool m_bDraining;      // the decoder closed with blocks still queued on the device
     DWORD m_dwDrainStart;  // when that drain began
     HANDLE m_hShared;
