@@ -35,6 +35,31 @@ std::string AnsiFromBstr(BSTR text)
     return out;
 }
 
+std::string AddressFromBstr(BSTR text)
+{
+    static const char HEX[] = "0123456789ABCDEF";
+    int length = static_cast<int>(SysStringLen(text));
+    std::string out;
+    for (int i = 0; i < length; ++i) {
+        if (text[i] < 0x80) {
+            out += static_cast<char>(text[i]);
+            continue;
+        }
+        // A surrogate pair is one character; a lone surrogate becomes U+FFFD as UTF-8 makes it.
+        int units = IS_HIGH_SURROGATE(text[i]) && i + 1 < length && IS_LOW_SURROGATE(text[i + 1]) ? 2 : 1;
+        char utf8[8];
+        int bytes = WideCharToMultiByte(CP_UTF8, 0, text + i, units, utf8, sizeof(utf8), NULL, NULL);
+        for (int b = 0; b < bytes; ++b) {
+            unsigned char c = static_cast<unsigned char>(utf8[b]);
+            out += '%';
+            out += HEX[c >> 4];
+            out += HEX[c & 0xF];
+        }
+        i += units - 1;
+    }
+    return out;
+}
+
 BSTR BstrFromAnsi(const char* text)
 {
     return BstrFromCodePage(CP_ACP, text);

@@ -36,6 +36,9 @@ private:
 
 // The text of a BSTR in the ANSI code page; a null BSTR is the empty text.
 std::string AnsiFromBstr(BSTR text);
+// An address as the engine takes it: ASCII as it is, every other character percent-encoded as
+// UTF-8, as browsers send it (never a best-fit ANSI character, which names another resource).
+std::string AddressFromBstr(BSTR text);
 // A new BSTR holding ANSI text; a null text gives an empty string.
 BSTR BstrFromAnsi(const char* text);
 // A new BSTR holding one of the control's own status texts, which are code page 949 bytes

@@ -236,7 +236,10 @@ void CKelplayerCtrl::OnGetProperty(DISPID id, VARIANT* value)
         break;
     case DISPID_KEL_URL:
         V_VT(value) = VT_BSTR;
-        V_BSTR(value) = BstrFromAnsi(GetUrl().c_str());
+        // The container's own text, not the address it became; playlist entries as they came.
+        V_BSTR(value) = !GetUrl().empty() && GetUrl() == m_urlAddress
+                            ? SysAllocStringLen(m_urlText.data(), static_cast<UINT>(m_urlText.size()))
+                            : BstrFromAnsi(GetUrl().c_str());
         break;
     case DISPID_KEL_METADATA:
         V_VT(value) = VT_BSTR;
@@ -254,7 +257,9 @@ void CKelplayerCtrl::OnSetProperty(DISPID id, const VARIANT& value)
         SetVolume(V_I2(&value));
         break;
     case DISPID_KEL_URL:
-        SetUrl(AnsiFromBstr(V_BSTR(&value)));
+        m_urlText.assign(V_BSTR(&value) != NULL ? V_BSTR(&value) : L"", SysStringLen(V_BSTR(&value)));
+        m_urlAddress = AddressFromBstr(V_BSTR(&value));
+        SetUrl(m_urlAddress);
         break;
     case DISPID_KEL_METADATA:
         SetMetadata(AnsiFromBstr(V_BSTR(&value)));
@@ -277,7 +282,7 @@ void CKelplayerCtrl::OnCallMethod(DISPID id, const std::vector<VARIANT>& args, V
         break;
     case DISPID_KEL_GETCOUNT:
         V_VT(result) = VT_BSTR;
-        V_BSTR(result) = BstrFromAnsi(GetCount(AnsiFromBstr(V_BSTR(&args[0]))).c_str());
+        V_BSTR(result) = BstrFromAnsi(GetCount(AddressFromBstr(V_BSTR(&args[0]))).c_str());
         break;
     }
 }

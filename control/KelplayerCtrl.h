@@ -92,6 +92,9 @@ private:
     CSocketClient* m_pSocket;
     std::list<std::string> m_urlList;
     std::list<std::string>::iterator m_posPlay; // m_urlList.end() when the list is empty
+    // The url as the container set it and the address it became: read back while that address plays.
+    std::wstring m_urlText;
+    std::string m_urlAddress;
 
     // The status text being announced, while its ChangeMetadata event runs.
     const char* m_pszStatusText;

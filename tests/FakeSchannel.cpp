@@ -55,10 +55,11 @@ SECURITY_STATUS Answer(PSecBufferDesc output, const std::string& token, SECURITY
     return status;
 }
 
-SECURITY_STATUS WINAPI Acquire(SEC_CHAR*, SEC_CHAR*, unsigned long, void*, void*, SEC_GET_KEY_FN, void*,
+SECURITY_STATUS WINAPI Acquire(SEC_CHAR*, SEC_CHAR*, unsigned long, void*, void* authData, SEC_GET_KEY_FN, void*,
                                PCredHandle credentials, PTimeStamp)
 {
     g_fake->m_calls.push_back("acquire");
+    g_fake->m_enabledProtocols = static_cast<SCHANNEL_CRED*>(authData)->grbitEnabledProtocols;
     credentials->dwLower = credentials->dwUpper = CRED_ID;
     return SEC_E_OK;
 }
@@ -69,12 +70,13 @@ SECURITY_STATUS WINAPI FreeCredentials(PCredHandle credentials)
     return SEC_E_OK;
 }
 
-SECURITY_STATUS WINAPI Initialize(PCredHandle, PCtxtHandle context, SEC_CHAR*, unsigned long, unsigned long,
+SECURITY_STATUS WINAPI Initialize(PCredHandle, PCtxtHandle context, SEC_CHAR* target, unsigned long, unsigned long,
                                   unsigned long, PSecBufferDesc input, unsigned long, PCtxtHandle newContext,
                                   PSecBufferDesc output, unsigned long* attributes, PTimeStamp)
 {
     CFakeSchannel* fake = g_fake;
     *attributes = 0;
+    fake->m_targets.push_back(target != NULL ? target : "(none)");
     if (context == NULL) {
         fake->m_calls.push_back("isc:first");
         if (fake->m_bFailFirstCall)
@@ -146,6 +148,13 @@ SECURITY_STATUS WINAPI QueryAttributes(PCtxtHandle context, unsigned long attrib
     if (attribute == SECPKG_ATTR_STREAM_SIZES) {
         SecPkgContext_StreamSizes sizes = {HEADER, FAKE_TRAILER, 0x4000, 4, 1};
         *static_cast<SecPkgContext_StreamSizes*>(buffer) = sizes;
+        return SEC_E_OK;
+    }
+    if (attribute == SECPKG_ATTR_CONNECTION_INFO) {
+        SecPkgContext_ConnectionInfo info;
+        memset(&info, 0, sizeof(info));
+        info.dwProtocol = g_fake->m_protocol;
+        *static_cast<SecPkgContext_ConnectionInfo*>(buffer) = info;
         return SEC_E_OK;
     }
     if (attribute == SECPKG_ATTR_REMOTE_CERT_CONTEXT) {
@@ -260,7 +269,9 @@ std::string FakeCloseNotify()
     return FakeRecord(FAKE_ALERT, std::string("\x01\x00", 2));
 }
 
-CFakeSchannel::CFakeSchannel() : m_bFailFirstCall(false), m_bCredentialsAsked(false), m_bShutdown(false), m_table()
+CFakeSchannel::CFakeSchannel()
+    : m_bFailFirstCall(false), m_bCredentialsAsked(false), m_bShutdown(false), m_protocol(SP_PROT_TLS1_2_CLIENT),
+      m_enabledProtocols(0), m_table()
 {
     m_table.AcquireCredentialsHandleA = Acquire;
     m_table.FreeCredentialHandle = FreeCredentials;
@@ -276,6 +287,10 @@ CFakeSchannel::CFakeSchannel() : m_bFailFirstCall(false), m_bCredentialsAsked(fa
     m_libraries.verifyCertificateChainPolicy = VerifyPolicy;
     m_libraries.freeCertificateChain = FreeChain;
     m_libraries.freeCertificateContext = FreeCertificate;
+    // The fake chain holds no certificate: the rules that read one are crypt32's own.
+    m_libraries.getPublicKeyLength = CertGetPublicKeyLength;
+    m_libraries.findExtension = CertFindExtension;
+    m_libraries.decodeObject = CryptDecodeObjectEx;
     g_fake = this;
 }
 

@@ -51,6 +51,9 @@ public:
     std::string m_askedWith;       // the input that first call had
     bool m_bShutdown;              // SCHANNEL_SHUTDOWN applied: the next call gives close_notify
     std::vector<std::string> m_calls;
+    DWORD m_protocol;              // the protocol the handshake agreed, as SECPKG_ATTR_CONNECTION_INFO tells it
+    DWORD m_enabledProtocols;      // what the credentials allowed
+    std::vector<std::string> m_targets; // each InitializeSecurityContext's target name, "(none)" for none
 
 private:
     SecurityFunctionTableA m_table;

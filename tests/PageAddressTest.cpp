@@ -81,6 +81,15 @@ TEST(AddressRule, WhichPageHostsArePrivate)
                              "[2001:db8::1]"})
         EXPECT_FALSE(IsPrivateHost(host)) << host;
     EXPECT_FALSE(IsPrivateHost(NULL));
+    // Addresses in every form the system reads them are judged as addresses, not as names
+    // without a dot: these are all 203.0.113.7, then 127.0.0.1.
+    for (const char* host : {"3405803783", "0xcb007107", "0313.0.0161.07", "0xcb.0.0x7107", "203.28935"})
+        EXPECT_FALSE(IsPrivateHost(host)) << host;
+    for (const char* host : {"2130706433", "0x7f000001", "0177.0.0.1", "0x7f.1", "017700000001"})
+        EXPECT_TRUE(IsPrivateHost(host)) << host;
+    // Names made of hex digits alone stay names, and a single-label name stays private.
+    for (const char* host : {"cafe", "deadbeef", "x", "0xcg"})
+        EXPECT_TRUE(IsPrivateHost(host)) << host;
     // The host as the page's address gives it.
     EXPECT_EQ(PageHostOf("http://[::1]:8080/radio.html"), "[::1]");
     EXPECT_TRUE(IsPrivateHost(PageHostOf("http://Intranet:8080/").c_str()));

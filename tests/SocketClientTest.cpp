@@ -242,11 +242,11 @@ TEST(SocketClient, BracketsHoldAnIPv6AddressAlone)
     ASSERT_EQ(1, ParseHttpUrl("http://[2001:db8::1]:8000/live", &url));
     EXPECT_STREQ(url.host, "[2001:db8::1]");
     EXPECT_EQ(url.port, 8000);
-    EXPECT_STREQ(url.path, "/live");
+    EXPECT_EQ(url.path, "/live");
     ASSERT_EQ(1, ParseHttpUrl("https://[::FFFF:192.0.2.1]", &url));
     EXPECT_STREQ(url.host, "[::FFFF:192.0.2.1]");
     EXPECT_EQ(url.port, 443);
-    EXPECT_STREQ(url.path, "/");
+    EXPECT_EQ(url.path, "/");
     for (const char* bad : {"http://[::1/", "http://[radio.test]/", "http://[::1]x/", "http://[]/", "http://[::1%25eth0]/",
                             "http://[::1]:99999/"})
         EXPECT_EQ(0, ParseHttpUrl(bad, &url)) << bad;

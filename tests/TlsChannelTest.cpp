@@ -7,6 +7,8 @@
 #include "FakeSchannel.h"
 #include "engine/net/TlsChannel.h"
 
+#include <schannel.h>
+
 namespace
 {
 const char HOST[] = "station.test";
@@ -384,4 +386,46 @@ TEST_F(TlsChannelTest, WakeEndsTheHandshakeAtOnce)
     CloseHandle(wake);
     EXPECT_EQ(TLS_WOKEN, result);
     EXPECT_LT(spent, 1000u);
+}
+
+// Only TLS 1.2 and later are offered, and a handshake that agreed an older one is refused.
+TEST_F(TlsChannelTest, OnlyTlsOneTwoAndLaterAreAccepted)
+{
+    {
+        CTlsChannel channel(m_fake.Libraries());
+        Open(channel);
+    }
+    EXPECT_NE(m_fake.m_enabledProtocols & SP_PROT_TLS1_2_CLIENT, 0u);
+    EXPECT_EQ(m_fake.m_enabledProtocols & (SP_PROT_SSL3_CLIENT | SP_PROT_TLS1_0_CLIENT | SP_PROT_TLS1_1_CLIENT), 0u);
+    for (DWORD old : {SP_PROT_TLS1_0_CLIENT, SP_PROT_TLS1_1_CLIENT, SP_PROT_SSL3_CLIENT}) {
+        CSocketPair pair;
+        ASSERT_TRUE(pair.Connected());
+        m_fake.m_protocol = old;
+        CTlsChannel channel(m_fake.Libraries());
+        pair.Send(FakeMessage("finished"));
+        EXPECT_EQ(TLS_FAILED, channel.Handshake(pair.Client(), HOST, NULL, 2000)) << old;
+    }
+    m_fake.m_protocol = SP_PROT_TLS1_3_CLIENT;
+    CTlsChannel channel(m_fake.Libraries());
+    CSocketPair pair;
+    pair.Send(FakeMessage("finished"));
+    EXPECT_EQ(TLS_OK, channel.Handshake(pair.Client(), HOST, NULL, 2000));
+}
+
+// A server name goes out for a name, none for an address; the fake certificate names no address.
+TEST_F(TlsChannelTest, AnAddressSendsNoServerName)
+{
+    {
+        CTlsChannel channel(m_fake.Libraries());
+        Open(channel);
+    }
+    ASSERT_FALSE(m_fake.m_targets.empty());
+    EXPECT_EQ(m_fake.m_targets[0], HOST);
+    m_fake.m_targets.clear();
+    CTlsChannel channel(m_fake.Libraries());
+    m_pair.Send(FakeMessage("finished"));
+    EXPECT_EQ(TLS_WRONG_NAME, channel.Handshake(m_pair.Client(), "127.0.0.1", NULL, 2000));
+    ASSERT_EQ(m_fake.m_targets.size(), 2u);
+    EXPECT_EQ(m_fake.m_targets[0], "(none)");
+    EXPECT_EQ(m_fake.m_targets[1], "(none)");
 }

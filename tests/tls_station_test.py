@@ -1,4 +1,4 @@
-"""https stations through the control (kelplay): sound and titles, redirects between the schemes, playlists and getCount over TLS, certificates that fail, a server that never finishes its handshake."""
+"""https stations through the control (kelplay): sound and titles, redirects between the schemes, playlists and getCount over TLS, certificates that fail (weak signatures and keys, an address not among the IP entries), a server that offers only TLS 1.1, no server name sent for an address, a server that never finishes its handshake."""
 import os
 import socket
 import tempfile
@@ -64,10 +64,26 @@ def main():
             c.check(any(l.startswith("File1=https://127.0.0.1:%d/" % lists.port) for l in body),
                     "getCount reads over https: %r" % body[:4])
 
-    # Certificates that fail: the attempt ends with its text and no request is ever sent.
-    for cert, text in (("untrusted", UNTRUSTED), ("expired", EXPIRED), ("othername", WRONG_NAME)):
+    # A certificate that names 127.0.0.1 by an IP entry alone plays, and no server name is sent
+    # for an address.
+    with tempfile.TemporaryDirectory() as tmp:
+        sni = os.path.join(tmp, "sni")
+        with Station("--tls", os.path.join(CERTS, "ipsan"), "--record-sni", sni) as station:
+            code, lines = run_windows(KELPLAY, https(station), "--seconds", "3")
+            c.check("Pellora Local" in titles(lines), "an IP entry names the address: %r" % titles(lines)[:2])
+        names = open(sni).read().split() if os.path.exists(sni) else []
+        c.check(names and set(names) == {"-"}, "no server name is sent for an address: %r" % names)
+
+    # Certificates that fail: the attempt ends with its text and no request is ever sent. MD5 and
+    # SHA-1 signatures and 1024-bit keys, in the leaf or an intermediate, are refused as
+    # untrusted; an address named by a DNS entry or the common name alone is the wrong name; a
+    # server that offers only TLS 1.0 and 1.1 gets no secure connection.
+    for cert, text, extra in (("untrusted", UNTRUSTED, ()), ("expired", EXPIRED, ()), ("othername", WRONG_NAME, ()),
+                              ("md5", UNTRUSTED, ()), ("sha1", UNTRUSTED, ()), ("rsa1024", UNTRUSTED, ()),
+                              ("sha1chain", UNTRUSTED, ()), ("dnsip", WRONG_NAME, ()), ("cnonly", WRONG_NAME, ()),
+                              ("station", FAILED, ("--tls-max", "1.1"))):
         with tempfile.TemporaryDirectory() as sent, \
-                Station("--tls", os.path.join(CERTS, cert), "--record-sent", sent) as station:
+                Station("--tls", os.path.join(CERTS, cert), "--record-sent", sent, *extra) as station:
             code, lines = run_windows(KELPLAY, https(station), "--seconds", "3")
             meta = titles(lines)
             c.check(meta[:1] == [text], "a %s certificate is refused with its text: %r" % (cert, meta[:2]))

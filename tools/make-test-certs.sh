@@ -1,13 +1,45 @@
 #!/usr/bin/env bash
-# Makes the test certificates of the https station in DIR (once): a certificate authority that
-# only the project's private Wine prefix trusts, and server certificates good, for another name,
-# expired, and from an authority nobody trusts.
+# Makes the test certificates of the https station in DIR (each once): a certificate authority
+# that only the project's private Wine prefix trusts, and server certificates good, for another
+# name, expired, from an authority nobody trusts, signed with MD5 or SHA-1, with a 1024-bit key,
+# below a SHA-1 intermediate, and naming 127.0.0.1 by an IP entry, a DNS entry or the common name alone.
 # Usage: tools/make-test-certs.sh DIR
 set -euo pipefail
 DIR=${1:?usage: make-test-certs.sh DIR}
-[ -f "$DIR/expired.pem" ] && exit 0
 mkdir -p "$DIR"
 cd "$DIR"
+# The weak and address certificates came later than the first set: made where they are missing,
+# under the authority that the prefix already trusts.
+weak() {
+  [ -f sha1chain.pem ] && return 0
+  # name subject subjectAltName digest bits authority; the weak ones name 127.0.0.1 every way,
+  # so that only their weakness can refuse them
+  leaf() {
+    openssl req -newkey "rsa:$5" -nodes -keyout "$1.key" -out "$1.csr" -subj "/CN=$2" 2>/dev/null
+    { [ -z "$3" ] || echo "subjectAltName=$3"; printf 'extendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n'; } > "$1.ext"
+    openssl x509 -req -in "$1.csr" -CA "$6.pem" -CAkey "$6.key" -CAcreateserial -out "$1.pem" \
+      -days 3650 -extfile "$1.ext" "-$4" 2>/dev/null
+  }
+  leaf md5 127.0.0.1 "DNS:127.0.0.1,IP:127.0.0.1" md5 2048 ca
+  leaf sha1 127.0.0.1 "DNS:127.0.0.1,IP:127.0.0.1" sha1 2048 ca
+  leaf rsa1024 127.0.0.1 "DNS:127.0.0.1,IP:127.0.0.1" sha256 1024 ca
+  leaf ipsan "Kelplayerx Address Test" "IP:127.0.0.1" sha256 2048 ca
+  leaf dnsip 127.0.0.1 "DNS:127.0.0.1" sha256 2048 ca
+  leaf cnonly 127.0.0.1 "" sha256 2048 ca
+  # An intermediate authority signed with SHA-1 above a good leaf; the server sends both.
+  openssl req -newkey rsa:2048 -nodes -keyout inter-sha1.key -out inter-sha1.csr \
+    -subj "/CN=Kelplayerx SHA-1 Intermediate" 2>/dev/null
+  printf 'basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n' > inter-sha1.ext
+  openssl x509 -req -in inter-sha1.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out inter-sha1.pem \
+    -days 3650 -extfile inter-sha1.ext -sha1 2>/dev/null
+  leaf sha1chain-leaf 127.0.0.1 "DNS:127.0.0.1,IP:127.0.0.1" sha256 2048 inter-sha1
+  cat sha1chain-leaf.pem inter-sha1.pem > sha1chain.pem
+  cp sha1chain-leaf.key sha1chain.key
+}
+if [ -f expired.pem ]; then
+  weak
+  exit 0
+fi
 authority() { # name subject
   openssl req -x509 -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.pem" -days 3650 -subj "/CN=$2" \
     -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
@@ -51,3 +83,4 @@ CNF
 echo 01 > expired-ca/serial
 openssl ca -batch -config expired-ca/ca.cnf -cert ca.pem -keyfile ca.key -in expired.csr -out expired.pem \
   -startdate 20200101000000Z -enddate 20210101000000Z -notext >/dev/null 2>&1
+weak

@@ -71,6 +71,11 @@ def parse_args(argv):
                         "DIR/conn-N.sent (N counts connections from 1)")
     p.add_argument("--tls", metavar="CERT",
                    help="speak TLS on the stream port with CERT.pem and CERT.key (an https station)")
+    p.add_argument("--tls-max", choices=("1.1", "1.2", "1.3"),
+                   help="with --tls: the newest protocol version offered (1.1 offers TLS 1.0 and 1.1 only)")
+    p.add_argument("--record-sni", metavar="FILE",
+                   help="with --tls: append to FILE, one line per handshake, the server name the client "
+                        "sent, or - when it sent none")
     p.add_argument("--lifetime", type=float, default=600.0, help="seconds until both sockets stop")
     args = p.parse_args(argv)
     if args.content_type is None:
@@ -370,7 +375,19 @@ def main(argv):
     server.tls = None
     if args.tls:
         server.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        # Some test certificates are weak on purpose (MD5, SHA-1, 1024-bit keys): the client judges them.
+        server.tls.set_ciphers("DEFAULT:@SECLEVEL=0")
+        if args.tls_max == "1.1":
+            server.tls.minimum_version = ssl.TLSVersion.MINIMUM_SUPPORTED
+            server.tls.maximum_version = ssl.TLSVersion.TLSv1_1
+        elif args.tls_max == "1.2":
+            server.tls.maximum_version = ssl.TLSVersion.TLSv1_2
         server.tls.load_cert_chain(args.tls + ".pem", args.tls + ".key")
+        if args.record_sni:
+            def record_sni(sock, name, context):
+                with open(args.record_sni, "a") as f:
+                    f.write("%s\n" % (name or "-"))
+            server.tls.sni_callback = record_sni
     server.connections = 0
     server.count_lock = threading.Lock()
     server.stopping = threading.Event()

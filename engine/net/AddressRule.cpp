@@ -3,8 +3,6 @@
 
 #include <cstring>
 
-#include "engine/net/HostLookup.h"
-
 namespace
 {
 struct CRange
@@ -17,6 +15,16 @@ const CRange PRIVATE_RANGES[] = {
     {0x7F000000, 8}, {0x0A000000, 8}, {0xAC100000, 12}, {0xC0A80000, 16},
     {0xA9FE0000, 16}, {0x64400000, 10}, {0x00000000, 8},
 };
+
+// The host read as the system reads an address, in every form inet_addr takes: decimal, hex
+// ("0xcb007107") and octal parts, and short dotted forms ("127.1", "3405803783").
+bool ParseAddressHost(const char* host, in_addr* address)
+{
+    if (strspn(host, "0123456789abcdefx.") != strlen(host))
+        return false;
+    address->s_addr = inet_addr(host);
+    return address->s_addr != INADDR_NONE;
+}
 
 bool EndsWith(const char* text, const char* tail)
 {
@@ -66,9 +74,9 @@ bool IsPrivateHost(const char* host)
         return strcmp(host, "[::1]") == 0 || strncmp(host, "[fc", 3) == 0 || strncmp(host, "[fd", 3) == 0 ||
                strncmp(host, "[fe8", 4) == 0 || strncmp(host, "[fe9", 4) == 0 || strncmp(host, "[fea", 4) == 0 ||
                strncmp(host, "[feb", 4) == 0;
-    if (strcmp(host, "localhost") == 0 || EndsWith(host, ".localhost") || strchr(host, '.') == NULL)
-        return true;
-    // Numbers as a browser reads them in an address ("127.1" is loopback too).
+    // An address first: "3405803783" is a public address, not a name without a dot.
     in_addr address;
-    return ParseNumericHost(host, &address) && IsPrivateAddress(address);
+    if (ParseAddressHost(host, &address))
+        return IsPrivateAddress(address);
+    return strcmp(host, "localhost") == 0 || EndsWith(host, ".localhost") || strchr(host, '.') == NULL;
 }

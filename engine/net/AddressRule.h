@@ -14,6 +14,7 @@ bool IsPrivateAddress(in_addr address);
 bool IsPrivateAddress(const in6_addr& address);
 
 // A page's host (lower case, as the page address gives it) is on a private network: "localhost"
-// or a name under it, a name without a dot, a dotted address in the ranges above, or the IPv6
-// loopback, unique-local and link-local literals. "" (a page without a host) is not.
+// or a name under it, a name without a dot, an address in the ranges above in any form that
+// inet_addr reads (decimal, hex, octal, short dotted), or the IPv6 loopback, unique-local and
+// link-local literals. "" (a page without a host) is not.
 bool IsPrivateHost(const char* host);

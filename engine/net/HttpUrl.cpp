@@ -7,12 +7,12 @@
 namespace
 {
 // The length of "[...]" at the start of host, brackets included, when it holds an IPv6 address's
-// characters alone and the port or the path follows; else 0.
+// characters alone and the port, the path, the query or the fragment follows; else 0.
 size_t BracketedHostLength(const char* host)
 {
     size_t inside = strspn(host + 1, "0123456789abcdefABCDEF:.");
     const char* close = host + 1 + inside;
-    if (inside == 0 || *close != ']' || (close[1] != '\0' && close[1] != ':' && close[1] != '/'))
+    if (inside == 0 || *close != ']' || (close[1] != '\0' && strchr(":/?#", close[1]) == NULL))
         return 0;
     return inside + 2;
 }
@@ -34,19 +34,26 @@ int ParseHttpUrl(const char* url, CHttpUrl* parsed)
         if (*c < 0x20 || *c == 0x7F)
             return 0;
 
-    const char* host;
+    const char* authority;
     if (strncmp(start, "http://", 7) == 0) {
-        host = start + 7;
+        authority = start + 7;
     } else if (strncmp(start, "https://", 8) == 0) {
-        host = start + 8;
+        authority = start + 8;
         parsed->secure = true;
         parsed->port = 443;
     } else {
         return 0;
     }
-    // The host runs to the first ':' or '/', an IPv6 address in brackets to its ']'. A longer
-    // name than the buffer holds is refused, never cut: a cut name would connect somewhere else.
-    size_t hostLen = host[0] == '[' ? BracketedHostLength(host) : strcspn(host, ":/");
+    // The authority ends where the path, the query or the fragment starts. User information
+    // ("user:secret@") is never sent, and what follows its last '@' is the host to connect to.
+    const char* pathStart = authority + strcspn(authority, "/?#");
+    const char* host = authority;
+    for (const char* c = authority; c < pathStart; ++c)
+        if (*c == '@')
+            host = c + 1;
+    // The host runs to its port's ':', an IPv6 address in brackets to its ']'. A longer name
+    // than the buffer holds is refused, never cut: a cut name would connect somewhere else.
+    size_t hostLen = host[0] == '[' ? BracketedHostLength(host) : strcspn(host, ":/?#");
     if (hostLen == 0 || hostLen > HTTP_HOST_MAX)
         return 0;
     memcpy(parsed->host, host, hostLen);
@@ -69,17 +76,18 @@ int ParseHttpUrl(const char* url, CHttpUrl* parsed)
         return 0; // a signed port is no port
     }
 
-    const char* slash = strchr(after, '/');
-    if (slash != NULL)
-        parsed->path = slash;
+    // The fragment belongs to the reader of the page, never to the server.
+    parsed->path.assign(pathStart, strcspn(pathStart, "#"));
+    if (parsed->path.empty() || parsed->path[0] != '/')
+        parsed->path.insert(0, "/");
     return 1;
 }
 
-std::string RequestPath(const char* path)
+std::string RequestPath(const std::string& path)
 {
     static const char HEX[] = "0123456789ABCDEF";
     std::string out;
-    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(path); *c != '\0'; ++c) {
+    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(path.c_str()); *c != '\0'; ++c) {
         if (*c == ' ' || *c > 0x7F) {
             out += '%';
             out += HEX[*c >> 4];

@@ -1,4 +1,4 @@
-// Splits an "http[s]://host[:port][/path]" address the way the reader and the one-shot fetch need it.
+// Splits an "http[s]://[user@]host[:port][/path][#fragment]" address the way the reader and the one-shot fetch need it.
 #pragma once
 
 #include <string>
@@ -10,17 +10,19 @@ struct CHttpUrl
     char host[HTTP_HOST_MAX + 1]; // an IPv6 address keeps its brackets, as the Host header writes it
     int port;
     bool secure;      // https: the connection is wrapped in TLS
-    const char* path; // points into the parsed text, or at "/"
+    std::string path; // the path and query as written, "/" when none; never the fragment
 };
 
 // 1 when the address parses; 0 for another scheme, no host, a host longer than HTTP_HOST_MAX,
 // brackets that hold anything but an IPv6 address's characters ("[2001:db8::1]"), a port
-// outside 1..65535, or a control character anywhere after the leading blanks. The
-// scheme is "http://" (port 80) or "https://" (port 443), in lower case.
+// outside 1..65535, or a control character anywhere after the leading blanks. The scheme is
+// "http://" (port 80) or "https://" (port 443), in lower case. As in browsers, the host ends at
+// the first '/', '?' or '#', user information before an '@' is dropped, and the fragment is
+// left out.
 int ParseHttpUrl(const char* url, CHttpUrl* parsed);
 
 // The path as it goes on the request line: blanks and bytes above 0x7F percent-encoded.
-std::string RequestPath(const char* path);
+std::string RequestPath(const std::string& path);
 
 // True when the address, without its query and fragment, ends in suffix (lower case; the
 // address's letters compare in any case, ASCII only, whatever the system's locale).

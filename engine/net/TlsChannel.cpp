@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "engine/net/CertificateRules.h"
+#include "engine/net/HostLookup.h"
 #include "engine/net/TlsLibraries.h"
 
 namespace
@@ -18,6 +20,8 @@ const DWORD WAIT_SLICE_MS = 50;
 // bytes a cipher may add. Input is decrypted before more is taken, so it holds at most one
 // incomplete record; handshake flights fit as well.
 const size_t INPUT_MAX = 5 + 0x4000 + 2048;
+// TLS 1.2 and later: older versions' handshakes rest on MD5 and SHA-1.
+const DWORD PROTOCOLS = SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT;
 const DWORD ISC_FLAGS = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
                         ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM | ISC_REQ_EXTENDED_ERROR |
                         ISC_REQ_MANUAL_CRED_VALIDATION;
@@ -54,7 +58,8 @@ SecBuffer Buffer(unsigned long type, void* data = NULL, unsigned long size = 0)
 } // namespace
 
 CTlsChannel::CTlsChannel(const CTlsLibraries* libraries)
-    : m_pLibraries(libraries), m_bStanding(false), m_bNegotiating(false), m_sizes(), m_plainPos(0), m_ended(0)
+    : m_pLibraries(libraries), m_bAddressHost(false), m_address(), m_bStanding(false), m_bNegotiating(false),
+      m_sizes(), m_plainPos(0), m_ended(0)
 {
     SecInvalidateHandle(&m_cred);
     SecInvalidateHandle(&m_context);
@@ -110,9 +115,10 @@ bool CTlsChannel::Negotiate(SOCKET socket, bool withInput, DWORD sendLimitMs, SE
         unsigned long attributes = 0;
         CtxtHandle created;
         SecInvalidateHandle(&created);
+        char* target = m_bAddressHost ? NULL : const_cast<char*>(m_host.c_str());
         *status = m_pLibraries->sspi->InitializeSecurityContextA(
-            &m_cred, first ? NULL : &m_context, const_cast<char*>(m_host.c_str()), ISC_FLAGS, 0, 0,
-            withInput ? &inDesc : NULL, 0, first ? &created : &m_context, &outDesc, &attributes, NULL);
+            &m_cred, first ? NULL : &m_context, target, ISC_FLAGS, 0, 0, withInput ? &inDesc : NULL, 0,
+            first ? &created : &m_context, &outDesc, &attributes, NULL);
         // A first call that fails has made no context: nothing to delete.
         if (first && !FAILED(*status))
             m_context = created;
@@ -142,8 +148,9 @@ int CTlsChannel::Handshake(SOCKET socket, const char* host, HANDLE wake, DWORD l
     SCHANNEL_CRED cred;
     memset(&cred, 0, sizeof(cred));
     cred.dwVersion = SCHANNEL_CRED_VERSION;
-    // No protocol named: the system's own choice (TLS 1.2 and 1.3 where it offers them). The
-    // certificate is checked by Verify, which tells apart why it fails.
+    // Only the versions the system offers of TLS 1.2 and later; the protocol that was agreed is
+    // checked again below. The certificate is checked by Verify, which tells apart why it fails.
+    cred.grbitEnabledProtocols = PROTOCOLS;
     cred.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
     CredHandle acquired;
     if (m_pLibraries == NULL ||
@@ -152,6 +159,8 @@ int CTlsChannel::Handshake(SOCKET socket, const char* host, HANDLE wake, DWORD l
         return TLS_FAILED;
     m_cred = acquired;
     m_host = host;
+    // An address is no server name (RFC 6066): none is sent, and the certificate must name the address.
+    m_bAddressHost = ParseNumericHost(host, &m_address);
 
     DWORD start = GetTickCount();
     bool needInput = false;
@@ -185,11 +194,31 @@ int CTlsChannel::Handshake(SOCKET socket, const char* host, HANDLE wake, DWORD l
         needInput = m_input.empty();
     }
 
-    if (m_pLibraries->sspi->QueryContextAttributesA(&m_context, SECPKG_ATTR_STREAM_SIZES, &m_sizes) != SEC_E_OK)
+    SecPkgContext_ConnectionInfo connection;
+    if (m_pLibraries->sspi->QueryContextAttributesA(&m_context, SECPKG_ATTR_STREAM_SIZES, &m_sizes) != SEC_E_OK ||
+        m_pLibraries->sspi->QueryContextAttributesA(&m_context, SECPKG_ATTR_CONNECTION_INFO, &connection) != SEC_E_OK ||
+        (connection.dwProtocol & (SP_PROT_TLS1_2 | SP_PROT_TLS1_3)) == 0)
         return TLS_FAILED;
     int result = Verify(host);
     m_bStanding = result == TLS_OK;
     return result;
+}
+
+// Wine's chain engine lets MD5 and SHA-1 signatures and short RSA keys pass: every certificate
+// of a trusted chain is judged again, the root's own self-signature aside.
+bool CTlsChannel::HasWeakCertificate(PCCERT_CHAIN_CONTEXT chain) const
+{
+    for (DWORD i = 0; i < chain->cChain; ++i) {
+        const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[i];
+        for (DWORD j = 0; j < simple->cElement; ++j) {
+            const CERT_CHAIN_ELEMENT* element = simple->rgpElement[j];
+            bool root = j + 1 == simple->cElement &&
+                        (element->TrustStatus.dwInfoStatus & CERT_TRUST_IS_SELF_SIGNED) != 0;
+            if (IsWeakCertificate(m_pLibraries, element->pCertContext, root))
+                return true;
+        }
+    }
+    return false;
 }
 
 int CTlsChannel::Verify(const char* host)
@@ -215,7 +244,8 @@ int CTlsChannel::Verify(const char* host)
         memset(&https, 0, sizeof(https));
         https.cbStruct = sizeof(https);
         https.dwAuthType = AUTHTYPE_SERVER;
-        https.pwszServerName = wideHost;
+        // An address is matched below against the certificate's IP entries alone.
+        https.pwszServerName = m_bAddressHost ? NULL : wideHost;
         CERT_CHAIN_POLICY_PARA policy;
         memset(&policy, 0, sizeof(policy));
         policy.cbSize = sizeof(policy);
@@ -228,13 +258,14 @@ int CTlsChannel::Verify(const char* host)
         const DWORD trust = chain->TrustStatus.dwErrorStatus;
         const DWORD timeBits = CERT_TRUST_IS_NOT_TIME_VALID | CERT_TRUST_IS_NOT_TIME_NESTED;
         const DWORD ignored = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION | timeBits;
-        if ((trust & ~ignored) != 0)
+        if ((trust & ~ignored) != 0 || HasWeakCertificate(chain))
             result = TLS_UNTRUSTED;
         else if ((trust & timeBits) != 0)
             result = TLS_EXPIRED;
         else if (m_pLibraries->verifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)) {
             if (status.dwError == 0)
-                result = TLS_OK;
+                result = !m_bAddressHost || CertificateNamesAddress(m_pLibraries, cert, m_address) ? TLS_OK
+                                                                                                   : TLS_WRONG_NAME;
             else if (status.dwError == static_cast<DWORD>(CERT_E_EXPIRED))
                 result = TLS_EXPIRED;
             else if (status.dwError == static_cast<DWORD>(CERT_E_CN_NO_MATCH))

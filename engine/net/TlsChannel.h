@@ -5,6 +5,7 @@
 #include <windows.h>
 #define SECURITY_WIN32
 #include <security.h>
+#include <wincrypt.h>
 
 #include <string>
 #include <vector>
@@ -30,9 +31,9 @@ public:
     CTlsChannel(const CTlsChannel&) = delete;
     CTlsChannel& operator=(const CTlsChannel&) = delete;
 
-    // The handshake on a connected non-blocking socket, then the certificate checked against
-    // the system's trusted roots and host. Waits on the socket together with wake (may be
-    // null) for at most limitMs in all.
+    // The handshake on a connected non-blocking socket (TLS 1.2 or later), then the certificate
+    // checked against the system's trusted roots, weak signatures and keys, and host. Waits on
+    // the socket together with wake (may be null) for at most limitMs in all.
     int Handshake(SOCKET socket, const char* host, HANDLE wake, DWORD limitMs);
 
     // Encrypts and sends all of data (waiting up to 2 s for room); len, or -1 on failure.
@@ -54,6 +55,7 @@ private:
     bool Negotiate(SOCKET socket, bool withInput, DWORD sendLimitMs, SECURITY_STATUS* status);
     bool Renegotiate(SOCKET socket);
     int Verify(const char* host);
+    bool HasWeakCertificate(PCCERT_CHAIN_CONTEXT chain) const;
     void Decrypt(SOCKET socket);
     bool DecryptRecords();
     bool TakeInput(SOCKET socket);
@@ -64,6 +66,8 @@ private:
     CredHandle m_cred;             // invalid until acquired
     CtxtHandle m_context;          // invalid until the first InitializeSecurityContext makes one
     std::string m_host;            // the certificate's name, checked again after a renegotiation
+    bool m_bAddressHost;           // m_host is an IPv4 address, m_address: no SNI, IP entries only
+    in_addr m_address;
     bool m_bStanding;              // the handshake and the certificate check have passed
     bool m_bNegotiating;           // a message after the handshake is with the context: input goes there
     SecPkgContext_StreamSizes m_sizes;

@@ -39,7 +39,10 @@ BOOL CALLBACK Load(PINIT_ONCE, PVOID, PVOID* context)
                   Entry(crypt32, "CertGetCertificateChain", &g_libraries.getCertificateChain) &&
                   Entry(crypt32, "CertVerifyCertificateChainPolicy", &g_libraries.verifyCertificateChainPolicy) &&
                   Entry(crypt32, "CertFreeCertificateChain", &g_libraries.freeCertificateChain) &&
-                  Entry(crypt32, "CertFreeCertificateContext", &g_libraries.freeCertificateContext);
+                  Entry(crypt32, "CertFreeCertificateContext", &g_libraries.freeCertificateContext) &&
+                  Entry(crypt32, "CertGetPublicKeyLength", &g_libraries.getPublicKeyLength) &&
+                  Entry(crypt32, "CertFindExtension", &g_libraries.findExtension) &&
+                  Entry(crypt32, "CryptDecodeObjectEx", &g_libraries.decodeObject);
     *context = loaded ? &g_libraries : NULL;
     return TRUE;
 }

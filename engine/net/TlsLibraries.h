@@ -15,6 +15,9 @@ struct CTlsLibraries
     decltype(&CertVerifyCertificateChainPolicy) verifyCertificateChainPolicy;
     decltype(&CertFreeCertificateChain) freeCertificateChain;
     decltype(&CertFreeCertificateContext) freeCertificateContext;
+    decltype(&CertGetPublicKeyLength) getPublicKeyLength;
+    decltype(&CertFindExtension) findExtension;
+    decltype(&CryptDecodeObjectEx) decodeObject;
 };
 
 // The libraries' entries, loaded once for the process (from any thread) and kept to its end;
