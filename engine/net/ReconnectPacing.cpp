@@ -1,5 +1,5 @@
 // Reconnect pacing: a growing pause after each round of failed attempts.
-#include "ReconnectPacing.h"
+#include "engine/net/ReconnectPacing.h"
 
 DWORD CReconnectPacing::Failed(size_t entries)
 {

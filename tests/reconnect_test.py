@@ -1,0 +1,88 @@
+"""A station that drops its listeners and answers again at once is played on without a gap:
+icycat --play against the bundled station closing every stream connection after 15 s (each new
+one starting mid-frame, where the broadcast has come to), the sound captured from the null sink.
+No gap over 30 ms, no click (no sample above the tone's own level), the tones at their pitch, and
+no end, no text and no repeated name or title for the receiver. One codec per run: mp3-cbr,
+mp3-vbr or aac."""
+import os
+import sys
+import tempfile
+
+from audio import Capture, active_span, frequency, longest_gap, read_channels
+from harness import BUILD_DIR, Checks, Station, WindowsProcess
+
+MEDIA = os.path.join(BUILD_DIR, "media")
+ICYCAT = os.path.join("tools", "icycat.exe")
+DROP_EVERY = 15
+PLAY_SECONDS = 50
+MEDIUM_SECONDS = 75  # the media's length: no loop of the file falls inside a run
+GAP_LIMIT = 0.030
+# A sine's peak over a window of many periods; anything beyond this much above it is a click.
+CLICK_MARGIN = 1.10
+
+CODECS = {
+    "mp3-cbr": ("--mp3", "reconnect_cbr.mp3"),
+    "mp3-vbr": ("--mp3", "reconnect_vbr.mp3"),
+    "aac": ("--aac", "reconnect.aac"),
+}
+
+
+def level(channel, start, end):
+    """The tone's own peak: the median of the peaks of 100 ms windows over [start, end]."""
+    step = 4410
+    peaks = sorted(max(abs(x) for x in channel[i:i + step]) for i in range(start, end - step, step))
+    return peaks[len(peaks) // 2] if peaks else 0
+
+
+def main(codec):
+    c = Checks()
+    option, name = CODECS[codec]
+    medium = os.path.join(MEDIA, name)
+    # Paced at the file's own average rate, so that the ring neither fills nor drains on its own.
+    kbps = max(1, round(os.path.getsize(medium) * 8 / MEDIUM_SECONDS / 1000))
+    with tempfile.TemporaryDirectory() as tmp:
+        path = os.path.join(tmp, "capture.wav")
+        with Station(option, medium, "--kbps", str(kbps), "--drop-every", str(DROP_EVERY), "--live",
+                     "--log-connections", lifetime=PLAY_SECONDS + 40) as station, Capture(path):
+            player = WindowsProcess(ICYCAT, "--play", station.url, "--seconds", str(PLAY_SECONDS))
+            code = player.finish(timeout=PLAY_SECONDS + 30)
+            station.proc.terminate()
+            opened = [line for line in station.proc.stdout.read().splitlines() if line.startswith("OPEN ")]
+        lines = [line for _, line in player.lines]
+        c.check(code == 0 and "STARTED" in lines, "%s: played: exit %s, %r" % (codec, code, lines[:4]))
+        c.check(len(opened) >= PLAY_SECONDS // DROP_EVERY + 1,
+                "%s: the station dropped the player %d times" % (codec, len(opened) - 1))
+        # Until icycat stops it, the receiver hears nothing of the drops.
+        played = lines[:lines.index("CLOSED")] if "CLOSED" in lines else lines
+        c.check("ENDED" not in played, "%s: no end" % codec)
+        texts = [line for line in played if line.startswith("MESSAGE")]
+        c.check(not texts, "%s: no status text: %r" % (codec, texts))
+        fills = [int(line.split()[1]) for line in played[played.index("STARTED"):] if line.startswith("BUFFER ")] \
+            if "STARTED" in played else []
+        c.check(fills and min(fills) > 0, "%s: the fill never fell to 0: lowest %s" % (codec, min(fills, default=None)))
+        metadata = [line for line in played if line.startswith("METADATA")]
+        repeats = [a for a, b in zip(metadata, metadata[1:]) if a == b]
+        c.check(metadata.count("METADATA Pellora Local") == 1 and not repeats,
+                "%s: the name once, no title twice in a row: %r" % (codec, metadata))
+
+        rate, left, right = read_channels(path)
+        start, end = active_span(left, right)
+        c.check(end - start > (PLAY_SECONDS - 5) * rate, "%s: heard for %.1f s" % (codec, (end - start) / rate))
+        if end - start < rate:
+            return c.finish()
+        fl = frequency(left, start, end, rate)
+        fr = frequency(right, start, end, rate)
+        c.check(abs(fl - 440) < 4.4 and abs(fr - 660) < 6.6, "%s: 440 and 660 Hz: %.1f, %.1f" % (codec, fl, fr))
+        gap = longest_gap(left, right, start, end, rate)
+        c.check(gap <= GAP_LIMIT, "%s: no gap over %d ms: longest %.1f ms" % (codec, GAP_LIMIT * 1000, gap * 1000))
+        for side, channel in (("left", left), ("right", right)):
+            tone = level(channel, start, end)
+            loudest = max(range(start, end + 1), key=lambda i: abs(channel[i]))
+            c.check(abs(channel[loudest]) <= tone * CLICK_MARGIN,
+                    "%s: no click on the %s: loudest %d at %.3f s, the tone's level %d"
+                    % (codec, side, abs(channel[loudest]), (loudest - start) / rate, tone))
+    return c.finish()
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1]))
