@@ -452,17 +452,18 @@ TEST(Mp3DecoderSplice, FramesReachingBackPastTheSpliceAreSkipped)
         ASSERT_EQ(1, decoder.Open(NULL, stream));
         std::vector<short> pcm = ReadAll(decoder, BLOCK);
 
-        // The old connection's frames, then exactly the frames the new one gives alone: the first of
-        // them after the synthesis has let go of the old connection's last frame.
+        // The old connection's frames, then exactly the frames the new one gives alone after its
+        // first, which only primes the synthesis: nothing of the old connection's reservoir,
+        // overlap or synthesis memory reaches them.
         std::vector<mad_fixed_t> beforeSamples = PlainSamples(before);
-        ASSERT_GE(pcm.size(), afterPcm.size());
-        size_t head = pcm.size() - afterPcm.size();
+        ASSERT_GE(pcm.size() + FRAME_SAMPLES, afterPcm.size());
+        size_t head = pcm.size() + FRAME_SAMPLES - afterPcm.size();
         EXPECT_TRUE(head == beforeSamples.size() || head + FRAME_SAMPLES == beforeSamples.size())
             << head << " samples before the new connection's, " << beforeSamples.size() << " in the old one's frames";
         ExpectFollows(beforeSamples, std::vector<short>(pcm.begin(), pcm.begin() + head));
         int worst = 0;
         for (size_t i = FRAME_SAMPLES; i < afterPcm.size(); ++i)
-            worst = std::max(worst, std::abs(pcm[head + i] - afterPcm[i]));
+            worst = std::max(worst, std::abs(pcm[head + i - FRAME_SAMPLES] - afterPcm[i]));
         EXPECT_LE(worst, 2 * DITHER_REACH);
     }
 }

@@ -54,4 +54,5 @@ private:
     int m_nInputFill;
     int m_nConsumed; // samples per channel of the synth output already converted
     unsigned long long m_nTaken; // bytes read from the stream: the input buffer ends there
+    bool m_bPriming; // the next frame decoded follows a splice: it primes the synthesis, unheard
 };

@@ -277,7 +277,8 @@ int CStreamReader::Reconnect(int outcome)
 {
     if (outcome == RUN_RAN_DRY)
         return m_lost;
-    bool lost = outcome == RUN_SERVER_ENDED || outcome == RUN_BROKEN || outcome == RUN_STALLED || outcome == RUN_UNREACHED;
+    bool lost =
+        outcome == RUN_SERVER_ENDED || outcome == RUN_BROKEN || outcome == RUN_STALLED || outcome == RUN_UNREACHED;
     bool playing = InterlockedCompareExchange(&m_stream->m_bPlaying, 0, 0) != 0;
     if (!lost || Ended() || !playing || !(m_bFlowed || m_bReconnecting))
         return outcome;
