@@ -107,6 +107,17 @@ TEST(FrameCutter, ALostSyncLetsTheBytesFlowUntilFramesComeAgain)
     EXPECT_EQ(stream, Feed(cutter, stream, 256));
 }
 
+TEST(FrameCutter, ANextConnectionOfTheOtherKindGoesNoFurther)
+{
+    CFrameCutter cutter;
+    std::string out = Feed(cutter, Mp3Frame('a') + Mp3Frame('b') + Mp3Frame('c'), 500);
+    EXPECT_FALSE(cutter.IsKindChanged());
+    cutter.Cut();
+    EXPECT_EQ("", Feed(cutter, AdtsFrame('x', 300) + AdtsFrame('y', 333) + AdtsFrame('z', 350), 100));
+    EXPECT_TRUE(cutter.IsKindChanged());
+    EXPECT_EQ("", Feed(cutter, Mp3Frame('d') + Mp3Frame('e'), 100)) << "the stream ends there";
+}
+
 TEST(FrameCutter, FlushHandsOverThePartialFrame)
 {
     std::string stream = Mp3Frame('a') + Mp3Frame('b') + Mp3Frame('c').substr(0, 99);

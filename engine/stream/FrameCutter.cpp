@@ -11,7 +11,8 @@ const size_t ADTS_HEADER = 7;
 const size_t MPEG_HEADER = 4;
 } // namespace
 
-CFrameCutter::CFrameCutter() : m_bSynced(false), m_bAfterCut(false), m_bAdts(false)
+CFrameCutter::CFrameCutter()
+    : m_bSynced(false), m_bAfterCut(false), m_bAdts(false), m_bEverSynced(false), m_bKindChanged(false)
 {
     memset(m_format, 0, sizeof(m_format));
 }
@@ -75,6 +76,8 @@ size_t CFrameCutter::FindFrame(const unsigned char* data, size_t len, size_t* un
 bool CFrameCutter::Take(const char* data, size_t n, std::string* out)
 {
     out->clear();
+    if (m_bKindChanged)
+        return false;
     m_pending.append(data, n);
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(m_pending.data());
     size_t size = m_pending.size();
@@ -100,6 +103,7 @@ bool CFrameCutter::Take(const char* data, size_t n, std::string* out)
             continue;
         }
         size_t undecided = 0;
+        bool wasAdts = m_bAdts;
         size_t found = FindFrame(bytes + at, size - at, &undecided);
         bool synced = found < size - at;
         size_t skipped = synced ? found : undecided;
@@ -110,7 +114,14 @@ bool CFrameCutter::Take(const char* data, size_t n, std::string* out)
         at += skipped;
         if (!synced)
             break;
+        if (m_bAfterCut && m_bEverSynced && m_bAdts != wasAdts) {
+            m_bKindChanged = true;
+            out->clear();
+            at = size;
+            break;
+        }
         m_bSynced = true;
+        m_bEverSynced = true;
     }
     m_pending.erase(0, at);
     return first;

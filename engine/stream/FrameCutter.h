@@ -21,6 +21,9 @@ public:
     // Hands over what is held (the partial frame of a connection that ends for good).
     void Flush(std::string* out);
     size_t Held() const { return m_pending.size(); }
+    // A connection after a cut brought frames of the other kind (ADTS after MPEG audio, or the
+    // reverse): a decoder of the old kind cannot play them. Nothing of it goes on.
+    bool IsKindChanged() const { return m_bKindChanged; }
 
     // More than the longest ADTS frame and the next header: the most Take ever holds back.
     static const size_t MOST_HELD = 8191 + 7;
@@ -37,5 +40,7 @@ private:
     bool m_bSynced;
     bool m_bAfterCut;          // no frame has gone on since the last cut
     bool m_bAdts;              // the kind of the frames in sync
+    bool m_bEverSynced;        // a frame has been found since the cutter was made
+    bool m_bKindChanged;
     unsigned char m_format[4]; // the first header in sync: its followers must agree with it
 };

@@ -78,7 +78,8 @@ enum
     RUN_BROKEN,       // a receive failed
     RUN_STALLED,      // a connection that had sent audio went quiet for the stall limit
     RUN_UNREACHED,    // nobody answered within the budget: the text kept for it, if any, tells why
-    RUN_RAN_DRY,      // a reconnect outlasted the ring: the lost connection's outcome stands
+    RUN_RAN_DRY,      // a reconnect outlasted the ring, or brought frames of another kind than the
+                      // decoder plays: the lost connection's outcome stands
     RUN_FAILED,       // the text kept for it, if any, tells why
     RUN_FORBIDDEN,    // the address rule refused the address
     RUN_PLAYLIST      // the answer was a list: its entries go to the window
@@ -136,7 +137,7 @@ private:
     void ReadHeaderValues();
     int ReadPlaylist(int kind);
     int Pull(char* dst, int max, int* got);
-    void WriteAudio(const char* data, unsigned n);
+    int WriteAudio(const char* data, unsigned n);
     int ReadMetadataBlock(bool* handled);
     int Stream();
 
@@ -512,12 +513,16 @@ int CStreamReader::Pull(char* dst, int max, int* got)
 }
 
 // Whole frames go into the ring (see CFrameCutter): a connection's partial last frame never does.
-void CStreamReader::WriteAudio(const char* data, unsigned n)
+// A reconnect that brings frames of another kind ends the run as the lost connection would have:
+// whoever plays next chooses the decoder for them.
+int CStreamReader::WriteAudio(const char* data, unsigned n)
 {
     m_sinceMeta += n;
     bool spliced = m_cutter.Take(data, n, &m_frames);
+    if (m_cutter.IsKindChanged())
+        return RUN_RAN_DRY;
     if (m_frames.empty())
-        return;
+        return RUN_GOES_ON;
     CRingBuffer* ring = m_stream->m_pRing;
     // Known to the owner before it can read the first byte behind it.
     if (spliced)
@@ -536,6 +541,7 @@ void CStreamReader::WriteAudio(const char* data, unsigned n)
         SetEvent(m_stream->m_hDataEvent);
     m_lastFill = ring->GetFilled() * 100 / ring->GetCapacity();
     m_stream->m_pGate->Post(WM_PLAYER_BUFFERSTATE, m_lastFill);
+    return RUN_GOES_ON;
 }
 
 // Reads one metadata block; *handled stays false while it has not started to arrive.
@@ -612,7 +618,9 @@ int CStreamReader::Stream()
         if (outcome != RUN_GOES_ON)
             return outcome;
         if (got > 0) {
-            WriteAudio(m_buffer, static_cast<unsigned>(got));
+            outcome = WriteAudio(m_buffer, static_cast<unsigned>(got));
+            if (outcome != RUN_GOES_ON)
+                return outcome;
             quietSince = GetTickCount();
         } else {
             if (m_bReconnecting && RingRanDry())
