@@ -12,7 +12,7 @@
 #include "OleControl.h"
 #include "engine/report/ReportReceiver.h"
 #include "engine/worker/PlayerHost.h"
-#include "ReconnectPacing.h"
+#include "engine/net/ReconnectPacing.h"
 
 class CMixerVolume;
 class CSocketClient;

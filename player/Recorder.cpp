@@ -26,6 +26,9 @@ const int MAX_SUFFIX = 999;
 const size_t READ_PIECE = 16384;
 // An answer whose header has not ended by then would record nothing while the banner blinks.
 const DWORD HEADER_TIME_MS = 10000;
+// A connection lost after its audio came is made again for this long; a station away longer
+// ends the recording with the error banner.
+const DWORD RECONNECT_LIMIT_MS = 10000;
 
 bool IsNameChar(unsigned char c)
 {
@@ -55,7 +58,8 @@ bool ReadSeam(const wchar_t* name, std::wstring* value)
 
 CRecorder::CRecorder(std::function<void(int)> changed)
     : m_changed(changed), m_hWnd(NULL), m_bWinsock(false), m_bRecording(false), m_bPicking(false),
-      m_socket(INVALID_SOCKET), m_hLookup(NULL), m_dwStarted(0), m_bNamed(false), m_written(0), m_bSeamFolder(false)
+      m_socket(INVALID_SOCKET), m_hLookup(NULL), m_dwStarted(0), m_bNamed(false), m_bFlowed(false),
+      m_bReconnecting(false), m_dwLost(0), m_dwNextAttempt(0), m_bSeamFolder(false)
 {
     // The control starts Winsock for itself; the recorder's socket needs its own start.
     WSADATA data;
@@ -67,7 +71,7 @@ CRecorder::CRecorder(std::function<void(int)> changed)
 CRecorder::~CRecorder()
 {
     if (m_bRecording)
-        WritePending();
+        WriteRest();
     CloseSocket();
     if (m_bWinsock)
         WSACleanup();
@@ -113,12 +117,13 @@ void CRecorder::Start()
         return; // cancelled: nothing changes, nothing is shown
     m_bRecording = true;
     m_answer = CRecorderAnswer();
-    m_written = 0;
-    m_dwStarted = GetTickCount();
+    m_cutter = CFrameCutter();
+    m_bFlowed = false;
+    m_bReconnecting = false;
     m_base = FileBase(folder);
     m_bNamed = false;
     m_pending.clear();
-    if (!OpenFile(MP3_SUFFIX) || !Connect()) {
+    if (!OpenFile(MP3_SUFFIX) || !Attempt()) {
         Finish(3);
         return;
     }
@@ -186,6 +191,32 @@ bool CRecorder::OpenFile(const wchar_t* suffix)
     return false;
 }
 
+bool CRecorder::Attempt()
+{
+    m_dwStarted = GetTickCount();
+    return Connect();
+}
+
+void CRecorder::Reconnect()
+{
+    CloseSocket();
+    m_cutter.Cut();
+    // The new answer's header is dropped like the first one's.
+    m_answer = CRecorderAnswer();
+    DWORD now = GetTickCount();
+    if (!m_bReconnecting) {
+        m_bReconnecting = true;
+        m_dwLost = now;
+        m_pacing.Reset();
+        m_dwNextAttempt = now;
+    } else {
+        m_dwNextAttempt = now + m_pacing.Failed();
+    }
+    m_bFlowed = false;
+    if (m_dwNextAttempt == now && !Attempt())
+        Reconnect();
+}
+
 bool CRecorder::Connect()
 {
     if (!m_bWinsock)
@@ -207,14 +238,16 @@ void CRecorder::OnLookup(WPARAM wParam, LPARAM lParam)
         return;
     m_hLookup = NULL;
     const hostent* host = reinterpret_cast<const hostent*>(m_lookupBuffer);
-    // A host not found ends the recording here.
-    if (WSAGETASYNCERROR(lParam) != 0 || host->h_addrtype != AF_INET || host->h_addr_list[0] == NULL) {
-        Finish(3);
-        return;
-    }
+    // A host not found ends the recording here, or fails a reconnect's attempt.
+    bool found = WSAGETASYNCERROR(lParam) == 0 && host->h_addrtype == AF_INET && host->h_addr_list[0] != NULL;
     in_addr address;
-    std::memcpy(&address, host->h_addr_list[0], sizeof(address));
-    if (!ConnectTo(address))
+    if (found)
+        std::memcpy(&address, host->h_addr_list[0], sizeof(address));
+    if (found && ConnectTo(address))
+        return;
+    if (m_bReconnecting)
+        Reconnect();
+    else
         Finish(3);
 }
 
@@ -238,7 +271,18 @@ bool CRecorder::ConnectTo(in_addr host)
 
 void CRecorder::OnTick()
 {
-    if (m_bRecording && !m_answer.IsHeaderEnded() && GetTickCount() - m_dwStarted >= HEADER_TIME_MS)
+    if (!m_bRecording)
+        return;
+    DWORD now = GetTickCount();
+    if (m_bReconnecting) {
+        if (now - m_dwLost >= RECONNECT_LIMIT_MS)
+            Finish(3);
+        else if (m_socket == INVALID_SOCKET && m_hLookup == NULL && static_cast<LONG>(now - m_dwNextAttempt) >= 0 &&
+                 !Attempt())
+            Reconnect();
+        return;
+    }
+    if (!m_answer.IsHeaderEnded() && now - m_dwStarted >= HEADER_TIME_MS)
         Finish(3);
 }
 
@@ -277,11 +321,14 @@ void CRecorder::OnSocketEvent(WPARAM wParam, LPARAM lParam)
     }
 }
 
-// A refused connection ends the recording with the error banner.
+// A refused connection ends the recording with the error banner, or fails a reconnect's attempt.
 void CRecorder::OnConnected(int error)
 {
     if (error != 0) {
-        Finish(3);
+        if (m_bReconnecting)
+            Reconnect();
+        else
+            Finish(3);
         return;
     }
     const int length = static_cast<int>(sizeof(STREAM_REQUEST) - 1);
@@ -315,14 +362,21 @@ bool CRecorder::ReadAvailable(std::string* block)
     }
 }
 
-// What follows the answer's header goes to the file as it came, from the header's end on.
+// What follows the answer's header goes to the file as it came, from the header's end on, in
+// whole frames where it holds frames.
 bool CRecorder::OnBlock(const std::string& block)
 {
-    std::string audio;
-    if (!m_answer.Take(block.data(), block.size(), &audio))
+    std::string received;
+    if (!m_answer.Take(block.data(), block.size(), &received))
         return false;
+    if (received.empty())
+        return true;
+    m_bFlowed = true;
+    std::string audio;
+    m_cutter.Take(received.data(), received.size(), &audio);
     if (audio.empty())
         return true;
+    m_bReconnecting = false;
     if (m_bNamed)
         return Write(audio);
     // The first audio tells what the stream carries once it holds two frame headers, as it does
@@ -343,6 +397,18 @@ bool CRecorder::WritePending()
     return Name(audio) && Write(audio);
 }
 
+// Audio kept back to tell the stream's kind, and the partial frame of a connection that ends for
+// good, belong to the recording too.
+bool CRecorder::WriteRest()
+{
+    std::string held;
+    m_cutter.Flush(&held);
+    if (m_bNamed)
+        return Write(held);
+    m_pending += held;
+    return WritePending();
+}
+
 // The still empty .mp3 file of an AAC station gives way to an .aac one.
 bool CRecorder::Name(const std::string& audio)
 {
@@ -361,21 +427,22 @@ bool CRecorder::Write(const std::string& audio)
     if (!WriteFile(m_file.Get(), audio.data(), static_cast<DWORD>(audio.size()), &written, NULL) ||
         written != audio.size())
         return false;
-    m_written += written;
     return true;
 }
 
-// The server closed: before any audio came that is a failure; afterwards the recording is complete.
+// The server closed: before any audio came that is a failure; afterwards the connection is made
+// again, and the recording goes on into the same file.
 void CRecorder::OnClosed()
 {
-    bool kept = WritePending();
-    Finish(kept && m_written > 0 ? 2 : 3);
+    if (m_bFlowed || m_bReconnecting)
+        Reconnect();
+    else
+        Finish(3);
 }
 
 void CRecorder::Finish(int banner)
 {
-    // Audio kept back to tell the stream's kind belongs to the recording too.
-    if (!WritePending())
+    if (!WriteRest())
         banner = 3;
     m_bRecording = false;
     CloseSocket();

@@ -9,6 +9,8 @@
 
 #include "Handle.h"
 #include "RecorderAnswer.h"
+#include "engine/net/ReconnectPacing.h"
+#include "engine/stream/FrameCutter.h"
 
 // Everything here runs on the user-interface thread: the tab's clicks and the socket's events
 // (WSAAsyncSelect) both arrive as the main window's messages, so no field is shared between threads.
@@ -32,7 +34,8 @@ public:
     void OnSocketEvent(WPARAM wParam, LPARAM lParam);
     // WM_PELRADIO_LOOKUP: wParam the lookup, lParam its error and size.
     void OnLookup(WPARAM wParam, LPARAM lParam);
-    // The window's tick: a header that has not ended in time ends the recording.
+    // The window's tick: a header that has not ended in time ends the recording; a reconnect's
+    // next attempt starts, or, the station away too long, the recording ends.
     void OnTick();
 
     // The time stamp of a new file's name: short date and time, characters names cannot hold made "-".
@@ -49,6 +52,12 @@ private:
     // Resolves the stream host without blocking (the lookup's answer comes as WM_PELRADIO_LOOKUP),
     // or connects at once to an address written as numbers.
     bool Connect();
+    // The connection ended after its audio came, or an attempt to make it again failed: the
+    // partial frame at the cut goes, and the connection is made again, at once the first time,
+    // then paced.
+    void Reconnect();
+    // One attempt at the stream's connection; false when it failed at once.
+    bool Attempt();
     bool ConnectTo(in_addr address);
     void OnConnected(int error);
     // Reads what is available; false when the connection failed.
@@ -57,6 +66,8 @@ private:
     bool OnBlock(const std::string& block);
     // Names the file by the audio kept back and writes it; false when that failed.
     bool WritePending();
+    // Writes all that is kept back: the audio before the naming and the cutter's partial frame.
+    bool WriteRest();
     // Gives the file the suffix of the stream's kind, told by its first audio (or its label).
     bool Name(const std::string& audio);
     bool Write(const std::string& audio);
@@ -72,14 +83,19 @@ private:
     SOCKET m_socket;     // INVALID_SOCKET when no connection is open
     HANDLE m_hLookup;    // the stream host's lookup while it runs, else null
     char m_lookupBuffer[MAXGETHOSTSTRUCT]; // its answer, written by the system until it reports
-    DWORD m_dwStarted;   // when the recording started: its answer's header has 10 s to end
+    DWORD m_dwStarted;   // when the connection was last attempted: its answer's header has 10 s to end
     std::wstring m_base; // the recording's file name without its suffix, stamped at the start
     std::wstring m_name; // the file's whole name
     CHandle m_file;      // the recording's file while one is open
     bool m_bNamed;       // the first audio has settled the file's suffix
     std::string m_pending; // the first audio, kept back until it tells the stream's kind
     CRecorderAnswer m_answer; // the current recording's answer, read as it arrives
-    unsigned long long m_written;
+    CFrameCutter m_cutter; // the file gets whole frames: a cut connection's partial frame never
+    bool m_bFlowed;        // this connection has handed audio over
+    bool m_bReconnecting;  // the connection is being made again: no whole frame has come since it was lost
+    DWORD m_dwLost;        // when the connection was lost
+    DWORD m_dwNextAttempt; // when the next attempt is due, while none runs
+    CReconnectPacing m_pacing;
     // Test seams, read once at start: the picker's answer and a log of the beeps.
     bool m_bSeamFolder;
     std::wstring m_seamFolder;

@@ -364,33 +364,114 @@ INSTANTIATE_TEST_SUITE_P(Intervals, HttpStreamMetadata,
                                            // shorter than the stream that came with the header
                                            std::make_pair(100u, 2500u), std::make_pair(4096u, 3500u)));
 
-TEST(HttpStreamEnd, ServerCloseGivesLevelOneAndReadReturnsZeroAtOnce)
+// A server that closes after its audio flowed is called again behind the listener's back; one
+// that then stays away ends the stream, with the level-1 text, only once the ring has run dry.
+TEST(HttpStreamEnd, ServerCloseEndsTheStreamOnlyOnceTheRingHasRunDry)
 {
     CLoopbackServer server([](CLoopbackServer& s, SOCKET c, const std::string&) {
-        s.SendAll(c, std::string(ICY_OK) + "\r\n" + Pattern(40000));
-        Sleep(500);
+        if (s.Connections() == 1) {
+            s.SendAll(c, std::string(ICY_OK) + "\r\n" + Pattern(40000));
+            Sleep(500);
+        }
     });
     CTestWindow window;
-    unsigned afterClose = 1;
-    DWORD readTook = 0;
+    bool endedWithBytesLeft = true;
+    unsigned drained = 0;
+    unsigned afterDry = 1;
+    DWORD endTook = 0;
     window.RunServing([&] {
         CHttpStream stream;
         stream.Open(window.Handle(), server.Url("/").c_str());
-        char buf[100];
-        ASSERT_EQ(100u, stream.Read(buf, 1, 100));
-        for (int i = 0; i < 100 && !stream.IsEnded(); ++i)
-            Sleep(20);
-        // Bytes are left in the ring, but the stream has ended.
+        std::vector<char> buf(40000);
+        ASSERT_EQ(100u, stream.Read(buf.data(), 1, 100));
+        Sleep(1500);
+        endedWithBytesLeft = stream.IsEnded() != 0;
+        // While it reconnects, a read takes what the ring holds.
+        drained = stream.Read(buf.data(), 1, 40000);
         DWORD start = GetTickCount();
-        afterClose = stream.Read(buf, 1, 100);
-        readTook = GetTickCount() - start;
+        afterDry = stream.Read(buf.data(), 1, 100);
+        endTook = GetTickCount() - start;
         stream.Close();
     });
-    EXPECT_EQ(0u, afterClose);
-    EXPECT_LT(readTook, 50u);
+    EXPECT_FALSE(endedWithBytesLeft);
+    EXPECT_EQ(39900u, drained);
+    EXPECT_EQ(0u, afterDry);
+    EXPECT_LT(endTook, 1000u);
+    EXPECT_GE(server.Connections(), 2);
     EXPECT_EQ(1, window.CountMessages(EXPECT_CONNECTION_ENDED, 1));
     ASSERT_FALSE(window.Of(WM_PLAYER_BUFFERSTATE).empty());
     EXPECT_EQ(0u, window.Of(WM_PLAYER_BUFFERSTATE).back().wParam);
+}
+
+// An MPEG-1 layer III frame of 417 bytes (128 kbit/s, 44.1 kHz) filled with fill.
+std::string Frame(char fill)
+{
+    std::string frame(417, fill);
+    frame.replace(0, 4, "\xFF\xFB\x90\x00", 4);
+    return frame;
+}
+
+std::string Frames(char first, int count)
+{
+    std::string frames;
+    for (int i = 0; i < count; ++i)
+        frames += Frame(static_cast<char>(first + i));
+    return frames;
+}
+
+// The stream as a server sends it with an interval of 8340: the title in the first block, empty
+// blocks after it.
+std::string WithTitle(const std::string& audio, const std::string& title)
+{
+    std::string sent;
+    for (size_t at = 0; at < audio.size(); at += 8340) {
+        sent += audio.substr(at, 8340);
+        if (at + 8340 <= audio.size())
+            sent += at == 0 ? MetaBlock("StreamTitle='" + title + "';", 2) : std::string(1, '\0');
+    }
+    return sent;
+}
+
+// The connection drops inside a frame and the station answers again at once, its new burst
+// starting inside a frame too: the ring holds the old connection's whole frames and then the new
+// one's, the splice between them is told to the decoder, and the window hears nothing of it
+// (the name and the title it repeats are not told again).
+TEST(HttpStreamReconnect, TheNewConnectionFollowsTheLastWholeFrameAndNothingIsTold)
+{
+    const std::string header = std::string(ICY_OK) + "icy-name:Pellora\r\nicy-metaint:8340\r\n\r\n";
+    CLoopbackServer server([&](CLoopbackServer& s, SOCKET c, const std::string&) {
+        if (s.Connections() == 1) {
+            // 90 frames and a part; a second later, while the stream plays, the connection drops.
+            s.SendAll(c, header + WithTitle(Frames('a', 20) + Frames('A', 70) + Frame('Z').substr(0, 200), "Morning Tone"));
+            Sleep(1000);
+            return;
+        }
+        s.SendAll(c, header + WithTitle(Frame('z').substr(150) + Frames('k', 19) + Frames('K', 60), "Morning Tone"));
+        s.WaitPeerClosed(c, 10000);
+    });
+    CTestWindow window;
+    std::string got;
+    bool beforeSplice = true, atSplice = false, afterSplice = true;
+    window.RunServing([&] {
+        CHttpStream stream;
+        stream.Open(window.Handle(), server.Url("/").c_str());
+        char chunk[1000];
+        for (unsigned n = 1; n > 0 && got.size() < 169 * 417;) {
+            n = stream.Read(chunk, 1, static_cast<unsigned>(std::min<size_t>(sizeof(chunk), 169 * 417 - got.size())));
+            got.append(chunk, n);
+        }
+        beforeSplice = stream.PassedSplice(90 * 417 - 1);
+        atSplice = stream.PassedSplice(90 * 417);
+        afterSplice = stream.PassedSplice(100 * 417);
+        stream.Close();
+    });
+    EXPECT_TRUE(got == Frames('a', 20) + Frames('A', 70) + Frames('k', 19) + Frames('K', 60));
+    EXPECT_FALSE(beforeSplice);
+    EXPECT_TRUE(atSplice);
+    EXPECT_FALSE(afterSplice) << "told once";
+    EXPECT_EQ(2, server.Connections());
+    EXPECT_EQ((std::vector<std::string>{"Pellora", "Morning Tone"}), window.Texts(WM_PLAYER_METADATA));
+    EXPECT_TRUE(window.Of(WM_PLAYER_MESSAGE).empty());
 }
 
 TEST(HttpStreamEnd, CloseDuringStreamingIsPrompt)

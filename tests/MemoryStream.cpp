@@ -22,3 +22,13 @@ unsigned CMemoryStream::Peek(void* buf, unsigned count)
     memcpy(buf, m_bytes.data() + m_pos, n);
     return static_cast<unsigned>(n);
 }
+
+bool CMemoryStream::PassedSplice(unsigned long long offset)
+{
+    bool passed = false;
+    while (!m_splices.empty() && m_splices.front() <= offset) {
+        m_splices.erase(m_splices.begin());
+        passed = true;
+    }
+    return passed;
+}

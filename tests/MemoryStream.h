@@ -30,10 +30,14 @@ public:
 
     // The byte counts asked for, in order.
     const std::vector<unsigned>& Requests() const { return m_requests; }
+    // Marks offset as where a new connection's audio begins, as a reconnecting stream would.
+    void AddSplice(unsigned long long offset) { m_splices.push_back(offset); }
+    bool PassedSplice(unsigned long long offset) override;
 
 private:
     std::string m_bytes;
     size_t m_pos;
     EOpenOutcome m_openOutcome;
     std::vector<unsigned> m_requests;
+    std::vector<unsigned long long> m_splices; // in order, those not yet passed
 };

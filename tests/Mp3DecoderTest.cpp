@@ -3,6 +3,7 @@
 
 #include <mad.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
@@ -416,6 +417,55 @@ TEST(Mp3DecoderProbe, JoiningMidStreamLosesOnlyTheUndecodableFrames)
     EXPECT_EQ(44100u, decoder.m_nSampleRate);
     ExpectFollows(reference, ReadAll(decoder, BLOCK));
     EXPECT_EQ(0u, window.Of(WM_PLAYER_MESSAGE).size());
+}
+
+// A reconnect appends a new connection's frames after the last whole frame of the old one. The
+// new connection's first frames may take their main data from frames before them, which are the
+// old connection's here: they must be skipped, as when the new connection is decoded alone, and
+// never decoded from the old one's bytes.
+TEST(Mp3DecoderSplice, FramesReachingBackPastTheSpliceAreSkipped)
+{
+    for (const char* name : {"dec_tone44", "dec_vbr44"}) {
+        SCOPED_TRACE(name);
+        std::string whole = Load(name);
+        size_t oldEnd = 0;
+        for (int k = 0; k < 40; ++k)
+            oldEnd += FrameLength(whole, oldEnd);
+        size_t newStart = oldEnd;
+        for (int k = 0; k < 27; ++k)
+            newStart += FrameLength(whole, newStart);
+        std::string before = whole.substr(0, oldEnd);
+        std::string after = whole.substr(newStart);
+        size_t afterFrames = 0;
+        for (size_t pos = 0; pos + 4 < after.size() && pos + FrameLength(after, pos) <= after.size();
+             pos += FrameLength(after, pos))
+            ++afterFrames;
+        ASSERT_LT(PlainSamples(after).size(), afterFrames * FRAME_SAMPLES) << "the new connection's first frame should reach back";
+
+        CTestMp3Decoder alone(after);
+        ASSERT_EQ(1, alone.Open());
+        std::vector<short> afterPcm = ReadAll(alone, BLOCK);
+
+        CMemoryStream* stream = new CMemoryStream(before + after);
+        stream->AddSplice(before.size());
+        CMp3Decoder decoder;
+        ASSERT_EQ(1, decoder.Open(NULL, stream));
+        std::vector<short> pcm = ReadAll(decoder, BLOCK);
+
+        // The old connection's frames, then exactly the frames the new one gives alone after its
+        // first, which only primes the synthesis: nothing of the old connection's reservoir,
+        // overlap or synthesis memory reaches them.
+        std::vector<mad_fixed_t> beforeSamples = PlainSamples(before);
+        ASSERT_GE(pcm.size() + FRAME_SAMPLES, afterPcm.size());
+        size_t head = pcm.size() + FRAME_SAMPLES - afterPcm.size();
+        EXPECT_TRUE(head == beforeSamples.size() || head + FRAME_SAMPLES == beforeSamples.size())
+            << head << " samples before the new connection's, " << beforeSamples.size() << " in the old one's frames";
+        ExpectFollows(beforeSamples, std::vector<short>(pcm.begin(), pcm.begin() + head));
+        int worst = 0;
+        for (size_t i = FRAME_SAMPLES; i < afterPcm.size(); ++i)
+            worst = std::max(worst, std::abs(pcm[head + i - FRAME_SAMPLES] - afterPcm[i]));
+        EXPECT_LE(worst, 2 * DITHER_REACH);
+    }
 }
 
 TEST(Mp3DecoderProbe, BadChecksumWhileProbingIsReportedOnceAndCounted)

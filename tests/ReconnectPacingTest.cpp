@@ -1,7 +1,7 @@
 // The pause before the control's next automatic attempt, failure after failure.
 #include <gtest/gtest.h>
 
-#include "ReconnectPacing.h"
+#include "engine/net/ReconnectPacing.h"
 
 TEST(ReconnectPacing, EachFailureInARowWaitsTwiceAsLongUpToTheMaximum)
 {

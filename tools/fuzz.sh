@@ -30,7 +30,7 @@ SAN="-fsanitize=address,undefined -fno-sanitize-recover=undefined -g -O1"
 FUZZER=$OUT/kel_fuzzer
 SOURCES=("$TOP/tests/fuzz/FuzzTarget.cpp" "$TOP/tests/fuzz/shim/NoWindow.cpp" "$TOP/engine/decode/Mp3Decoder.cpp" "$TOP/engine/decode/DitherConversion.cpp"
          "$TOP/engine/net/HttpAnswer.cpp" "$TOP/engine/playlist/M3uPlaylist.cpp" "$TOP/engine/net/HttpUrl.cpp"
-         "$TOP/engine/decode/AacDecoder.cpp" "$TOP/engine/decode/StreamKind.cpp")
+         "$TOP/engine/decode/AacDecoder.cpp" "$TOP/engine/decode/StreamKind.cpp" "$TOP/engine/stream/FrameHeader.cpp")
 mapfile -t FAAD_MODULES < "$TOP/cmake/faad2-modules.txt"
 stale=0
 [ -x "$FUZZER" ] || stale=1

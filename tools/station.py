@@ -55,6 +55,16 @@ def parse_args(argv):
     p.add_argument("--icy-status", action="store_true", help='with --status: "ICY" instead of "HTTP/1.0" before it')
     p.add_argument("--silence", action="store_true", help="accept connections and never answer")
     p.add_argument("--close-after", type=int, default=0, help="close after this many audio bytes")
+    p.add_argument("--drop-every", type=float, default=0, metavar="SECONDS",
+                   help="close each stream connection this many seconds after it opened (the next is accepted "
+                        "at once)")
+    p.add_argument("--once", action="store_true",
+                   help="serve one stream connection; close every later one before answering, as a station "
+                        "that has gone away")
+    p.add_argument("--live", action="store_true",
+                   help="start each stream connection where the station's clock has come to in the file (its "
+                        "burst the bytes before that), mid-frame, as a live station's listeners join; "
+                        "not at the file's start")
     p.add_argument("--header-only", action="store_true", help="close right after the answer's header, before any audio")
     p.add_argument("--oversized-header", action="store_true",
                    help="send a header block without an end, then hold the connection silent")
@@ -158,9 +168,8 @@ class Station:
         length = (len(text) + 15) // 16
         return bytes([length]) + text.ljust(16 * length, b"\0"), title
 
-    def audio_bytes(self):
-        """Endless audio, looping the file."""
-        pos = 0
+    def audio_bytes(self, pos=0):
+        """Endless audio, looping the file from pos."""
         while True:
             piece = self.audio[pos:pos + 4096]
             pos = (pos + len(piece)) % len(self.audio)
@@ -238,6 +247,11 @@ class Handler(socketserver.BaseRequestHandler):
                 while not self.server.stopping.wait(0.1):
                     pass
                 return
+            if a.once:
+                with self.server.count_lock:
+                    self.server.answered += 1
+                    if self.server.answered > 1:
+                        return
             sock.sendall(station.header(metadata))
             if a.redirect or a.header_only:
                 return
@@ -271,9 +285,14 @@ class Handler(socketserver.BaseRequestHandler):
         since_meta = 0
         last_title = None
         begun = time.monotonic()
-        for piece in station.audio_bytes():
+        start = 0
+        if a.live:
+            start = int((begun - station.started) * (rate or 16000) - burst) % len(station.audio)
+        for piece in station.audio_bytes(start):
             while piece:
                 if self.server.stopping.is_set():
+                    return
+                if a.drop_every and time.monotonic() - begun >= a.drop_every:
                     return
                 take = len(piece)
                 if metaint:
@@ -389,6 +408,7 @@ def main(argv):
                     f.write("%s\n" % (name or "-"))
             server.tls.sni_callback = record_sni
     server.connections = 0
+    server.answered = 0
     server.count_lock = threading.Lock()
     server.stopping = threading.Event()
     site = Server(("127.0.0.1", args.site_port), SiteHandler)

@@ -68,7 +68,8 @@ bool IsRight(unsigned char position)
 
 CAacDecoder::CAacDecoder()
     : m_pStream(NULL), m_hDecoder(NULL), m_bInitialised(false), m_bSynced(false), m_bInputEnded(false), m_nInputPos(0),
-      m_nInputFill(0), m_nSearched(0), m_pSamples(NULL), m_nFrames(0), m_nFrameRate(0), m_nChannels(0), m_nConsumed(0)
+      m_nInputFill(0), m_nTaken(0), m_bPriming(false), m_nSearched(0), m_pSamples(NULL), m_nFrames(0), m_nFrameRate(0), m_nChannels(0),
+      m_nConsumed(0)
 {
     memset(&m_format, 0, sizeof(m_format));
     memset(m_positions, 0, sizeof(m_positions));
@@ -89,6 +90,8 @@ int CAacDecoder::Open(HWND window, CInputStream* stream)
     m_bSynced = false;
     m_bInputEnded = false;
     m_nInputPos = m_nInputFill = 0;
+    m_nTaken = 0;
+    m_bPriming = false;
     m_nSearched = 0;
     m_nFrames = m_nConsumed = 0;
     // The probe's frame is the first one played: nothing is decoded twice.
@@ -125,6 +128,7 @@ bool CAacDecoder::Fill()
     m_nInputPos = 0;
     unsigned got = m_pStream->Read(m_input + m_nInputFill, 1, AAC_INPUT_SIZE - m_nInputFill);
     m_nInputFill += got;
+    m_nTaken += got;
     return got > 0;
 }
 
@@ -193,7 +197,14 @@ bool CAacDecoder::DecodeNext(bool probing)
             m_bInputEnded = !Fill();
             continue;
         }
-        if (check == FRAME_OK && (!m_bInitialised || !IsSameAdtsFormat(header, m_format)) && !StartDecoder(header))
+        // At a splice the decoder starts afresh: the old connection's last frame, overlapped with
+        // a new signal of another phase, would overshoot into a click. The first frame it decodes
+        // then lacks its overlap and is not played.
+        bool spliced = check == FRAME_OK && m_pStream->PassedSplice(m_nTaken - m_nInputFill);
+        if (spliced)
+            m_bPriming = true;
+        if (check == FRAME_OK && (spliced || !m_bInitialised || !IsSameAdtsFormat(header, m_format)) &&
+            !StartDecoder(header))
             check = FRAME_NONE;
         // Resynchronise byte by byte: only the damaged frames are lost.
         if (check == FRAME_NONE) {
@@ -211,6 +222,10 @@ bool CAacDecoder::DecodeNext(bool probing)
         if (info.error != 0 || samples == NULL || info.channels == 0 || info.samples < info.channels ||
             info.samplerate == 0)
             continue;
+        if (m_bPriming) {
+            m_bPriming = false;
+            continue;
+        }
         m_pSamples = static_cast<const float*>(samples);
         m_nChannels = info.channels;
         m_nFrames = static_cast<unsigned>(info.samples / info.channels);

@@ -59,6 +59,8 @@ private:
     unsigned char m_input[AAC_INPUT_SIZE];
     unsigned m_nInputPos;  // the first byte not yet consumed: moved to the start only before a refill
     unsigned m_nInputFill; // bytes held from m_nInputPos on
+    unsigned long long m_nTaken; // bytes read from the stream: the input held ends there
+    bool m_bPriming;             // the decoder restarted at a splice: its first frame is not played
     unsigned m_nSearched; // bytes dropped or decoded while probing
     // The last decoded frame: interleaved floats owned by FAAD2 until its next decode or a new
     // decoder, neither of which comes before they are converted.

@@ -18,7 +18,7 @@ const unsigned XING_QUALITY = 0x8;
 
 } // namespace
 
-CMp3Decoder::CMp3Decoder() : m_pStream(NULL), m_nInputFill(0), m_nConsumed(0)
+CMp3Decoder::CMp3Decoder() : m_pStream(NULL), m_nInputFill(0), m_nConsumed(0), m_nTaken(0), m_bPriming(false)
 {
     memset(&m_xing, 0, sizeof(m_xing));
 }
@@ -84,6 +84,8 @@ int CMp3Decoder::Probe()
     bool done = false;
 
     m_nInputFill = 0;
+    m_nTaken = 0;
+    m_bPriming = false;
     mad_stream_init(&m_stream);
     mad_frame_init(&m_frame);
     m_xing.flags = 0;
@@ -93,6 +95,7 @@ int CMp3Decoder::Probe()
             unsigned got = m_pStream->Read(window + held, 1, MP3_PROBE_WINDOW - held);
             if (got == 0)
                 break;
+            m_nTaken += got;
             AppendProbeInput(window + held, static_cast<int>(got), held);
             held += static_cast<int>(got);
         }
@@ -183,6 +186,28 @@ int CMp3Decoder::IsTagFrame()
     return 1;
 }
 
+// A Layer III frame may take its main data from the frames before it (the bit reservoir). At a
+// splice those frames came from another connection: the reservoir is emptied before the new
+// connection's first frame, so that libmad rejects every frame that reaches back past it
+// (MAD_ERROR_BADDATAPTR, no PCM) instead of decoding foreign bytes. The overlap of the old
+// connection's last frame and the synthesis filter's memory go too: added to a new signal of
+// another phase they would overshoot the tone into a click. The first frame decoded after that
+// only fills them again (without its overlap it is not the signal yet) and is not played.
+int CMp3Decoder::DecodeFrame()
+{
+    if (m_stream.next_frame != NULL) {
+        unsigned long long next = m_nTaken - static_cast<unsigned>(m_nInputFill) +
+                                  static_cast<unsigned>(m_stream.next_frame - m_input);
+        if (m_pStream->PassedSplice(next)) {
+            m_stream.md_len = 0;
+            mad_frame_mute(&m_frame);
+            mad_synth_mute(&m_synth);
+            m_bPriming = true;
+        }
+    }
+    return mad_frame_decode(&m_frame, &m_stream);
+}
+
 void CMp3Decoder::ConvertRun(unsigned char* out, unsigned count)
 {
     const mad_fixed_t* left = m_synth.pcm.samples[0] + m_nConsumed;
@@ -213,7 +238,7 @@ EReadResult CMp3Decoder::Read(void* buffer, unsigned* length)
                 break;
         }
 
-        while (mad_frame_decode(&m_frame, &m_stream) != 0) {
+        while (DecodeFrame() != 0) {
             if (MAD_RECOVERABLE(m_stream.error))
                 continue; // the bad frame yields no PCM
             bool advanced = true;
@@ -239,6 +264,7 @@ EReadResult CMp3Decoder::Read(void* buffer, unsigned* length)
                     *length = produced * 4;
                     return READ_ENDED;
                 }
+                m_nTaken += got;
                 m_nInputFill += static_cast<int>(got);
             }
             mad_stream_buffer(&m_stream, m_input, m_nInputFill);
@@ -248,6 +274,11 @@ EReadResult CMp3Decoder::Read(void* buffer, unsigned* length)
             continue;
         mad_synth_frame(&m_synth, &m_frame);
         m_nConsumed = 0;
+        if (m_bPriming) {
+            m_bPriming = false;
+            m_nConsumed = static_cast<int>(m_synth.pcm.length);
+            continue;
+        }
         if (m_frame.header.samplerate != m_nSampleRate) {
             // The device plays what came so far at the old rate; this frame waits for the new one.
             m_nSampleRate = m_frame.header.samplerate;

@@ -40,6 +40,8 @@ private:
     void AppendProbeInput(const unsigned char* bytes, int count, int held);
     // True when the frame just decoded is a Xing or Info tag: it carries no audio.
     int IsTagFrame();
+    // mad_frame_decode, with the bit reservoir emptied at a splice of the stream.
+    int DecodeFrame();
     // Converts count sample frames of the synth output, starting at m_nConsumed.
     void ConvertRun(unsigned char* out, unsigned count);
 
@@ -51,4 +53,6 @@ private:
     unsigned char m_input[MP3_INPUT_SIZE]; // starts at the first byte not yet consumed
     int m_nInputFill;
     int m_nConsumed; // samples per channel of the synth output already converted
+    unsigned long long m_nTaken; // bytes read from the stream: the input buffer ends there
+    bool m_bPriming; // the next frame decoded follows a splice: it primes the synthesis, unheard
 };

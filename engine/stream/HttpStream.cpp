@@ -10,11 +10,13 @@
 
 #include "engine/net/HttpAnswer.h"
 #include "engine/net/HttpUrl.h"
+#include "engine/net/ReconnectPacing.h"
 #include "engine/playlist/M3uPlaylist.h"
 #include "engine/report/PlayerMessages.h"
 #include "engine/report/PlayerReports.h"
 #include "engine/playlist/PlsPlaylist.h"
 #include "engine/report/ReportGate.h"
+#include "engine/stream/FrameCutter.h"
 #include "engine/stream/RingBuffer.h"
 #include "engine/net/SocketClient.h"
 #include "engine/report/StatusText.h"
@@ -49,6 +51,14 @@ const DWORD PLAYLIST_READ_MS = 3000;
 // Longer than a slow lookup and connecting take together: a stream that has not sent a
 // byte of audio by then is given up, one that trickles plays what it has.
 const DWORD PREBUFFER_LIMIT_MS = 15000;
+// A connection that has sent audio and then nothing for this long is lost: it is made again
+// while the ring still plays. A reconnect's answer gets as long.
+const DWORD STALL_LIMIT_MS = 3000;
+// One reconnect attempt's connecting budget (units as above): short, so that a ring running dry
+// is seen soon; failed attempts are paced between them.
+const int RECONNECT_BUDGET = 10;
+// While a reconnect is under way, the reader looks at the ring this often.
+const int RECONNECT_WAIT_US = 100000;
 
 char* CopyText(const char* text, size_t len)
 {
@@ -65,6 +75,11 @@ enum
     RUN_REDIRECTED,   // the run starts again at the answer's Location
     RUN_CLOSED,       // the owner closed the stream: nothing to tell
     RUN_SERVER_ENDED, // the server closed the connection
+    RUN_BROKEN,       // a receive failed
+    RUN_STALLED,      // a connection that had sent audio went quiet for the stall limit
+    RUN_UNREACHED,    // nobody answered within the budget: the text kept for it, if any, tells why
+    RUN_RAN_DRY,      // a reconnect outlasted the ring, or brought frames of another kind than the
+                      // decoder plays: the lost connection's outcome stands
     RUN_FAILED,       // the text kept for it, if any, tells why
     RUN_FORBIDDEN,    // the address rule refused the address
     RUN_PLAYLIST      // the answer was a list: its entries go to the window
@@ -72,18 +87,27 @@ enum
 } // namespace
 
 // The working storage and the stages of one run of the reader thread. Each stage returns how
-// it ended; the run ends in Finish alone.
+// it ended; a connection lost after its audio flowed is made again (Reconnect) while the ring
+// plays; the run ends in Finish alone.
 class CStreamReader
 {
 public:
     explicit CStreamReader(CHttpStream* stream)
         : m_stream(stream), m_socket(NULL), m_budget(CONNECT_BUDGET), m_redirects(0), m_count(0),
-          m_answer(HTTP_HEADER_MAX), m_bodyPos(0), m_sinceMeta(0), m_failText(NULL), m_failLevel(0)
+          m_answer(HTTP_HEADER_MAX), m_bodyPos(0), m_sinceMeta(0), m_failText(NULL), m_failLevel(0), m_written(0),
+          m_bFlowed(false), m_bReconnecting(false), m_bReconnected(false), m_lost(RUN_SERVER_ENDED), m_lastFill(0)
     {
     }
     ~CStreamReader() { Release(); }
 
-    void Run() { Finish(Stages()); }
+    void Run()
+    {
+        int outcome;
+        do
+            outcome = Reconnect(Stages());
+        while (outcome == RUN_GOES_ON);
+        Finish(outcome);
+    }
 
 private:
     bool Ended() const { return m_stream->m_bEnded != 0; }
@@ -93,13 +117,17 @@ private:
         delete m_socket;
         m_socket = NULL;
     }
-    int Fail(const char* text, int level)
+    int Fail(const char* text, int level, int outcome = RUN_FAILED)
     {
         m_failText = text;
         m_failLevel = level;
-        return RUN_FAILED;
+        return outcome;
     }
+    int ReceiveWaitUs() const { return m_bReconnecting ? RECONNECT_WAIT_US : RECEIVE_WAIT_US; }
     int Stages();
+    int Reconnect(int outcome);
+    bool RingRanDry();
+    int Pause(DWORD ms);
     void Finish(int outcome);
     int Connect();
     void SendRequest();
@@ -109,7 +137,7 @@ private:
     void ReadHeaderValues();
     int ReadPlaylist(int kind);
     int Pull(char* dst, int max, int* got);
-    void WriteAudio(const char* data, unsigned n);
+    int WriteAudio(const char* data, unsigned n);
     int ReadMetadataBlock(bool* handled);
     int Stream();
 
@@ -130,6 +158,17 @@ private:
     int m_failLevel;
     char m_reasonText[300];  // "cannot listen" with the server's reason, where m_failText points
     std::vector<std::string> m_entries; // for RUN_PLAYLIST
+    CFrameCutter m_cutter;
+    std::string m_frames;         // what the cutter lets into the ring from one chunk
+    unsigned long long m_written; // bytes written into the ring in this run
+    bool m_bFlowed;               // this connection has put audio into the ring
+    bool m_bReconnecting;         // a lost connection is being made again while the ring plays
+    bool m_bReconnected;          // a connection of this run was made again: repeated texts stay quiet
+    int m_lost;                   // the lost connection's outcome, the run's if the ring runs dry
+    CReconnectPacing m_pacing;
+    unsigned m_lastFill;          // the fill percentage last reported
+    std::string m_lastName;       // the station name and title last posted
+    std::string m_lastTitle;
 };
 
 // One address after another (redirects), each through its stages in turn.
@@ -201,9 +240,14 @@ void CStreamReader::Finish(int outcome)
         outcome = RUN_CLOSED;
     switch (outcome) {
     case RUN_SERVER_ENDED:
+    case RUN_STALLED:
         ReportStatusText(Window(), TEXT_CONNECTION_ENDED, 1);
         break;
+    case RUN_BROKEN:
+        ReportStatusText(Window(), TEXT_RECEIVE_FAILED, 0);
+        break;
     case RUN_FAILED:
+    case RUN_UNREACHED:
         if (m_failText != NULL)
             ReportStatusText(Window(), m_failText, m_failLevel);
         break;
@@ -224,6 +268,66 @@ void CStreamReader::Finish(int outcome)
         break;
     }
     m_stream->MarkEnded();
+}
+
+// A connection lost after its audio flowed is made again at once, to the address last played,
+// while the worker plays on from the ring; attempts that fail are paced, and an answer that is
+// not audio ends the run as it would have ended the first connection. RUN_GOES_ON to connect
+// again; otherwise the run's outcome.
+int CStreamReader::Reconnect(int outcome)
+{
+    if (outcome == RUN_RAN_DRY)
+        return m_lost;
+    bool lost =
+        outcome == RUN_SERVER_ENDED || outcome == RUN_BROKEN || outcome == RUN_STALLED || outcome == RUN_UNREACHED;
+    bool playing = InterlockedCompareExchange(&m_stream->m_bPlaying, 0, 0) != 0;
+    if (!lost || Ended() || !playing || !(m_bFlowed || m_bReconnecting))
+        return outcome;
+    DWORD pause = 0;
+    if (m_bFlowed) {
+        m_lost = outcome;
+        m_pacing.Reset();
+        m_bReconnecting = true;
+        InterlockedExchange(&m_stream->m_bReconnecting, 1);
+    } else {
+        pause = m_pacing.Failed();
+    }
+    Release();
+    m_cutter.Cut();
+    m_bFlowed = false;
+    m_bReconnected = true;
+    m_budget = RECONNECT_BUDGET;
+    m_redirects = 0;
+    outcome = Pause(pause);
+    return outcome == RUN_RAN_DRY ? m_lost : outcome;
+}
+
+// Looked at by every wait of a reconnect: the fill is reported as it falls, and the ring has run
+// dry when the owner waits on it empty.
+bool CStreamReader::RingRanDry()
+{
+    CRingBuffer* ring = m_stream->m_pRing;
+    unsigned filled = ring->GetFilled();
+    unsigned fill = filled * 100 / ring->GetCapacity();
+    if (fill != m_lastFill) {
+        m_lastFill = fill;
+        m_stream->m_pGate->Post(WM_PLAYER_BUFFERSTATE, fill);
+    }
+    return filled == 0 && InterlockedCompareExchange(&m_stream->m_nWanted, 0, 0) != 0;
+}
+
+int CStreamReader::Pause(DWORD ms)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (RingRanDry())
+            return RUN_RAN_DRY;
+        DWORD spent = GetTickCount() - start;
+        if (spent >= ms)
+            return RUN_GOES_ON;
+        if (WaitForSingleObject(m_stream->m_hCloseEvent, std::min(POLL_MS, ms - spent)) == WAIT_OBJECT_0)
+            return RUN_CLOSED;
+    }
 }
 
 // Connects within the run's budget. An attempt may wait as long as the budget lasts, and
@@ -260,8 +364,8 @@ int CStreamReader::Connect()
             // Nobody answering is told by the end alone; unless redirects spent the budget:
             // then the answers were unusable.
             if (result == CONNECT_TIMED_OUT)
-                return m_redirects > 0 ? Fail(TEXT_BAD_RESPONSE, 3) : Fail(NULL, 0);
-            return Fail(text, level);
+                return m_redirects > 0 ? Fail(TEXT_BAD_RESPONSE, 3) : Fail(NULL, 0, RUN_UNREACHED);
+            return Fail(text, level, RUN_UNREACHED);
         }
         if (WaitForSingleObject(m_stream->m_hCloseEvent, units * BUDGET_UNIT_MS - spent) == WAIT_OBJECT_0)
             return RUN_CLOSED;
@@ -291,7 +395,7 @@ int CStreamReader::Receive(char* dst, int max, int waitUs, int* got)
     if (n == 0)
         return RUN_SERVER_ENDED;
     if (n < 0)
-        return Fail(TEXT_RECEIVE_FAILED, 0);
+        return RUN_BROKEN;
     *got = n;
     return RUN_GOES_ON;
 }
@@ -300,13 +404,21 @@ int CStreamReader::Receive(char* dst, int max, int waitUs, int* got)
 // The answer goes bad at HTTP_HEADER_MAX bytes, so a receive always has room.
 int CStreamReader::ReceiveAnswerWhile(EHttpAnswerState state)
 {
+    DWORD quietSince = GetTickCount();
     while (m_answer.State() == state) {
         if (Ended())
             return RUN_CLOSED;
+        // A reconnect's answer must come while the ring plays, and soon.
+        if (m_bReconnecting && RingRanDry())
+            return RUN_RAN_DRY;
+        if (m_bReconnecting && GetTickCount() - quietSince >= STALL_LIMIT_MS)
+            return RUN_STALLED;
         int got = 0;
-        int outcome = Receive(m_buffer, HTTP_HEADER_MAX - m_count, RECEIVE_WAIT_US, &got);
+        int outcome = Receive(m_buffer, HTTP_HEADER_MAX - m_count, ReceiveWaitUs(), &got);
         if (outcome != RUN_GOES_ON)
             return outcome;
+        if (got > 0)
+            quietSince = GetTickCount();
         m_count += got;
         m_answer.Take(m_buffer, static_cast<size_t>(got));
     }
@@ -333,9 +445,13 @@ int CStreamReader::FollowRedirect()
 void CStreamReader::ReadHeaderValues()
 {
     std::string value;
-    if (m_answer.Value("icy-name", &value))
+    // A reconnected station that gives the same name tells nothing new.
+    if (m_answer.Value("icy-name", &value) && !(m_bReconnected && value == m_lastName)) {
         m_stream->m_pGate->Post(WM_PLAYER_METADATA, reinterpret_cast<WPARAM>(CopyText(value.data(), value.size())));
+        m_lastName = value;
+    }
 
+    m_stream->m_nMetaInterval = 0;
     if (m_answer.Value("icy-metaint", &value)) {
         size_t at = value.find_first_not_of(" \t");
         unsigned interval = 0;
@@ -393,20 +509,39 @@ int CStreamReader::Pull(char* dst, int max, int* got)
         *got = static_cast<int>(n);
         return RUN_GOES_ON;
     }
-    return Receive(dst, max, RECEIVE_WAIT_US, got);
+    return Receive(dst, max, ReceiveWaitUs(), got);
 }
 
-void CStreamReader::WriteAudio(const char* data, unsigned n)
+// Whole frames go into the ring (see CFrameCutter): a connection's partial last frame never does.
+// A reconnect that brings frames of another kind ends the run as the lost connection would have:
+// whoever plays next chooses the decoder for them.
+int CStreamReader::WriteAudio(const char* data, unsigned n)
 {
+    m_sinceMeta += n;
+    bool spliced = m_cutter.Take(data, n, &m_frames);
+    if (m_cutter.IsKindChanged())
+        return RUN_RAN_DRY;
+    if (m_frames.empty())
+        return RUN_GOES_ON;
     CRingBuffer* ring = m_stream->m_pRing;
-    ring->Write(data, n);
+    // Known to the owner before it can read the first byte behind it.
+    if (spliced)
+        m_stream->AddSplice(m_written);
+    ring->Write(m_frames.data(), static_cast<unsigned>(m_frames.size()));
+    m_written += m_frames.size();
+    m_bFlowed = true;
+    if (m_bReconnecting) {
+        m_bReconnecting = false;
+        InterlockedExchange(&m_stream->m_bReconnecting, 0);
+    }
     // The interlocked read orders it after the write: either the owner sees the new fill when it
     // looks again after announcing its wait, or this sees the announcement.
     LONG wanted = InterlockedCompareExchange(&m_stream->m_nWanted, 0, 0);
     if (wanted != 0 && ring->GetFilled() >= static_cast<unsigned>(wanted))
         SetEvent(m_stream->m_hDataEvent);
-    m_sinceMeta += n;
-    m_stream->m_pGate->Post(WM_PLAYER_BUFFERSTATE, ring->GetFilled() * 100 / ring->GetCapacity());
+    m_lastFill = ring->GetFilled() * 100 / ring->GetCapacity();
+    m_stream->m_pGate->Post(WM_PLAYER_BUFFERSTATE, m_lastFill);
+    return RUN_GOES_ON;
 }
 
 // Reads one metadata block; *handled stays false while it has not started to arrive.
@@ -435,8 +570,13 @@ int CStreamReader::ReadMetadataBlock(bool* handled)
         if (match != NULL && match[12] != '\0') {
             const char* title = match + 13;
             const char* close = strchr(title, '\'');
-            if (close != NULL)
+            // A reconnected station repeats the title playing: only a new one is told.
+            bool repeated = close != NULL && m_bReconnected &&
+                            m_lastTitle.compare(0, std::string::npos, title, close - title) == 0;
+            if (close != NULL && !repeated) {
                 m_stream->m_pGate->Post(WM_PLAYER_METADATA, reinterpret_cast<WPARAM>(CopyText(title, close - title)));
+                m_lastTitle.assign(title, close - title);
+            }
         }
     }
     m_sinceMeta = 0;
@@ -449,9 +589,12 @@ int CStreamReader::Stream()
     CRingBuffer* ring = m_stream->m_pRing;
     const unsigned interval = m_stream->m_nMetaInterval;
     m_sinceMeta = 0;
+    DWORD quietSince = GetTickCount();
     while (!Ended()) {
-        if (ring->GetFree() < CHUNK) {
+        // Room for a chunk and the partial frame held before it.
+        if (ring->GetFree() < CHUNK + m_cutter.Held()) {
             WaitForSingleObject(m_stream->m_hCloseEvent, POLL_MS);
+            quietSince = GetTickCount();
             continue;
         }
         unsigned chunk = CHUNK;
@@ -474,8 +617,17 @@ int CStreamReader::Stream()
         int outcome = Pull(m_buffer, static_cast<int>(chunk), &got);
         if (outcome != RUN_GOES_ON)
             return outcome;
-        if (got > 0)
-            WriteAudio(m_buffer, static_cast<unsigned>(got));
+        if (got > 0) {
+            outcome = WriteAudio(m_buffer, static_cast<unsigned>(got));
+            if (outcome != RUN_GOES_ON)
+                return outcome;
+            quietSince = GetTickCount();
+        } else {
+            if (m_bReconnecting && RingRanDry())
+                return RUN_RAN_DRY;
+            if ((m_bFlowed || m_bReconnecting) && GetTickCount() - quietSince >= STALL_LIMIT_MS)
+                return RUN_STALLED;
+        }
         if (got > 0 && static_cast<unsigned>(got) < chunk && ring->GetFilled() >= GATHER_FILL &&
             InterlockedCompareExchange(&m_stream->m_nWanted, 0, 0) == 0)
             WaitForSingleObject(m_stream->m_hCloseEvent, GATHER_MS);
@@ -505,13 +657,15 @@ bool IsNewerCommandWaiting()
 
 CHttpStream::CHttpStream()
     : m_pRing(NULL), m_nMetaInterval(0), m_bEnded(0), m_bEndExplained(0), m_hReaderThread(NULL), m_hDataEvent(NULL),
-      m_nWanted(0), m_hCloseEvent(NULL), m_pGate(NULL)
+      m_nWanted(0), m_hCloseEvent(NULL), m_bReconnecting(0), m_bPlaying(0), m_nSplices(0), m_pGate(NULL)
 {
+    InitializeCriticalSection(&m_spliceLock);
 }
 
 CHttpStream::~CHttpStream()
 {
     Close();
+    DeleteCriticalSection(&m_spliceLock);
 }
 
 EOpenOutcome CHttpStream::Open(HWND notifyWnd, const char* url)
@@ -521,6 +675,8 @@ EOpenOutcome CHttpStream::Open(HWND notifyWnd, const char* url)
     m_pszUrl = CopyText(url, strlen(url));
     m_bEnded = 0;
     m_bEndExplained = 0;
+    m_bReconnecting = 0;
+    m_bPlaying = 0;
     m_pRing = new CRingBuffer(HTTP_RING_CAPACITY);
     m_pGate = new CReportGate(notifyWnd);
     m_hDataEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
@@ -578,40 +734,72 @@ void CHttpStream::Close()
         m_pGate = NULL;
     }
     m_nMetaInterval = 0;
+    m_splices.clear();
+    m_nSplices = 0;
     delete m_pRing;
     m_pRing = NULL;
     delete[] m_pszUrl;
     m_pszUrl = NULL;
 }
 
-bool CHttpStream::WaitFilled(unsigned need)
+unsigned CHttpStream::WaitFilled(unsigned need, unsigned size, bool partial)
 {
     if (m_pRing == NULL || need > m_pRing->GetCapacity())
-        return false;
+        return 0;
     // A stalled server must not hold the worker's next command: give up when one waits.
     while (!m_bEnded && m_pRing->GetFilled() < need) {
         if (IsNewerCommandWaiting())
-            return false;
+            return 0;
+        // While the reader reconnects, the ring's last bytes are played rather than held back for
+        // a fill that may never come.
+        unsigned filled = m_pRing->GetFilled();
+        if (partial && m_bReconnecting && filled >= size && size > 0)
+            return filled - filled % size;
         WaitForData(need);
     }
-    return !m_bEnded;
+    return m_bEnded ? 0 : need;
 }
 
 unsigned CHttpStream::Read(void* buf, unsigned size, unsigned count)
 {
-    unsigned need = size * count;
-    if (!WaitFilled(need))
+    unsigned have = WaitFilled(size * count, size, true);
+    if (have == 0)
         return 0;
-    m_pRing->Read(static_cast<char*>(buf), need);
-    return count;
+    m_pRing->Read(static_cast<char*>(buf), have);
+    if (!m_bPlaying)
+        InterlockedExchange(&m_bPlaying, 1);
+    return have / size;
 }
 
 unsigned CHttpStream::Peek(void* buf, unsigned count)
 {
-    if (!WaitFilled(count))
+    if (WaitFilled(count, 1, false) == 0)
         return 0;
     m_pRing->Peek(static_cast<char*>(buf), count);
     return count;
+}
+
+void CHttpStream::AddSplice(unsigned long long offset)
+{
+    EnterCriticalSection(&m_spliceLock);
+    m_splices.push_back(offset);
+    InterlockedIncrement(&m_nSplices);
+    LeaveCriticalSection(&m_spliceLock);
+}
+
+bool CHttpStream::PassedSplice(unsigned long long offset)
+{
+    if (InterlockedCompareExchange(&m_nSplices, 0, 0) == 0)
+        return false;
+    bool passed = false;
+    EnterCriticalSection(&m_spliceLock);
+    while (!m_splices.empty() && m_splices.front() <= offset) {
+        m_splices.pop_front();
+        InterlockedDecrement(&m_nSplices);
+        passed = true;
+    }
+    LeaveCriticalSection(&m_spliceLock);
+    return passed;
 }
 
 int CHttpStream::Seek(int offset, int origin)

@@ -1,6 +1,8 @@
 // The network byte source: a reader thread fetches an ICY stream into a ring buffer.
 #pragma once
 
+#include <deque>
+
 #include "engine/stream/InputStream.h"
 
 class CReportGate;
@@ -28,6 +30,7 @@ public:
     int GetLength() override;
     // Waits as Read does and copies the bytes, leaving them in the ring.
     unsigned Peek(void* buf, unsigned count) override;
+    bool PassedSplice(unsigned long long offset) override;
 
     void MarkEnded();
     int IsEnded() const { return m_bEnded; }
@@ -35,8 +38,12 @@ public:
 private:
     friend unsigned __stdcall ReaderThreadProc(void* stream);
     void WaitForData(unsigned need);
-    // True once the ring holds need bytes; false when the stream has ended or a newer command waits.
-    bool WaitFilled(unsigned need);
+    // The bytes that may be taken once the ring holds need of them, or while a reconnect is under
+    // way, the whole items of size bytes it holds (when partial); 0 when the stream has ended or
+    // a newer command waits.
+    unsigned WaitFilled(unsigned need, unsigned size, bool partial);
+    // Called by the reader before the first byte of a reconnected connection goes into the ring.
+    void AddSplice(unsigned long long offset);
     friend class CStreamReader;
 
     CRingBuffer* m_pRing;
@@ -60,6 +67,19 @@ private:
     // waited on by the reader thread beside its socket; created by the owner before the reader
     // starts and closed after the reader has ended.
     HANDLE m_hCloseEvent;
+    // Set by the reader thread while it reconnects behind the ring's audio, cleared when the new
+    // connection's first frame is in; read by the owner's thread, whose reads then take what the
+    // ring holds rather than wait for all they asked.
+    volatile LONG m_bReconnecting;
+    // Set by the owner's thread once a read has taken audio; read by the reader thread, which
+    // makes a lost connection again only for a stream that plays (not while Open pre-buffers).
+    volatile LONG m_bPlaying;
+    // Ring offsets (bytes written before them) where a reconnected connection's audio begins:
+    // added by the reader thread, taken by the owner's thread as its reads pass them, both under
+    // m_spliceLock; m_nSplices lets the owner look without the lock.
+    std::deque<unsigned long long> m_splices;
+    volatile LONG m_nSplices;
+    CRITICAL_SECTION m_spliceLock;
     // Fill and title reports pass through it (reader thread, and MarkEnded on either side);
     // created by Open, released by Close after the reader has ended.
     CReportGate* m_pGate;

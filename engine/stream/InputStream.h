@@ -55,6 +55,15 @@ public:
         return 0;
     }
 
+    // True, once, when a decoder about to decode from offset (the bytes of the stream before
+    // it) has reached the start of a new connection's audio (a reconnect spliced behind the last
+    // whole frame of the old one): what it carries over from before belongs to another connection.
+    virtual bool PassedSplice(unsigned long long offset)
+    {
+        (void)offset;
+        return false;
+    }
+
     // Set by the owner before Open: connect to public addresses only.
     void SetPublicOnly(bool publicOnly) { m_bPublicOnly = publicOnly; }
     // True when the answer's Content-Type said AAC; known once the first bytes have come.

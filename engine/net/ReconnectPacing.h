@@ -1,4 +1,4 @@
-// How long the control waits before its next automatic attempt after streams that failed in a row.
+// How long to wait before the next automatic attempt after attempts that failed in a row.
 #pragma once
 
 #include <windows.h>

@@ -1,5 +1,5 @@
 // Reconnect pacing: a growing pause after each failed attempt in a row.
-#include "ReconnectPacing.h"
+#include "engine/net/ReconnectPacing.h"
 
 DWORD CReconnectPacing::Failed()
 {
