@@ -37,7 +37,10 @@ private:
     void WaitForData(unsigned need);
     // True once the ring holds need bytes; false when the stream has ended or a newer command waits.
     bool WaitFilled(unsigned need);
+    // Writes audio that the ring has room for, wakes an owner waiting for it and reports the fill.
+    void Deliver(const char* data, unsigned n);
     friend class CStreamReader;
+    friend class CHlsReader;
 
     CRingBuffer* m_pRing;
     unsigned m_nMetaInterval;

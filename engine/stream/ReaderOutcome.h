@@ -1,0 +1,13 @@
+// How a stage of the stream reader's run ends, for the stages and the HLS reader it hands over to.
+#pragma once
+
+enum
+{
+    RUN_GOES_ON,
+    RUN_REDIRECTED,   // the run starts again at the answer's Location
+    RUN_CLOSED,       // the owner closed the stream: nothing to tell
+    RUN_SERVER_ENDED, // the server closed the connection, or the station's list ended or stopped
+    RUN_FAILED,       // the text kept for it, if any, tells why
+    RUN_FORBIDDEN,    // the address rule refused the address
+    RUN_PLAYLIST      // the answer was a list: its entries go to the window
+};
