@@ -107,6 +107,13 @@ def check_lists(c):
             c.check(error.code == 404, "a segment not yet out is refused: %d" % error.code)
     with HlsStation("ts-mp3") as station:
         c.check('CODECS="mp4a.40.34"' in get(station.master).decode(), "the MP3 variant says mp4a.40.34")
+    with HlsStation("ts-id3") as station:
+        probe = subprocess.run(["ffprobe", "-v", "error", "-show_streams", station.url + "seg/1001.ts"],
+                               stdout=subprocess.PIPE, text=True).stdout
+        c.check("codec_name=timed_id3" in probe and "codec_name=aac" in probe,
+                "ts-id3: ffprobe finds the AAC and the timed ID3 streams")
+        c.check(re.search(r"#EXTINF:[0-9.]+,\n", get(station.media).decode()) is not None,
+                "ts-id3: the list's entries have no titles of their own")
 
 
 def check_finished(c, tmp):

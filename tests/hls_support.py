@@ -5,7 +5,7 @@ import threading
 from harness import BUILD_DIR, Station
 
 HLS_MEDIA = os.path.join(BUILD_DIR, "media", "hls")
-FORMS = ("ts-aac", "ts-mp3", "packed-aac", "fmp4", "aes", "aes-seq")
+FORMS = ("ts-aac", "ts-mp3", "packed-aac", "ts-id3", "fmp4", "aes", "aes-seq")
 LEFT_HZ = 440
 RIGHT_HZ = 660
 

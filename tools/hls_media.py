@@ -8,6 +8,8 @@ Each form gets a folder under OUT_DIR with its segments and a list, segments.txt
   ts-aac      MPEG-TS, AAC LC in ADTS (stream type 0x0F)
   ts-mp3      MPEG-TS, MP3 (stream type 0x03)
   packed-aac  ADTS frames after an ID3v2.4 tag (PRIV transport-stream timestamp, TIT2, TPE1)
+  ts-id3      the ts-aac segments with a timed ID3 stream (type 0x15) whose tag at each segment's
+              start carries its title (TIT2, TPE1)
   fmp4        fragmented MP4, AAC LC: init.mp4 and .m4s segments
   aes         the ts-aac segments, AES-128-CBC with PKCS7 padding under key.bin, each with its own IV
 The encoders' first segment (their start-up delay, near-silence) and the short tail are left
@@ -27,6 +29,12 @@ KEPT = range(1, 9)  # segments kept of each encoder's cut: about 16 s
 AES_KEY = bytes(range(0x30, 0x40))
 PRIV_OWNER = b"com.apple.streaming.transportStreamTimestamp"
 PACKED_ARTIST = "Pellora"
+TS_PACKET = 188
+PMT_PID = 0x1000  # ffmpeg's
+ID3_PID = 0x102
+# The PMT entry of a timed ID3 stream: stream type 0x15 and its metadata_descriptor ("ID3 ").
+ID3_STREAM = (bytes([0x15, 0xE0 | ID3_PID >> 8, ID3_PID & 0xFF, 0xF0, 15]) +
+              bytes([0x26, 13, 0xFF, 0xFF]) + b"ID3 " + b"\xFF" + b"ID3 " + bytes([0x00, 0x0F]))
 
 
 def run(*cmd):
@@ -68,13 +76,69 @@ def id3_frame(frame_id, body):
     return frame_id + syncsafe(len(body)) + b"\0\0" + body
 
 
+def mpeg_crc32(data):
+    crc = 0xFFFFFFFF
+    for byte in data:
+        crc ^= byte << 24
+        for _ in range(8):
+            crc = (crc << 1) ^ 0x04C11DB7 if crc & 0x80000000 else crc << 1
+            crc &= 0xFFFFFFFF
+    return crc
+
+
+def title_frames(title):
+    """TIT2 and TPE1 in UTF-8."""
+    return (id3_frame(b"TIT2", b"\3" + title.encode() + b"\0") +
+            id3_frame(b"TPE1", b"\3" + PACKED_ARTIST.encode() + b"\0"))
+
+
+def id3_tag(frames):
+    return b"ID3\4\0\0" + syncsafe(len(frames)) + frames
+
+
+def with_id3_stream(ts, title, counter):
+    """A TS segment with the timed ID3 stream added to its PMT and one tag, dated like the
+    segment's first audio, put in before that audio."""
+    out = bytearray()
+    pts = None
+    for at in range(0, len(ts), TS_PACKET):
+        packet = bytearray(ts[at:at + TS_PACKET])
+        pid = (packet[1] & 0x1F) << 8 | packet[2]
+        if pid == PMT_PID and packet[1] & 0x40:
+            start = 5 + packet[4]
+            length = (packet[start + 1] & 0x0F) << 8 | packet[start + 2]
+            section = bytearray(packet[start:start + 3 + length - 4]) + ID3_STREAM
+            section[1:3] = bytes([0xB0 | (len(section) + 1) >> 8, (len(section) + 1) & 0xFF])
+            section += mpeg_crc32(section).to_bytes(4, "big")
+            packet = (packet[:start] + section).ljust(TS_PACKET, b"\xFF")
+        elif pts is None and pid != 0 and pid < PMT_PID and pid != 0x11 and packet[1] & 0x40:
+            payload = 4 + (1 + packet[4] if packet[3] & 0x20 else 0)
+            pts = bytes(packet[payload + 9:payload + 14])
+            pes = bytearray(b"\0\0\1\xBD\0\0\x84\x80\x05") + pts + id3_tag(title_frames(title))
+            pes[4:6] = (len(pes) - 6).to_bytes(2, "big")
+            stuffing = TS_PACKET - 4 - len(pes)
+            head = bytes([0x47, 0x40 | ID3_PID >> 8, ID3_PID & 0xFF, 0x30 | counter & 0x0F])
+            field = bytes([stuffing - 1]) + (b"\0" + b"\xFF" * (stuffing - 2) if stuffing > 1 else b"")
+            out += head + field + pes
+        out += packet
+    return bytes(out)
+
+
+def timed(source, folder, segments):
+    out = []
+    for index, (name, seconds) in enumerate(segments):
+        ts = open(os.path.join(source, name), "rb").read()
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(with_id3_stream(ts, "Timed Tone %d" % (index + 1), index))
+        out.append((name, seconds))
+    return out
+
+
 def packed_tag(pts, title):
     """An ID3v2.4 tag as packed-audio segments begin with: the 33-bit timestamp of the first
     frame (90 kHz), then the title and artist in UTF-8."""
-    frames = (id3_frame(b"PRIV", PRIV_OWNER + b"\0" + struct.pack(">Q", pts & 0x1FFFFFFFF)) +
-              id3_frame(b"TIT2", b"\3" + title.encode() + b"\0") +
-              id3_frame(b"TPE1", b"\3" + PACKED_ARTIST.encode() + b"\0"))
-    return b"ID3\4\0\0" + syncsafe(len(frames)) + frames
+    return id3_tag(id3_frame(b"PRIV", PRIV_OWNER + b"\0" + struct.pack(">Q", pts & 0x1FFFFFFFF)) +
+                   title_frames(title))
 
 
 def packed(ffmpeg, source, folder, segments):
@@ -131,7 +195,8 @@ def main(argv):
             write_list(folder, made[form])
     source = os.path.join(work, "ts-aac")
     for form, make in (("packed-aac", lambda f: packed(ffmpeg, source, f, made["ts-aac"])),
-                       ("aes", lambda f: encrypt(openssl, source, f, made["ts-aac"]))):
+                       ("aes", lambda f: encrypt(openssl, source, f, made["ts-aac"])),
+                       ("ts-id3", lambda f: timed(source, f, made["ts-aac"]))):
         folder = os.path.join(work, form)
         os.makedirs(folder)
         write_list(folder, make(folder))

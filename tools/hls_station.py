@@ -12,7 +12,7 @@ import subprocess
 import threading
 import time
 
-FORMS = ("ts-aac", "ts-mp3", "packed-aac", "fmp4", "aes", "aes-seq")
+FORMS = ("ts-aac", "ts-mp3", "packed-aac", "ts-id3", "fmp4", "aes", "aes-seq")
 HOSTILE = ("self", "endless", "ts-cc", "ts-pes-length", "ts-garbage", "slow", "huge", "bad-key")
 FIRST_SEQUENCE = 1000  # a station that has been on the air for a while
 WINDOW = 6  # segments in each live list
@@ -102,8 +102,8 @@ class HlsStation:
                 lines.append("#EXT-X-DISCONTINUITY")
             if self.form == "aes":
                 lines.append('#EXT-X-KEY:METHOD=AES-128,URI="key.bin",IV=0x%s' % iv)
-            # Packed audio carries its titles in its ID3 tags.
-            title = "" if self.form == "packed-aac" else title_of(sequence)
+            # Packed audio and the timed ID3 stream carry their titles in their tags.
+            title = "" if self.form in ("packed-aac", "ts-id3") else title_of(sequence)
             lines.append("#EXTINF:%.6f,%s" % (seconds, title))
             lines.append("seg/%d%s" % (sequence, self.extension))
         if self.endlist:
