@@ -33,11 +33,11 @@ std::string Id3Title(const std::string& title)
     return std::string("ID3\x04\0\0\0\0\0", 9) + static_cast<char>(frame.size()) + frame;
 }
 
-// The audio of segment n: 30 frames marked by n.
+// The audio of segment n: 50 frames marked by n, so that two segments outgrow the pre-buffer.
 std::string SegmentAudio(int n)
 {
     std::string audio;
-    for (int i = 0; i < 30; ++i)
+    for (int i = 0; i < 50; ++i)
         audio += Adts(static_cast<char>('A' + n % 26));
     return audio;
 }
@@ -127,6 +127,24 @@ CRead ReadStation(CTestWindow& window, const std::string& url, size_t want)
     return read;
 }
 
+// Each run of 400-byte frames as its mark and count ("B50C50"), a bad frame as '?': short enough to show.
+std::string Summary(const std::string& audio)
+{
+    std::string summary;
+    char last = 0;
+    int count = 0;
+    for (size_t at = 0; at < audio.size(); at += 400) {
+        char mark = audio.compare(at, 6, Adts('x'), 0, 6) == 0 && at + 400 <= audio.size() ? audio[at + 7] : '?';
+        if (mark != last && count > 0) {
+            summary += last + std::to_string(count);
+            count = 0;
+        }
+        last = mark;
+        ++count;
+    }
+    return count > 0 ? summary + last + std::to_string(count) : summary;
+}
+
 // The titles as they arrived: each differs from the one before it.
 bool NoRepeats(const std::vector<std::string>& titles)
 {
@@ -140,7 +158,8 @@ TEST(HlsReader, PlaysThreeTargetDurationsBehindTheLiveEdgeAndEndsWhenTheListStop
     site.Set("/live/index.m3u8", MediaList(site, 10, 14, false), "application/vnd.apple.mpegurl");
     CTestWindow window;
     CRead read = ReadStation(window, site.Url("/live/index.m3u8"), 1 << 20);
-    EXPECT_EQ(SegmentAudio(12) + SegmentAudio(13) + SegmentAudio(14), read.audio);
+    EXPECT_EQ(Summary(SegmentAudio(12) + SegmentAudio(13) + SegmentAudio(14)), Summary(read.audio));
+    EXPECT_TRUE(SegmentAudio(12) + SegmentAudio(13) + SegmentAudio(14) == read.audio);
     EXPECT_TRUE(read.aac);
     EXPECT_EQ(0, site.Asked("/live/seg11.aac"));
     EXPECT_EQ(1, site.Asked("/live/seg12.aac"));
@@ -172,7 +191,8 @@ TEST(HlsReader, FollowsTheWindowAsItMoves)
     std::string expected;
     for (int n = 2; n <= 7; ++n)
         expected += SegmentAudio(n);
-    EXPECT_EQ(expected, read.audio);
+    EXPECT_EQ(Summary(expected), Summary(read.audio));
+    EXPECT_TRUE(expected == read.audio);
     for (int n = 2; n <= 7; ++n)
         EXPECT_EQ(1, site.Asked("/live/seg" + std::to_string(n) + ".aac")) << n;
 }
@@ -186,7 +206,8 @@ TEST(HlsReader, TheEndListEndsTheStreamOnceAfterItsLastSegment)
     CTestWindow window;
     CRead read = ReadStation(window, site.Url("/show.m3u8"), 1 << 20);
     std::string expected = SegmentAudio(1) + SegmentAudio(2);
-    EXPECT_EQ(expected.substr(0, read.audio.size()), read.audio) << "what came before the end, unchanged";
+    EXPECT_EQ(Summary(expected), Summary(read.audio)) << "all of it, the last segment too";
+    EXPECT_TRUE(expected == read.audio);
     EXPECT_EQ(1, site.Asked("/show.m3u8")) << "an ended list is not reloaded";
     EXPECT_EQ(1, window.CountMessages(EXPECT_CONNECTION_ENDED, 1));
     EXPECT_EQ(1u, window.Of(WM_PLAYER_MESSAGE).size());
@@ -203,7 +224,7 @@ TEST(HlsReader, TheMasterChoosesTheAudioVariantAndNamesTheStation)
     site.Set("/live/index.m3u8", MediaList(site, 1, 3, true), "application/vnd.apple.mpegurl");
     CTestWindow window;
     CRead read = ReadStation(window, site.Url("/master.m3u8"), 3 * SegmentAudio(0).size());
-    EXPECT_EQ(SegmentAudio(1) + SegmentAudio(2) + SegmentAudio(3), read.audio);
+    EXPECT_EQ(Summary(SegmentAudio(1) + SegmentAudio(2) + SegmentAudio(3)), Summary(read.audio));
     EXPECT_EQ(0, site.Asked("/video/index.m3u8"));
     std::vector<std::string> titles = window.Texts(WM_PLAYER_METADATA);
     ASSERT_FALSE(titles.empty());
@@ -225,18 +246,14 @@ TEST(HlsReader, AMasterWithoutPlayableAudioIsTold)
 TEST(HlsReader, AMissingSegmentIsAskedTwiceThenPassedOver)
 {
     CHlsSite site;
-    std::string list = MediaList(site, 1, 3, true);
-    site.Set("/live/seg2.aac", "");
-    site.Set("/live/index.m3u8", list, "audio/mpegurl");
-    // A 404 this time, not an empty body.
-    CHlsSite other;
-    std::string missing = "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\nseg1.aac\n#EXTINF:1,\ngone.aac\n#EXTINF:1,\nseg3.aac\n#EXT-X-ENDLIST\n";
-    MediaList(other, 1, 3, true);
-    other.Set("/live/index.m3u8", missing, "audio/mpegurl");
+    MediaList(site, 1, 3, true);
+    site.Set("/live/index.m3u8",
+             "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\nseg1.aac\n#EXTINF:1,\ngone.aac\n#EXTINF:1,\nseg3.aac\n#EXT-X-ENDLIST\n",
+             "audio/mpegurl");
     CTestWindow window;
-    CRead read = ReadStation(window, other.Url("/live/index.m3u8"), 2 * SegmentAudio(0).size());
-    EXPECT_EQ(SegmentAudio(1) + SegmentAudio(3), read.audio);
-    EXPECT_EQ(2, other.Asked("/live/gone.aac"));
+    CRead read = ReadStation(window, site.Url("/live/index.m3u8"), 1 << 20);
+    EXPECT_EQ(Summary(SegmentAudio(1) + SegmentAudio(3)), Summary(read.audio));
+    EXPECT_EQ(2, site.Asked("/live/gone.aac"));
     EXPECT_EQ(1, window.CountMessages(EXPECT_HLS_SEGMENT_SKIPPED, 1));
 }
 
@@ -282,7 +299,7 @@ TEST(HlsReader, Aes128SegmentsAreDecryptedWithTheSequenceAsIv)
     site.Set("/live/index.m3u8", list, "audio/mpegurl");
     CTestWindow window;
     CRead read = ReadStation(window, site.Url("/live/index.m3u8"), 2 * SegmentAudio(0).size());
-    EXPECT_EQ(SegmentAudio(5) + SegmentAudio(6), read.audio);
+    EXPECT_EQ(Summary(SegmentAudio(5) + SegmentAudio(6)), Summary(read.audio));
     EXPECT_EQ(1, site.Asked("/keys/k1")) << "fetched once for both";
 }
 

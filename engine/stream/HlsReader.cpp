@@ -29,6 +29,8 @@ const size_t SEGMENT_MAX = 0x800000;
 const DWORD SEGMENT_READ_MIN_MS = 4000;
 const unsigned CHUNK = 4096;
 const DWORD POLL_MS = 100;
+// A decoder takes from the ring at least this often while it plays.
+const DWORD DRAIN_POLL_MS = 500;
 
 bool IsTransportStream(const std::string& bytes)
 {
@@ -93,8 +95,11 @@ int CHlsReader::Run(const std::string& text, const std::string& address)
             if (outcome != RUN_GOES_ON)
                 return outcome;
         }
-        // Both end as a server's close does: told once, by the reader's exit.
-        if (m_window.HasEnded() || m_window.HasStalled(GetTickCount()))
+        // Both end as a server's close does: told once, by the reader's exit. The end of a
+        // finished list is told once its last segment has been played out.
+        if (m_window.HasEnded())
+            return Drain();
+        if (m_window.HasStalled(GetTickCount()))
             return RUN_SERVER_ENDED;
         if (WaitForSingleObject(m_stream->m_hCloseEvent, m_window.ReloadDelayMs(GetTickCount())) == WAIT_OBJECT_0 || Closed())
             return RUN_CLOSED;
@@ -106,6 +111,22 @@ int CHlsReader::Run(const std::string& text, const std::string& address)
         else
             m_window.Update(list, GetTickCount());
     }
+}
+
+// Waits while the ring drains: until it is empty, or no longer taken from (what is left is less
+// than the decoder asks for), or the stream is closed.
+int CHlsReader::Drain()
+{
+    CRingBuffer* ring = m_stream->m_pRing;
+    for (unsigned left = ring->GetFilled(); left > 0;) {
+        if (WaitForSingleObject(m_stream->m_hCloseEvent, DRAIN_POLL_MS) == WAIT_OBJECT_0 || Closed())
+            return RUN_CLOSED;
+        unsigned now = ring->GetFilled();
+        if (now == left)
+            break;
+        left = now;
+    }
+    return RUN_SERVER_ENDED;
 }
 
 int CHlsReader::Fetch(const std::string& url, const CFetchLimits& limits, std::string* body)

@@ -34,6 +34,7 @@ public:
 
 private:
     int Fail(const char* text, int level);
+    int Drain();
     // RUN_GOES_ON with *body, RUN_FAILED (nothing to tell yet), RUN_CLOSED or RUN_FORBIDDEN;
     // a failed fetch is tried once more.
     int Fetch(const std::string& url, const CFetchLimits& limits, std::string* body);
