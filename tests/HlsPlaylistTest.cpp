@@ -88,6 +88,7 @@ TEST(HlsMaster, TheAudioGroupsRenditionIsPlayedWhereItHasAList)
                     "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"aac\",NAME=\"Muxed\"\n"
                     "#EXT-X-STREAM-INF:BANDWIDTH=800000,CODECS=\"avc1.4d401f,mp4a.40.2\",AUDIO=\"aac\"\nav.m3u8\n");
     EXPECT_EQ("https://radio.example/hls/av.m3u8", choice.uri) << "a rendition without a list is in the variant";
+    EXPECT_EQ("Muxed", choice.name) << "and names the station";
 }
 
 TEST(HlsMedia, TheWindowWithDurationsTitlesSequenceAndTheEnd)

@@ -245,11 +245,11 @@ bool CHlsPlaylist::Parse(const std::string& text, const char* address)
     return true;
 }
 
-const CHlsPlaylist::CRendition* CHlsPlaylist::RenditionOf(const std::string& group) const
+const CHlsPlaylist::CRendition* CHlsPlaylist::RenditionOf(const std::string& group, bool withUri) const
 {
     const CRendition* found = NULL;
     for (const CRendition& rendition : m_renditions) {
-        if (rendition.group != group || rendition.uri.empty())
+        if (rendition.group != group || (withUri && rendition.uri.empty()))
             continue;
         if (rendition.isDefault)
             return &rendition;
@@ -281,8 +281,14 @@ bool CHlsPlaylist::ChooseAudio(std::string* uri, std::string* name) const
     }
     if (best == NULL)
         return false;
-    const CRendition* rendition = best->audioGroup.empty() ? NULL : RenditionOf(best->audioGroup);
-    *uri = rendition != NULL ? rendition->uri : best->uri;
-    *name = rendition != NULL && !rendition->name.empty() ? rendition->name : best->name;
+    // The audio comes from the group's rendition that has a list of its own, or else with the
+    // variant; the group names the station either way.
+    const CRendition* listed = best->audioGroup.empty() ? NULL : RenditionOf(best->audioGroup, true);
+    const CRendition* named = best->audioGroup.empty() ? NULL : RenditionOf(best->audioGroup, false);
+    *uri = listed != NULL ? listed->uri : best->uri;
+    if (listed != NULL && !listed->name.empty())
+        *name = listed->name;
+    else
+        *name = named != NULL && !named->name.empty() ? named->name : best->name;
     return true;
 }

@@ -58,8 +58,8 @@ public:
     // A master list's choice: the media list of the playable variant whose CODECS say AAC or
     // MPEG audio with the highest bandwidth up to HLS_BANDWIDTH_PREFERRED (else the lowest),
     // through its AUDIO group's rendition where that has a list of its own; variants without
-    // CODECS only when none says so, video-only ones never. *name: that rendition's or
-    // variant's NAME, or empty. False when nothing is playable.
+    // CODECS only when none says so, video-only ones never. *name: the NAME of that rendition,
+    // of the group's default one, or of the variant, or empty. False when nothing is playable.
     bool ChooseAudio(std::string* uri, std::string* name) const;
 
     // A media list's window.
@@ -86,8 +86,8 @@ private:
         bool isDefault;
     };
 
-    // The rendition of group that has a list of its own (the default one first), or NULL.
-    const CRendition* RenditionOf(const std::string& group) const;
+    // The rendition of group (the default one first), one with a list of its own when withUri; or NULL.
+    const CRendition* RenditionOf(const std::string& group, bool withUri) const;
 
     std::vector<CVariant> m_variants;
     std::vector<CRendition> m_renditions;
