@@ -28,8 +28,8 @@ void CTsDemuxer::Reset()
 {
     m_pmtPid = NO_PID;
     m_audioKind = FRAMES_UNKNOWN;
-    m_audio = CPes{NO_PID, -1, false, 0, std::string()};
-    m_id3 = CPes{NO_PID, -1, false, 0, std::string()};
+    m_audio = CPes{NO_PID, -1, false, std::string()};
+    m_id3 = CPes{NO_PID, -1, false, std::string()};
     m_frames.Reset();
 }
 
@@ -42,10 +42,9 @@ void CTsDemuxer::Demux(const unsigned char* data, size_t len, std::string* audio
     m_id3.continuity = -1;
     size_t at = 0;
     while (at + TS_PACKET <= len) {
-        // Out of step: the next sync byte that a second one follows a packet later (or that ends the data).
+        // Out of step: the next sync byte that a second one follows a packet later (or that ends
+        // the data). Bytes between packets lose none: the counters tell whether packets were lost.
         if (data[at] != SYNC || (at + 2 * TS_PACKET <= len && data[at + TS_PACKET] != SYNC)) {
-            Drop(&m_audio);
-            Drop(&m_id3);
             ++at;
             continue;
         }
@@ -150,39 +149,23 @@ void CTsDemuxer::Payload(CPes* pes, const unsigned char* p, size_t len, bool sta
     if (start) {
         Complete(pes);
         pes->open = true;
-        pes->expected = 0;
         pes->bytes.clear();
     }
     if (!pes->open)
         return;
     pes->bytes.append(reinterpret_cast<const char*>(p), len);
-    if (pes->bytes.size() >= 6) {
-        const unsigned char* h = reinterpret_cast<const unsigned char*>(pes->bytes.data());
-        pes->expected = (static_cast<size_t>(h[4]) << 8) | h[5];
-    }
-    if (pes->bytes.size() > TS_PES_MAX) {
+    if (pes->bytes.size() > TS_PES_MAX)
         Drop(pes);
-        return;
-    }
-    // A PES with a length is handed on as soon as it is whole; more than it said is a lie.
-    if (pes->expected != 0 && pes->bytes.size() >= 6 + pes->expected) {
-        bool exact = pes->bytes.size() == 6 + pes->expected;
-        // Packets are filled to their end with stuffing in the adaptation field, never after the PES.
-        if (exact)
-            Complete(pes);
-        else
-            Drop(pes);
-    }
 }
 
+// A PES ends where the next one starts, or with the segment: its stated length is not trusted,
+// the continuity counters have told whether anything between was lost.
 void CTsDemuxer::Complete(CPes* pes)
 {
     if (!pes->open)
         return;
-    // One without a length ends where the next starts; one with a length that this cuts short is incomplete.
-    bool complete = pes->expected == 0 || pes->bytes.size() == 6 + pes->expected;
     size_t header = PesHeaderEnd(pes->bytes);
-    if (!complete || header == 0) {
+    if (header == 0) {
         Drop(pes);
         return;
     }

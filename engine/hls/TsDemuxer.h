@@ -14,8 +14,9 @@
 // Reads the program table (PAT, then the first program's PMT), then the program's first audio
 // stream (types 0x0F, ADTS AAC; 0x03 and 0x04, MPEG audio) and its first timed-ID3 stream
 // (type 0x15); every other packet is skipped. A PES is used only whole: a continuity counter
-// that skips, a PES that ends short of its length or runs past it, drops it, and the frame that
-// it would have completed.
+// that skips drops it, and the frame that it would have completed. Its stated length is not
+// trusted: a PES runs to the next one's start (a length that says more or less is a lie the
+// counters see through), and one that outgrows TS_PES_MAX is dropped.
 class CTsDemuxer
 {
 public:
@@ -34,7 +35,6 @@ private:
         int pid;          // 0x1FFF while the stream is not known
         int continuity;   // the last packet's counter, -1 before the first
         bool open;        // a PES is being gathered
-        size_t expected;  // its payload length from the PES header, 0 when it gave none
         std::string bytes;
     };
 
