@@ -200,6 +200,11 @@ int CHlsReader::PlaySegment(const CHlsSegment& segment)
         m_ts.Reset();
         m_packed.Reset();
     }
+    // Fetching far ahead of the player gains nothing and wastes segments a Stop throws away.
+    CRingBuffer* ring = m_stream->m_pRing;
+    while (ring->GetFilled() > ring->GetCapacity() / 2)
+        if (WaitForSingleObject(m_stream->m_hCloseEvent, POLL_MS) == WAIT_OBJECT_0 || Closed())
+            return RUN_CLOSED;
     int outcome = Prepare(segment);
     std::string bytes;
     if (outcome == RUN_GOES_ON) {
