@@ -83,7 +83,7 @@ hls=$OUT/hls-seed
 rm -rf "$hls" && mkdir -p "$hls"
 ffmpeg -v error -y -i "$aac" -t 2 -c copy -f mpegts "$hls/a.ts"
 { printf 'T'; cat "$hls/a.ts"; } > "$OUT/seeds/segment-ts"
-ffmpeg -v error -y -i "$aac" -t 2 -c copy -f hls -hls_segment_type fmp4 -hls_time 1 -hls_fmp4_init_filename init.mp4 \
+ffmpeg -v error -y -i "$aac" -t 2 -c copy -bsf:a aac_adtstoasc -f hls -hls_segment_type fmp4 -hls_time 1 -hls_fmp4_init_filename init.mp4 \
   -hls_segment_filename "$hls/s%d.m4s" "$hls/index.m3u8"
 python3 -c 'import sys; i=open(sys.argv[1],"rb").read(); m=open(sys.argv[2],"rb").read(); sys.stdout.buffer.write(b"F"+len(i).to_bytes(2,"big")+i+m)' \
   "$hls/init.mp4" "$hls/s0.m4s" > "$OUT/seeds/segment-fmp4"

@@ -109,9 +109,9 @@ class Station:
         if args.aac or args.mp3:
             with open(args.aac or args.mp3, "rb") as f:
                 self.audio = f.read()
-        self.hls = None
+        self.hls_mode = None
         if args.hls:
-            self.hls = hls_station.HlsStation(args.hls_media, args.hls, args.hls_hostile, args.hls_endlist)
+            self.hls_mode = hls_station.HlsStation(args.hls_media, args.hls, args.hls_hostile, args.hls_endlist)
         self.encoding = "utf-8" if args.utf8 else "cp949"
         self.titles = [t.encode(self.encoding) for t in args.titles.split("|") if t]
         self.started = time.monotonic()
@@ -239,9 +239,9 @@ class Handler(socketserver.BaseRequestHandler):
             metadata = bool(a.metaint) and b"icy-metadata:1" in request.lower().replace(b" ", b"")
             path = request.split(b" ", 2)[1] if request.startswith(b"GET ") else b""
             list_path = path.split(b"?")[0].lower()
-            if station.hls is not None:
+            if station.hls_mode is not None:
                 station.log("HLS " + list_path.decode("latin-1"))
-                station.hls.serve(sock, list_path.decode("latin-1"), self.server.stopping)
+                station.hls_mode.serve(sock, list_path.decode("latin-1"), self.server.stopping)
                 return
             if a.pls and list_path.endswith(b".pls"):
                 sock.sendall(station.playlist(self.server.server_address[1]))
