@@ -8,7 +8,7 @@
 #include "engine/hls/FrameSplitter.h"
 
 #define TS_PACKET 188
-// A PES longer than this (one with no length of its own that never ends) is dropped.
+// A PES longer than this is dropped: no audio PES comes near it.
 #define TS_PES_MAX 0x40000
 
 // Reads the program table (PAT, then the first program's PMT), then the program's first audio
