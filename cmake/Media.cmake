@@ -34,3 +34,16 @@ function(kel_aac name)
     VERBATIM)
   add_custom_target(media_${name}_aac ALL DEPENDS ${aac})
 endfunction()
+
+# kel_hls_media() makes ${KELPLAYERX_MEDIA_DIR}/hls: the HLS station's segments in each of its
+# forms, cut from one tone by ffmpeg's segmenter (tools/hls_media.py), as part of the default build.
+function(kel_hls_media)
+  find_program(OPENSSL openssl REQUIRED)
+  set(script ${CMAKE_SOURCE_DIR}/tools/hls_media.py)
+  set(stamp ${KELPLAYERX_MEDIA_DIR}/hls/ts-aac/segments.txt)
+  add_custom_command(OUTPUT ${stamp}
+    COMMAND python3 ${script} ${KELPLAYERX_MEDIA_DIR}/hls ${SOX} ${FFMPEG} ${OPENSSL}
+    DEPENDS ${script}
+    VERBATIM)
+  add_custom_target(media_hls ALL DEPENDS ${stamp})
+endfunction()

@@ -138,18 +138,18 @@ void CKelplayerCtrl::SetUrl(const std::string& value)
         std::string source;
         if (!Fetch(value, &text, &source))
             return;
-        // One station cut into segments, not a list of stations: not played until HLS is.
+        // One station cut into segments, not a list of stations: the engine plays its address.
         if (!pls && IsHlsPlaylist(text.c_str())) {
-            ReportStatusText(GetPlayerWindow(), TEXT_HLS_UNSUPPORTED, 3);
-            return;
+            m_urlList.push_back(value);
+        } else {
+            std::vector<std::string> entries;
+            bool parsed = pls ? ParsePlsEntries(text.c_str(), &entries) : ParseM3uEntries(text.c_str(), source.c_str(), &entries);
+            if (!parsed) {
+                ReportStatusText(GetPlayerWindow(), TEXT_BAD_PLAYLIST, 1);
+                return;
+            }
+            m_urlList.assign(entries.begin(), entries.end());
         }
-        std::vector<std::string> entries;
-        bool parsed = pls ? ParsePlsEntries(text.c_str(), &entries) : ParseM3uEntries(text.c_str(), source.c_str(), &entries);
-        if (!parsed) {
-            ReportStatusText(GetPlayerWindow(), TEXT_BAD_PLAYLIST, 1);
-            return;
-        }
-        m_urlList.assign(entries.begin(), entries.end());
     } else {
         m_urlList.push_back(value);
     }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <thread>
 
 #include "ExpectedTexts.h"
 #include "engine/net/HttpFetch.h"
@@ -416,4 +417,64 @@ TEST(StationPlaylist, FetchedAndParsed)
     EXPECT_EQ(0u, f.MessageCount());
     for (const std::string& entry : entries)
         printf("ENTRY %s\n", entry.c_str());
+}
+
+// Bytes within the caller's limits: zero bytes kept, a body cut short refused when it must be whole.
+namespace
+{
+int FetchBytes(CFetcher& fetcher, const std::string& url, const CFetchLimits& limits, std::string* body)
+{
+    int result = FETCH_FAILED;
+    fetcher.window.RunServing([&] { result = FetchHttpBytes(&fetcher.client, NULL, url.c_str(), limits, nullptr, NULL, body); });
+    return result;
+}
+} // namespace
+
+TEST(HttpFetchBytes, ZeroBytesAndBodiesLongerThanATextsAreKept)
+{
+    std::string bytes = std::string("\0\1\2", 3) + std::string(200000, 'x') + std::string(1, '\0');
+    CLoopbackServer server(Reply("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(bytes.size()) + "\r\n\r\n" + bytes));
+    CFetcher fetcher;
+    std::string body;
+    CFetchLimits limits = {0x100000, 2000, 5000, NULL, true};
+    EXPECT_EQ(FETCH_OK, FetchBytes(fetcher, server.Url("/seg1.ts"), limits, &body));
+    EXPECT_EQ(bytes, body);
+}
+
+TEST(HttpFetchBytes, ABodyCutShortFailsWhenItMustBeWhole)
+{
+    CLoopbackServer server(Reply("HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n" + std::string(3000, 'x')));
+    CFetcher fetcher;
+    std::string body;
+    CFetchLimits whole = {0x100000, 2000, 5000, NULL, true};
+    EXPECT_EQ(FETCH_FAILED, FetchBytes(fetcher, server.Url("/seg1.ts"), whole, &body));
+    EXPECT_TRUE(body.empty());
+    // Past the byte limit, without a length: what came is no whole body either.
+    CLoopbackServer endless(Reply("HTTP/1.0 200 OK\r\n\r\n" + std::string(100000, 'y')));
+    CFetchLimits small = {0x8000, 2000, 5000, NULL, true};
+    EXPECT_EQ(FETCH_FAILED, FetchBytes(fetcher, endless.Url("/seg2.ts"), small, &body));
+    CFetchLimits partial = {0x8000, 2000, 5000, NULL, false};
+    EXPECT_EQ(FETCH_OK, FetchBytes(fetcher, endless.Url("/seg2.ts"), partial, &body));
+    EXPECT_FALSE(body.empty());
+}
+
+TEST(HttpFetchBytes, TheWakeEventEndsATricklingAnswerAtOnce)
+{
+    CLoopbackServer server([](CLoopbackServer& s, SOCKET c, const std::string&) {
+        s.SendAll(c, "HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\nabc");
+        s.Stall(c);
+    });
+    CFetcher fetcher;
+    HANDLE wake = CreateEventA(NULL, TRUE, FALSE, NULL);
+    std::thread waker([wake] {
+        Sleep(300);
+        SetEvent(wake);
+    });
+    std::string body;
+    CFetchLimits limits = {0x100000, 2000, 20000, wake, true};
+    DWORD start = GetTickCount();
+    EXPECT_EQ(FETCH_WOKEN, FetchBytes(fetcher, server.Url("/seg3.ts"), limits, &body));
+    EXPECT_LT(GetTickCount() - start, 2000u);
+    waker.join();
+    CloseHandle(wake);
 }

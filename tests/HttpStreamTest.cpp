@@ -607,12 +607,15 @@ TEST(HttpStreamPlaylist, AListWithoutALengthIsReadForAFewSecondsAtMost)
     EXPECT_EQ(std::vector<std::string>{server.Url("/listen") + "\nhttp://127.0.0.1:9/b"}, window.Texts(WM_PLAYER_PLAYLIST));
 }
 
-// Segments of one station are no list of stations: a text of its own, nothing handed over.
-TEST(HttpStreamPlaylist, AnHlsListIsNotPlayed)
+// Segments of one station are no list of stations: the stream plays them, nothing is handed over.
+TEST(HttpStreamPlaylist, AnHlsListIsPlayedNotHandedOver)
 {
-    CLoopbackServer server([&](CLoopbackServer& s, SOCKET c, const std::string&) {
-        s.SendAll(c, "HTTP/1.0 200 OK\r\nContent-Type: audio/mpegurl\r\n\r\n#EXTM3U\n#EXT-X-VERSION:3\n"
-                     "#EXT-X-TARGETDURATION:10\n#EXT-X-MEDIA-SEQUENCE:7\n#EXTINF:10,\nseg7.aac\n#EXTINF:10,\nseg8.aac\n");
+    CLoopbackServer server([&](CLoopbackServer& s, SOCKET c, const std::string& request) {
+        if (request.find("GET /seg7.aac ") == 0)
+            s.SendAll(c, "HTTP/1.0 200 OK\r\n\r\n" + std::string("\xFF\xF1\x50\x80\x0D\x7F\xFC", 7) + std::string(100, 'a'));
+        else
+            s.SendAll(c, "HTTP/1.0 200 OK\r\nContent-Type: audio/mpegurl\r\n\r\n#EXTM3U\n#EXT-X-VERSION:3\n"
+                         "#EXT-X-TARGETDURATION:10\n#EXT-X-MEDIA-SEQUENCE:7\n#EXTINF:10,\nseg7.aac\n#EXT-X-ENDLIST\n");
     });
     CTestWindow window;
     OpenResult result = OpenGuarded(window, server.Url("/live"), 10000);
@@ -620,9 +623,9 @@ TEST(HttpStreamPlaylist, AnHlsListIsNotPlayed)
     EXPECT_FALSE(result.explained);
     window.Pump(50);
     EXPECT_TRUE(window.Of(WM_PLAYER_PLAYLIST).empty());
-    EXPECT_EQ(1, window.CountMessages(EXPECT_HLS_UNSUPPORTED, 3));
+    EXPECT_EQ(1, window.CountMessages(EXPECT_CONNECTION_ENDED, 1));
     EXPECT_EQ(1u, window.Of(WM_PLAYER_MESSAGE).size());
-    EXPECT_EQ(1, server.Connections());
+    EXPECT_EQ(2, server.Connections());
 }
 
 TEST(HttpStreamStatus, NoReasonPhraseGivesAnEmptyReasonNotTheNextLine)

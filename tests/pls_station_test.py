@@ -4,6 +4,7 @@ import sys
 import tempfile
 
 from harness import Checks, Station, run_windows
+from hls_support import HlsStation
 
 FETCH_TEST = os.path.join("tests", "http_fetch_test.exe")
 ICYCAT = os.path.join("tools", "icycat.exe")
@@ -35,18 +36,24 @@ def main():
                     requests.append(f.read().split(b"\r\n", 1)[0].decode())
             c.check(requests[:2] == ["GET /%s HTTP/1.0" % path, "GET / HTTP/1.0"],
                     "%s is fetched as a list, then its first entry played: %r" % (path, requests[:2]))
-    # An HLS list is one station in segments, not a list of stations: not played, with a level-3 text,
-    # whether the control fetches it (.m3u8) or the address answers with one.
+    # An HLS list is one station in segments, not a list of stations: whether the control fetches it
+    # (.m3u8) or the address answers with one, its entries are never played as stations (the stream
+    # reader's requests, the ones asking for titles, go to the list alone).
     for path in ("hls.m3u8", "hls"):
         with tempfile.TemporaryDirectory() as sent, Station("--pls", "--record-sent", sent) as station:
             code, lines = run_windows(KELPLAY, station.url + path, "--seconds", "3")
-            c.check("ChangeMetadata HLS 방송은 재생할 수 없습니다." in lines, "the HLS list %s is told: %r" % (path, lines[:3]))
             requests = []
             for name in sorted(f for f in os.listdir(sent) if f.endswith(".request")):
                 with open(os.path.join(sent, name), "rb") as f:
-                    requests.append(f.read().split(b"\r\n", 1)[0].decode())
-            c.check(requests and all(r == "GET /%s HTTP/1.0" % path for r in requests),
-                    "no segment of %s is played: %r" % (path, requests))
+                    requests.append(f.read().decode("latin-1"))
+            played = [r.split("\r\n", 1)[0] for r in requests if "Icy-MetaData" in r]
+            c.check(played and all(r == "GET /%s HTTP/1.0" % path for r in played),
+                    "no entry of %s is played as a station: %r" % (path, played))
+    # A real HLS station through the control: its master list's address plays it.
+    with HlsStation("ts-aac") as station:
+        code, lines = run_windows(KELPLAY, station.master, "--seconds", "8")
+        c.check("ChangeMetadata Pellora HLS" in lines and station.segments(),
+                "the HLS station plays through the control: %r, segments %s" % (lines[:3], station.segments()))
     # A list that names itself is followed twice, then no more: a few paced attempts, no flood.
     with tempfile.TemporaryDirectory() as sent, Station("--pls", "--record-sent", sent) as station:
         code, lines = run_windows(KELPLAY, station.url + "loop", "--seconds", "4")

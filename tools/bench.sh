@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Benchmarks, printed not asserted: the decoders' cost against bare libmad and FAAD2 (under Wine and built natively);
 # the player against a bare wave-out loop, the platform's floor, in CPU and from launch to first sound;
-# pipeline playing the bundled station; start, stop and takeover latencies; memory; and native
+# pipeline playing the bundled station, in MP3 and AAC over ICY and from an HLS station; start,
+# stop and takeover latencies; memory; and native
 # mpg123 playing the same station into the same null sink as the reference.
 # Usage: tools/bench.sh [seconds]   (BENCH_RUNS=n sets the runs per latency figure, default 5;
 # BENCH_FLOOR_ROUNDS=n the rounds of the floor beside kelplay, default 5)
@@ -41,7 +42,7 @@ echo "--- the same benchmark built natively for Linux"
 "$TOP/tools/bench-native.sh" | tee "$OUT/decoder-native.txt"
 "$TOP/tools/bench-native.sh" "$B/media/dec_tone44.aac" | tee "$OUT/decoder-aac-native.txt"
 
-LIFETIME=$((SECONDS_TO_PLAY * (3 + FLOOR_ROUNDS) + FLOOR_ROUNDS * 20 + RUNS * 70 + 120))
+LIFETIME=$((SECONDS_TO_PLAY * (5 + FLOOR_ROUNDS) + FLOOR_ROUNDS * 20 + RUNS * 70 + 160))
 python3 "$TOP/tools/station.py" --mp3 "$B/media/station.mp3" --port 0 --lifetime $LIFETIME >"$OUT/burst.port" &
 PIDS+=($!)
 python3 "$TOP/tools/station.py" --mp3 "$B/media/station.mp3" --port 0 --burst 0 --lifetime $LIFETIME >"$OUT/paced.port" &
@@ -49,7 +50,12 @@ PIDS+=($!)
 python3 "$TOP/tools/station.py" --mp3 "$B/media/station.mp3" --port 0 --lifetime $LIFETIME \
   --tls "$TESTENV_ROOT/certs/station" >"$OUT/tls.port" &
 PIDS+=($!)
-# A station prints its port once it listens: three starting at once on a busy machine can take
+python3 "$TOP/tools/station.py" --mp3 "$B/media/station.mp3" --aac "$B/media/station.aac" --port 0 \
+  --lifetime $LIFETIME >"$OUT/aac.port" &
+PIDS+=($!)
+python3 "$TOP/tools/station.py" --hls ts-aac --hls-media "$B/media/hls" --port 0 --lifetime $LIFETIME >"$OUT/hls.port" &
+PIDS+=($!)
+# A station prints its port once it listens: several starting at once on a busy machine can take
 # more than a second, and an address without its port plays nothing.
 port_of() {
   for _ in $(seq 150); do
@@ -61,6 +67,8 @@ port_of() {
 SECURE="https://127.0.0.1:$(port_of "$OUT/tls.port")/"
 BURST="http://127.0.0.1:$(port_of "$OUT/burst.port")/"
 PACED="http://127.0.0.1:$(port_of "$OUT/paced.port")/"
+AAC="http://127.0.0.1:$(port_of "$OUT/aac.port")/"
+HLS="http://127.0.0.1:$(port_of "$OUT/hls.port")/live.m3u8"
 
 # CPU: the process measures itself and its own threads; the wineserver it needs is read from outside
 # over the same stretch (it starts after connecting and 5 s of playing).
@@ -85,6 +93,13 @@ echo "wineserver: $(awk '$2 == "total" {print $3}' "$OUT/wineserver.txt")% of on
 echo "--- the same station over https"
 "$TOP/tests/wine-run.sh" "$B/tests/pipeline_bench.exe" "$SECURE" "$SECONDS_TO_PLAY" 2>/dev/null | tr -d '\r' |
   sed 's/^RESULT /RESULT tls_/' | tee "$OUT/pipeline-tls.txt"
+# The same tones in AAC, over ICY and from an HLS station (TS segments of 2 s, reloaded every
+# 2 s); a build whose engine plays no HLS prints no figure for it.
+echo "--- the tones in AAC over ICY, then from an HLS station"
+"$TOP/tests/wine-run.sh" "$B/tests/pipeline_bench.exe" "$AAC" "$SECONDS_TO_PLAY" 2>/dev/null | tr -d '\r' |
+  sed 's/^RESULT /RESULT aac_/' | tee "$OUT/pipeline-aac.txt" || true
+"$TOP/tests/wine-run.sh" "$B/tests/pipeline_bench.exe" "$HLS" "$SECONDS_TO_PLAY" 2>"$OUT/pipeline-hls.err" |
+  tr -d '\r' | sed 's/^RESULT /RESULT hls_/' | tee "$OUT/pipeline-hls.txt" || true
 mpg123 -q -o pulse "$BURST" >/dev/null 2>&1 &
 MPG=$!
 sleep 5
@@ -170,6 +185,12 @@ python3 "$PROBE" join "$OUT/plays.txt" "$OUT/onsets.txt" burst paced mpg123_burs
   floor_launch kelplay_launch pelradio_launch | tee "$OUT/sound.txt"
 
 result() { grep -h "^RESULT $1 " "$OUT"/*.txt | head -1 | awk '{print $3}'; }
+# A figure that a run may lack.
+result_or_na() {
+  local value
+  value=$(result "$1" || true)
+  echo "${value:-n/a}"
+}
 echo
 echo "=== Summary (load now: $(cut -d' ' -f1-3 /proc/loadavg)), target in brackets"
 echo "pump / bare libmad, median pass:              $(sed -n "s/.*CPU, \([0-9.]*\) median pass.*/\1/p" "$OUT/decoder.txt")  [at most 1.10]"
@@ -177,6 +198,8 @@ echo "the same, native Linux build:                 $(sed -n "s/.*CPU, \([0-9.]*
 echo "our threads while playing, % of one core:     $(result own_threads_cpu_percent)  [at most 1]"
 echo "whole process while playing, % of one core:   $(result process_cpu_percent)  (+ wineserver $(awk '$2 == "total" {print $3}' "$OUT/wineserver.txt"))  [clearly below 5.8]"
 echo "the same over https, % of one core:           $(result tls_process_cpu_percent)  [within 0.2 of plain http]"
+echo "ICY AAC station, whole process, % of one core: $(result_or_na aac_process_cpu_percent)  (our threads $(result_or_na aac_own_threads_cpu_percent))"
+echo "HLS AAC station, whole process, % of one core: $(result_or_na hls_process_cpu_percent)  (our threads $(result_or_na hls_own_threads_cpu_percent))  [near the ICY AAC figure]"
 echo "mpg123 while playing, % of one core:          $(awk '$2 == "total" {print $3}' "$OUT/mpg123-cpu.txt")  (reference)"
 for station in burst paced; do
   echo "$station: play to first block written, ms:    $(result ${station}_first_block_ms)"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Fuzzes the answer parsing, the choice of decoder and both decoder pumps (with our patched
-# libmad and FAAD2) natively under AddressSanitizer and UndefinedBehaviorSanitizer with clang's libFuzzer.
+# Fuzzes the answer parsing, the HLS lists and segment demultiplexers, the choice of decoder and
+# both decoder pumps (with our patched libmad and FAAD2) natively under AddressSanitizer and
+# UndefinedBehaviorSanitizer with clang's libFuzzer.
 # Usage: tools/fuzz.sh [seconds]   (default 60; needs the x86_64 build for the patched sources,
 #                                  or the build tree named by KEL_FUZZ_BUILD)
 #        tools/fuzz.sh --crafted   the crafted frames of tests/fuzz/MadCrafted.cpp: each must trip
@@ -30,7 +31,10 @@ SAN="-fsanitize=address,undefined -fno-sanitize-recover=undefined -g -O1"
 FUZZER=$OUT/kel_fuzzer
 SOURCES=("$TOP/tests/fuzz/FuzzTarget.cpp" "$TOP/tests/fuzz/shim/NoWindow.cpp" "$TOP/engine/decode/Mp3Decoder.cpp" "$TOP/engine/decode/DitherConversion.cpp"
          "$TOP/engine/net/HttpAnswer.cpp" "$TOP/engine/playlist/M3uPlaylist.cpp" "$TOP/engine/net/HttpUrl.cpp"
-         "$TOP/engine/decode/AacDecoder.cpp" "$TOP/engine/decode/StreamKind.cpp" "$TOP/engine/stream/FrameHeader.cpp")
+         "$TOP/engine/decode/AacDecoder.cpp" "$TOP/engine/decode/StreamKind.cpp"
+         "$TOP/engine/hls/HlsPlaylist.cpp" "$TOP/engine/hls/HlsWindow.cpp" "$TOP/engine/hls/TsDemuxer.cpp"
+         "$TOP/engine/hls/PackedAudio.cpp" "$TOP/engine/hls/Fmp4Demuxer.cpp" "$TOP/engine/hls/FrameSplitter.cpp"
+         "$TOP/engine/hls/Id3Tag.cpp" "$TOP/engine/stream/FrameHeader.cpp")
 mapfile -t FAAD_MODULES < "$TOP/cmake/faad2-modules.txt"
 stale=0
 [ -x "$FUZZER" ] || stale=1
@@ -71,6 +75,18 @@ for f in "$TOP"/tests/hostile/*.icy.gz; do
   python3 -c 'import gzip,sys; a=gzip.open(sys.argv[1]).read(); sys.stdout.buffer.write(b"D"+a[a.index(b"\r\n\r\n")+4:][:200000])' \
     "$f" > "$OUT/seeds/$(basename "$f" .icy.gz)"
 done
+
+# HLS segments made from the first AAC file: a transport stream ('T') and a fragmented MP4 init
+# and segment ('F', the init's length in two bytes first).
+aac=$(ls "$MEDIA"/*.aac | head -n 1)
+hls=$OUT/hls-seed
+rm -rf "$hls" && mkdir -p "$hls"
+ffmpeg -v error -y -i "$aac" -t 2 -c copy -f mpegts "$hls/a.ts"
+{ printf 'T'; cat "$hls/a.ts"; } > "$OUT/seeds/segment-ts"
+ffmpeg -v error -y -i "$aac" -t 2 -c copy -bsf:a aac_adtstoasc -f hls -hls_segment_type fmp4 -hls_time 1 -hls_fmp4_init_filename init.mp4 \
+  -hls_segment_filename "$hls/s%d.m4s" "$hls/index.m3u8"
+python3 -c 'import sys; i=open(sys.argv[1],"rb").read(); m=open(sys.argv[2],"rb").read(); sys.stdout.buffer.write(b"F"+len(i).to_bytes(2,"big")+i+m)' \
+  "$hls/init.mp4" "$hls/s0.m4s" > "$OUT/seeds/segment-fmp4"
 
 # The regression cases (findings of earlier runs) are run first, as seeds.
 "$FUZZER" "$OUT/corpus" "$OUT/seeds" "$TOP/tests/fuzz/regressions" -max_total_time="$SECONDS_TO_RUN" -timeout=10 -rss_limit_mb=2048 \

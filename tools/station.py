@@ -6,6 +6,8 @@ It answers like a small radio server ("ICY 200 OK", icy-name, and icy-metaint wi
 StreamTitle blocks for clients that send "Icy-MetaData: 1") and can be told to misbehave, so the player can be tried against
 redirects, error answers, silence, dropped connections and oversized headers.
 With --pls it also hands out a PLS playlist whose entries point back at itself.
+With --hls FORM it is an HLS station instead (tools/hls_station.py): a live window of segments
+made at build time, a master list at /live.m3u8.
 A second socket, the site port, serves the station's small web site in code page 949: the
 now-playing page (/gasaview.html) with the title the stream carries at that moment, the
 song-request page, the home page and the makers' page.
@@ -21,6 +23,8 @@ import sys
 import threading
 import time
 
+import hls_station
+
 DEFAULT_TITLES = ["Pellora - Morning Tone", "펠로라 - 저녁의 노래", "Test Card - 440 Hz"]
 TRICKLE_PIECE = 200  # bytes
 TRICKLE_PAUSE = 0.05  # seconds
@@ -30,7 +34,7 @@ TITLE_MARKER = "재생중인 노래명&nbsp;:&nbsp;"
 
 def parse_args(argv):
     p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    p.add_argument("--mp3", required=True, help="MP3 file to loop")
+    p.add_argument("--mp3", help="MP3 file to loop (not needed with --hls)")
     p.add_argument("--aac", metavar="FILE", help="loop this AAC (ADTS) file instead, labelled audio/aacp")
     p.add_argument("--content-type", help='the stream\'s Content-Type (default audio/mpeg, or audio/aacp with '
                    '--aac); "none" sends no such line, as some servers do')
@@ -74,8 +78,8 @@ def parse_args(argv):
                    help='answer GET paths ending in ".pls" (or ".m3u", ".m3u8"; a query aside), and "/playlist" (or'
                         ' "/playlist-m3u") with a playlist of this station\'s / and /live; "/loop" with a list of itself')
     p.add_argument("--log-connections", action="store_true",
-                   help="print OPEN <client port> and CLOSED <client port> for each stream connection, and "
-                        "PAGE <path> for each request to the site")
+                   help="print OPEN <client port> and CLOSED <client port> for each stream connection, "
+                        "HLS <path> for each request with --hls, and PAGE <path> for each request to the site")
     p.add_argument("--record-sent", metavar="DIR",
                    help="write each connection's request and every byte sent on it to DIR/conn-N.request and "
                         "DIR/conn-N.sent (N counts connections from 1)")
@@ -86,8 +90,26 @@ def parse_args(argv):
     p.add_argument("--record-sni", metavar="FILE",
                    help="with --tls: append to FILE, one line per handshake, the server name the client "
                         "sent, or - when it sent none")
+    p.add_argument("--hls", metavar="FORM", choices=hls_station.FORMS,
+                   help="serve HLS instead of a stream: a live window over the build's segments of this form (%s); "
+                        "the master list is /live.m3u8, the audio variant's list /audio.m3u8"
+                        % ", ".join(hls_station.FORMS))
+    p.add_argument("--hls-media", metavar="DIR",
+                   default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "build", "x86_64", "media",
+                                        "hls"),
+                   help="the segments' folder (default: the x86_64 build's media/hls)")
+    p.add_argument("--hls-endlist", action="store_true",
+                   help="with --hls: a finished list, the segments once and #EXT-X-ENDLIST")
+    p.add_argument("--hls-hostile", metavar="MODE", choices=hls_station.HOSTILE,
+                   help="with --hls: self (the master names itself as its variant), endless (a list that grows "
+                        "by %d entries a second, never sliding), ts-cc (wrong continuity counters), ts-pes-length "
+                        "(PES lengths that lie), ts-garbage (junk between packets), slow (every third segment "
+                        "trickles %d bytes a second), huge (a 10 MB media list), bad-key (a 15-byte key)"
+                        % (hls_station.ENDLESS_GROWTH, hls_station.SLOW_PIECE))
     p.add_argument("--lifetime", type=float, default=600.0, help="seconds until both sockets stop")
     args = p.parse_args(argv)
+    if not args.mp3 and not args.hls:
+        p.error("--mp3 is required without --hls")
     if args.content_type is None:
         args.content_type = "audio/aacp" if args.aac else "audio/mpeg"
     if args.site_port is None:
@@ -98,16 +120,21 @@ def parse_args(argv):
 class Station:
     def __init__(self, args):
         self.args = args
-        with open(args.aac or args.mp3, "rb") as f:
-            self.audio = f.read()
+        self.audio = b""
+        if args.aac or args.mp3:
+            with open(args.aac or args.mp3, "rb") as f:
+                self.audio = f.read()
+        self.hls_mode = None
+        if args.hls:
+            self.hls_mode = hls_station.HlsStation(args.hls_media, args.hls, args.hls_hostile, args.hls_endlist)
         self.encoding = "utf-8" if args.utf8 else "cp949"
         self.titles = [t.encode(self.encoding) for t in args.titles.split("|") if t]
         self.started = time.monotonic()
         self.log_lock = threading.Lock()
 
     def log(self, line):
-        """One line on stdout per stream connection opened and closed or site page asked for, with
-        --log-connections."""
+        """One line on stdout per stream connection opened and closed, HLS request or site page
+        asked for, with --log-connections."""
         if self.args.log_connections:
             with self.log_lock:
                 print(line, flush=True)
@@ -226,6 +253,10 @@ class Handler(socketserver.BaseRequestHandler):
             metadata = bool(a.metaint) and b"icy-metadata:1" in request.lower().replace(b" ", b"")
             path = request.split(b" ", 2)[1] if request.startswith(b"GET ") else b""
             list_path = path.split(b"?")[0].lower()
+            if station.hls_mode is not None:
+                station.log("HLS " + list_path.decode("latin-1"))
+                station.hls_mode.serve(sock, list_path.decode("latin-1"), self.server.stopping)
+                return
             if a.pls and list_path.endswith(b".pls"):
                 sock.sendall(station.playlist(self.server.server_address[1]))
                 return

@@ -90,7 +90,8 @@ int AnswerKind(const char* data, int len)
                         value += static_cast<char>(tolower(static_cast<unsigned char>(data[at])));
                 if (value == "audio/x-scpls")
                     return ANSWER_PLS;
-                if (value == "audio/x-mpegurl" || value == "audio/mpegurl")
+                if (value == "audio/x-mpegurl" || value == "audio/mpegurl" || value == "application/vnd.apple.mpegurl" ||
+                    value == "application/x-mpegurl")
                     return ANSWER_M3U;
                 if (value == "audio/aac" || value == "audio/aacp" || value == "audio/x-aac")
                     return ANSWER_AAC;

@@ -11,7 +11,7 @@ enum
 {
     ANSWER_AUDIO,
     ANSWER_PLS, // Content-Type audio/x-scpls
-    ANSWER_M3U, // Content-Type audio/x-mpegurl or audio/mpegurl
+    ANSWER_M3U, // Content-Type audio/x-mpegurl, audio/mpegurl, application/vnd.apple.mpegurl or application/x-mpegurl
     ANSWER_AAC  // Content-Type audio/aac, audio/aacp or audio/x-aac
 };
 

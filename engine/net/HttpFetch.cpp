@@ -1,6 +1,7 @@
-// One-shot fetch: bounded request, 2 s connection wait, 2 s for each answer, redirects followed, a body only from a 200.
+// One-shot fetch: bounded request, connection and answer waits, redirects followed, a body only from a 200.
 #include "engine/net/HttpFetch.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -11,21 +12,13 @@
 
 namespace
 {
-const DWORD CONNECT_WAIT_MS = 2000;
-// Each answer is read for at most this long, however it trickles in.
-const DWORD ANSWER_TIME_MS = 2000;
-const int RESPONSE_MAX = 0x10000;
+// A small document's limits: a 2 s connection wait, 2 s for each answer, 64 KiB.
+const CFetchLimits TEXT_LIMITS = {0x10000, 2000, 2000, NULL, false};
+// Answers are received in pieces of at most this much, and a header may take no more.
+const size_t PIECE_MAX = 0x10000;
 const int REQUEST_MAX = 1024;
 const int REDIRECT_MAX = 5;
 const char REQUEST_FORMAT[] = "GET %s HTTP/1.0\r\nHost: %s\r\nAccept: */*\r\nUser-Agent: KELPLAYER/1.1.0.0\r\n\r\n";
-
-// 1 once the connection stands, over TLS for https; otherwise the client has reported why.
-// The container's thread waits for the fetch: a resolver that does not answer may not hold it
-// for longer than a connection may, so the lookup shares the connection's wait.
-int ConnectClient(CSocketClient* client, const CHttpUrl& url)
-{
-    return client->Connect(url, CONNECT_WAIT_MS, CONNECT_WAIT_MS) == CONNECT_OK ? 1 : 0;
-}
 
 bool IsRedirect(int status)
 {
@@ -53,95 +46,121 @@ bool WantsMore(const CHttpAnswer& answer, const std::string& body)
 }
 
 // Reads one answer into answer and, for a 200, its body into *body: until the Content-Length,
-// the peer's close, RESPONSE_MAX bytes in all or ANSWER_TIME_MS, whichever comes first.
-void ReadAnswer(CSocketClient* client, CHttpAnswer* answer, std::string* body)
+// the peer's close, the limit's bytes in all or its time, whichever comes first. True when the
+// body is whole: its Content-Length reached, or the peer closed.
+bool ReadAnswer(CSocketClient* client, const CFetchLimits& limits, CHttpAnswer* answer, std::string* body)
 {
-    std::vector<char> piece(RESPONSE_MAX);
-    int total = 0;
+    std::vector<char> piece(static_cast<size_t>(std::min<size_t>(limits.maxBytes, PIECE_MAX)));
+    size_t total = 0;
+    bool closed = false;
     DWORD start = GetTickCount();
-    while (total < RESPONSE_MAX && WantsMore(*answer, *body)) {
+    while (total < limits.maxBytes && WantsMore(*answer, *body)) {
         DWORD spent = GetTickCount() - start;
-        if (spent >= ANSWER_TIME_MS || !client->WaitReadable(static_cast<int>((ANSWER_TIME_MS - spent) * 1000)))
+        if (spent >= limits.answerMs ||
+            !client->WaitReadable(static_cast<int>((limits.answerMs - spent) * 1000), limits.wake))
             break;
-        int got = client->Receive(piece.data(), RESPONSE_MAX - total);
+        int got = client->Receive(piece.data(), static_cast<int>(std::min(piece.size(), limits.maxBytes - total)));
         if (got < 0 && client->WouldBlock())
             continue;
-        if (got <= 0)
+        if (got <= 0) {
+            closed = got == 0;
             break;
-        total += got;
+        }
+        total += static_cast<size_t>(got);
         if (answer->State() == HTTP_ANSWER_COMPLETE)
             body->append(piece.data(), got);
         else if (answer->Take(piece.data(), got) == HTTP_ANSWER_COMPLETE)
             body->assign(answer->Body(), answer->BodyLength());
     }
     long long length = answer->ContentLength();
-    if (length >= 0 && static_cast<long long>(body->size()) > length)
+    if (length >= 0 && static_cast<long long>(body->size()) >= length) {
         body->resize(static_cast<size_t>(length));
+        return true;
+    }
+    return length < 0 && closed;
 }
 } // namespace
 
 std::string FetchHttpBody(CSocketClient* client, HWND window, const char* url,
                           const std::function<bool(const std::string&)>& mayFollow, std::string* source)
 {
-    std::string result;
+    std::string body;
+    if (FetchHttpBytes(client, window, url, TEXT_LIMITS, mayFollow, source, &body) != FETCH_OK)
+        return std::string();
+    return body.c_str(); // up to the first zero byte
+}
+
+int FetchHttpBytes(CSocketClient* client, HWND window, const char* url, const CFetchLimits& limits,
+                   const std::function<bool(const std::string&)>& mayFollow, std::string* source, std::string* result)
+{
+    result->clear();
     if (client == NULL)
-        return result;
+        return FETCH_FAILED;
     if (url == NULL) {
         ReportStatusText(window, TEXT_BAD_ADDRESS, 1);
-        return result;
+        return FETCH_FAILED;
     }
     std::string address = url;
     for (int redirects = 0;; ++redirects) {
         CHttpUrl parsed;
         if (!ParseHttpUrl(address.c_str(), &parsed)) {
             ReportStatusText(window, TEXT_BAD_ADDRESS, 1);
-            return result;
+            return FETCH_FAILED;
         }
         // A request that does not fit its buffer is refused like a bad address, before connecting.
         char request[REQUEST_MAX];
         int requestLen = snprintf(request, sizeof(request), REQUEST_FORMAT, RequestPath(parsed.path).c_str(), parsed.host);
         if (requestLen < 0 || requestLen >= REQUEST_MAX) {
             ReportStatusText(window, TEXT_BAD_ADDRESS, 1);
-            return result;
+            return FETCH_FAILED;
         }
-        if (!ConnectClient(client, parsed))
-            return result;
+        // A resolver that does not answer may not hold the caller for longer than a connection
+        // may, so the lookup shares the connection's wait.
+        int connected = client->Connect(parsed, limits.connectMs, limits.connectMs);
+        if (connected == CONNECT_FORBIDDEN)
+            return FETCH_FORBIDDEN;
+        if (connected == CONNECT_WOKEN)
+            return FETCH_WOKEN;
+        if (connected != CONNECT_OK)
+            return FETCH_FAILED;
         client->Send(request, requestLen);
 
-        CHttpAnswer answer(RESPONSE_MAX);
+        CHttpAnswer answer(std::min(limits.maxBytes, PIECE_MAX));
         std::string body;
-        ReadAnswer(client, &answer, &body);
+        bool whole = ReadAnswer(client, limits, &answer, &body);
+        if (limits.wake != NULL && WaitForSingleObject(limits.wake, 0) == WAIT_OBJECT_0)
+            return FETCH_WOKEN;
         // An answer cut off before its status line is over says nothing worth showing.
         if (answer.State() == HTTP_ANSWER_PARTIAL)
-            return result;
+            return FETCH_FAILED;
         if (answer.State() == HTTP_ANSWER_BAD) {
             ReportStatusText(window, TEXT_BAD_RESPONSE, 1);
-            return result;
+            return FETCH_FAILED;
         }
         std::string target;
         if (IsRedirect(answer.Status()) && answer.Location(&target)) {
             // A loop of redirects is an unusable answer.
             if (redirects == REDIRECT_MAX) {
                 ReportStatusText(window, TEXT_BAD_RESPONSE, 1);
-                return result;
+                return FETCH_FAILED;
             }
             // A target of another scheme resolves to "", which the next round refuses.
             address = ResolveAddress(address.c_str(), target.c_str());
             if (mayFollow && !mayFollow(address))
-                return result;
+                return FETCH_FAILED;
             continue;
         }
         if (answer.Status() != 200) {
             char text[300];
             snprintf(text, sizeof(text), TEXT_CANNOT_LISTEN, answer.Reason());
             ReportStatusText(window, text, 1);
-            return result;
+            return FETCH_FAILED;
         }
-        if (answer.State() != HTTP_ANSWER_COMPLETE)
-            return result;
+        if (answer.State() != HTTP_ANSWER_COMPLETE || (limits.whole && !whole))
+            return FETCH_FAILED;
         if (source != NULL)
             *source = address;
-        result = body.c_str(); // up to the first zero byte
-        return result;
+        result->swap(body);
+        return FETCH_OK;
     }
 }

@@ -1,4 +1,4 @@
-// One-shot HTTP/1.0 GET of a small document, returning its body as text.
+// One-shot HTTP/1.0 GET of a document: a small text, or bytes within limits of the caller's.
 #pragma once
 
 #include <windows.h>
@@ -17,3 +17,25 @@ class CSocketClient;
 std::string FetchHttpBody(CSocketClient* client, HWND window, const char* url,
                           const std::function<bool(const std::string&)>& mayFollow = nullptr,
                           std::string* source = NULL);
+
+// How FetchHttpBytes ended.
+enum
+{
+    FETCH_OK,
+    FETCH_FAILED,    // nothing usable came (told to the window, when there is one)
+    FETCH_FORBIDDEN, // the public-only rule refused an address
+    FETCH_WOKEN      // the wake event was set
+};
+
+struct CFetchLimits
+{
+    size_t maxBytes;  // the whole answer, header and body
+    DWORD connectMs;  // each connection's wait, and its TLS handshake's
+    DWORD answerMs;   // each answer's reading, however it trickles in
+    HANDLE wake;      // ends every wait at once when set (may be null)
+    bool whole;       // a body cut short by a limit fails, rather than giving what came
+};
+
+// As FetchHttpBody, within limits, with the body's bytes as they came (zero bytes too) in *body.
+int FetchHttpBytes(CSocketClient* client, HWND window, const char* url, const CFetchLimits& limits,
+                   const std::function<bool(const std::string&)>& mayFollow, std::string* source, std::string* body);

@@ -24,7 +24,9 @@
 #define TEXT_TLS_EXPIRED "서버의 인증서가 만료되었습니다."
 #define TEXT_TLS_WRONG_NAME "서버의 인증서가 주소의 이름과 맞지 않습니다."
 #define TEXT_TLS_FAILED "보안 연결을 맺지 못했습니다."
-#define TEXT_HLS_UNSUPPORTED "HLS 방송은 재생할 수 없습니다."
+#define TEXT_HLS_NO_AUDIO "재생할 수 있는 오디오가 없는 HLS 방송입니다."
+#define TEXT_HLS_ENCRYPTED "지원하지 않는 암호화 방식의 HLS 방송입니다."
+#define TEXT_HLS_SEGMENT_SKIPPED "HLS 방송의 일부를 받지 못해 건너뜁니다."
 
 // A status text posted from another thread is a heap copy (new char[]) that belongs to the
 // receiver; this bit in lParam, above the level, says so.

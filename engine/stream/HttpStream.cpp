@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/hls/HlsPlaylist.h"
 #include "engine/net/HttpAnswer.h"
 #include "engine/net/HttpUrl.h"
 #include "engine/net/ReconnectPacing.h"
@@ -17,6 +18,8 @@
 #include "engine/playlist/PlsPlaylist.h"
 #include "engine/report/ReportGate.h"
 #include "engine/stream/FrameCutter.h"
+#include "engine/stream/HlsReader.h"
+#include "engine/stream/ReaderOutcome.h"
 #include "engine/stream/RingBuffer.h"
 #include "engine/net/SocketClient.h"
 #include "engine/report/StatusText.h"
@@ -44,8 +47,9 @@ const unsigned CHUNK = 4096;
 // wakes (under Wine, of wineserver calls). A close ends the pause at once.
 const unsigned GATHER_FILL = 32768;
 const DWORD GATHER_MS = 200;
-// A playlist answer is read up to the one-shot fetch's size, its Content-Length or this long,
-// whichever comes first: a server that keeps the connection open must not hold the run.
+// A playlist answer is read up to its Content-Length, this long, or the one-shot fetch's size
+// (an M3U answer, which may be an HLS list, up to an HLS list's), whichever comes first: a
+// server that keeps the connection open must not hold the run.
 const size_t PLAYLIST_MAX = 0x10000;
 const DWORD PLAYLIST_READ_MS = 3000;
 // Longer than a slow lookup and connecting take together: a stream that has not sent a
@@ -68,22 +72,6 @@ char* CopyText(const char* text, size_t len)
     return copy;
 }
 
-// How a stage of the reader ends: the next stage follows, or the run ends so.
-enum
-{
-    RUN_GOES_ON,
-    RUN_REDIRECTED,   // the run starts again at the answer's Location
-    RUN_CLOSED,       // the owner closed the stream: nothing to tell
-    RUN_SERVER_ENDED, // the server closed the connection
-    RUN_BROKEN,       // a receive failed
-    RUN_STALLED,      // a connection that had sent audio went quiet for the stall limit
-    RUN_UNREACHED,    // nobody answered within the budget: the text kept for it, if any, tells why
-    RUN_RAN_DRY,      // a reconnect outlasted the ring, or brought frames of another kind than the
-                      // decoder plays: the lost connection's outcome stands
-    RUN_FAILED,       // the text kept for it, if any, tells why
-    RUN_FORBIDDEN,    // the address rule refused the address
-    RUN_PLAYLIST      // the answer was a list: its entries go to the window
-};
 } // namespace
 
 // The working storage and the stages of one run of the reader thread. Each stage returns how
@@ -136,6 +124,7 @@ private:
     int FollowRedirect();
     void ReadHeaderValues();
     int ReadPlaylist(int kind);
+    int ReadHls(const std::string& list);
     int Pull(char* dst, int max, int* got);
     int WriteAudio(const char* data, unsigned n);
     int ReadMetadataBlock(bool* handled);
@@ -220,6 +209,9 @@ int CStreamReader::Stages()
                 return outcome;
         }
         int kind = m_answer.Kind();
+        // An HLS list is often served with a type that says nothing of lists.
+        if (kind == ANSWER_AUDIO && AddressPathEndsWith(m_stream->m_pszUrl, ".m3u8"))
+            kind = ANSWER_M3U;
         if (kind == ANSWER_PLS || kind == ANSWER_M3U)
             return ReadPlaylist(kind);
         // Before any audio reaches the ring, so that whoever reads audio sees the label.
@@ -463,11 +455,12 @@ void CStreamReader::ReadHeaderValues()
 
 // An address that answers with a playlist (stations publish them at addresses without an
 // extension): the list goes to the window, which plays its entries instead. A list that does
-// not parse, or holds nothing, ends the run like a failure; an HLS list, which is one station
-// cut into segments, with a text of its own.
+// not parse, or holds nothing, ends the run like a failure. An HLS list is one station cut into
+// segments: the HLS reader plays it on this thread.
 int CStreamReader::ReadPlaylist(int kind)
 {
-    size_t limit = PLAYLIST_MAX;
+    // One byte past an HLS list's limit shows a list that is too long.
+    size_t limit = kind == ANSWER_M3U ? HLS_LIST_MAX + 1 : PLAYLIST_MAX;
     long long length = m_answer.ContentLength();
     if (length >= 0 && length < static_cast<long long>(limit))
         limit = static_cast<size_t>(length);
@@ -487,13 +480,25 @@ int CStreamReader::ReadPlaylist(int kind)
     }
     if (body.size() > limit)
         body.resize(limit);
-    if (kind == ANSWER_M3U && IsHlsPlaylist(body.c_str()))
-        return Fail(TEXT_HLS_UNSUPPORTED, 3);
+    if (kind == ANSWER_M3U && CHlsPlaylist::IsHlsAnswer(true, m_stream->m_pszUrl, body.c_str()))
+        return ReadHls(body);
+    // A plain list is read as before: up to the one-shot fetch's size.
+    if (body.size() > PLAYLIST_MAX)
+        body.resize(PLAYLIST_MAX);
     bool parsed = kind == ANSWER_PLS ? ParsePlsEntries(body.c_str(), &m_entries)
                                      : ParseM3uEntries(body.c_str(), m_stream->m_pszUrl, &m_entries);
     if (!parsed || m_entries.empty())
         return Fail(NULL, 0);
     return RUN_PLAYLIST;
+}
+
+int CStreamReader::ReadHls(const std::string& list)
+{
+    CHlsReader hls(m_stream, m_socket);
+    int outcome = hls.Run(list, m_stream->m_pszUrl);
+    if (outcome == RUN_FAILED)
+        return Fail(hls.FailText(), hls.FailLevel());
+    return outcome;
 }
 
 // Up to max stream bytes: first those that came with the header, then from the socket. *got
@@ -523,24 +528,18 @@ int CStreamReader::WriteAudio(const char* data, unsigned n)
         return RUN_RAN_DRY;
     if (m_frames.empty())
         return RUN_GOES_ON;
-    CRingBuffer* ring = m_stream->m_pRing;
     // Known to the owner before it can read the first byte behind it.
     if (spliced)
         m_stream->AddSplice(m_written);
-    ring->Write(m_frames.data(), static_cast<unsigned>(m_frames.size()));
+    m_stream->Deliver(m_frames.data(), static_cast<unsigned>(m_frames.size()));
     m_written += m_frames.size();
     m_bFlowed = true;
     if (m_bReconnecting) {
         m_bReconnecting = false;
         InterlockedExchange(&m_stream->m_bReconnecting, 0);
     }
-    // The interlocked read orders it after the write: either the owner sees the new fill when it
-    // looks again after announcing its wait, or this sees the announcement.
-    LONG wanted = InterlockedCompareExchange(&m_stream->m_nWanted, 0, 0);
-    if (wanted != 0 && ring->GetFilled() >= static_cast<unsigned>(wanted))
-        SetEvent(m_stream->m_hDataEvent);
+    CRingBuffer* ring = m_stream->m_pRing;
     m_lastFill = ring->GetFilled() * 100 / ring->GetCapacity();
-    m_stream->m_pGate->Post(WM_PLAYER_BUFFERSTATE, m_lastFill);
     return RUN_GOES_ON;
 }
 
@@ -829,6 +828,17 @@ void CHttpStream::WaitForData(unsigned need)
         (m_hDataEvent == NULL || WaitForSingleObject(m_hDataEvent, POLL_MS) == WAIT_FAILED))
         Sleep(POLL_MS);
     InterlockedExchange(&m_nWanted, 0);
+}
+
+void CHttpStream::Deliver(const char* data, unsigned n)
+{
+    m_pRing->Write(data, n);
+    // The interlocked read orders it after the write: either the owner sees the new fill when it
+    // looks again after announcing its wait, or this sees the announcement.
+    LONG wanted = InterlockedCompareExchange(&m_nWanted, 0, 0);
+    if (wanted != 0 && m_pRing->GetFilled() >= static_cast<unsigned>(wanted))
+        SetEvent(m_hDataEvent);
+    m_pGate->Post(WM_PLAYER_BUFFERSTATE, m_pRing->GetFilled() * 100 / m_pRing->GetCapacity());
 }
 
 void CHttpStream::MarkEnded()

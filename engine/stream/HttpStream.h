@@ -44,7 +44,10 @@ private:
     unsigned WaitFilled(unsigned need, unsigned size, bool partial);
     // Called by the reader before the first byte of a reconnected connection goes into the ring.
     void AddSplice(unsigned long long offset);
+    // Writes audio that the ring has room for, wakes an owner waiting for it and reports the fill.
+    void Deliver(const char* data, unsigned n);
     friend class CStreamReader;
+    friend class CHlsReader;
 
     CRingBuffer* m_pRing;
     unsigned m_nMetaInterval;

@@ -1,10 +1,17 @@
-// libFuzzer entry: mutated bytes through the answer parsing, the choice of decoder and both decoder pumps (native build).
+// libFuzzer entry: mutated bytes through the answer parsing, the HLS parsers, the choice of decoder and both decoder pumps (native build).
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "engine/decode/AacDecoder.h"
+#include "engine/hls/Fmp4Demuxer.h"
+#include "engine/hls/FrameSplitter.h"
+#include "engine/hls/HlsPlaylist.h"
+#include "engine/hls/HlsWindow.h"
+#include "engine/hls/PackedAudio.h"
+#include "engine/hls/TsDemuxer.h"
 #include "engine/net/HttpAnswer.h"
 #include "engine/stream/InputStream.h"
 #include "engine/playlist/M3uPlaylist.h"
@@ -80,6 +87,69 @@ void FuzzAnswer(const uint8_t* data, size_t size)
     ParseM3uEntries(copy.c_str(), "http://radio.example:8000/lists/main.m3u?sid=1", &entries);
 }
 
+// What a demuxer gives must be whole frames, back to back.
+void CheckFrames(const std::string& audio)
+{
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(audio.data());
+    for (size_t at = 0; at < audio.size();) {
+        int kind = FRAMES_UNKNOWN;
+        size_t length = at + 6 <= audio.size() ? AudioFrameLength(p + at, &kind) : 0;
+        if (length == 0 || length > audio.size() - at)
+            __builtin_trap();
+        at += length;
+    }
+}
+
+// A list as it answered, then as its own reload: master choice, window and schedule.
+void FuzzHlsList(const uint8_t* data, size_t size)
+{
+    std::string text(reinterpret_cast<const char*>(data), size);
+    CHlsPlaylist list;
+    if (!list.Parse(text, "https://radio.example/hls/live/index.m3u8?token=1"))
+        return;
+    std::string uri, name;
+    list.ChooseAudio(&uri, &name);
+    CHlsWindow window;
+    window.Update(list, 1000);
+    window.Update(list, 5000);
+    CHlsSegment segment;
+    while (window.Next(&segment))
+        if (segment.uri.empty())
+            __builtin_trap();
+    volatile unsigned delay = window.ReloadDelayMs(6000) + window.HasStalled(90000);
+    (void)delay;
+}
+
+// The same bytes as a transport stream segment and as a packed audio one, each twice (the
+// second time with what the first left behind).
+void FuzzSegment(const uint8_t* data, size_t size)
+{
+    CTsDemuxer ts;
+    CPackedAudio packed;
+    for (int pass = 0; pass < 2; ++pass) {
+        std::string audio;
+        std::vector<std::string> titles;
+        ts.Demux(data, size, &audio, &titles);
+        CheckFrames(audio);
+        audio.clear();
+        packed.Demux(data, size, &audio, &titles);
+        CheckFrames(audio);
+    }
+}
+
+// Two bytes give the init segment's length; it comes first, the media segment after it.
+void FuzzFmp4(const uint8_t* data, size_t size)
+{
+    if (size < 2)
+        return;
+    size_t initLength = std::min<size_t>((static_cast<size_t>(data[0]) << 8) | data[1], size - 2);
+    CFmp4Demuxer demuxer;
+    demuxer.Init(data + 2, initLength);
+    std::string audio;
+    demuxer.Demux(data + 2 + initLength, size - 2 - initLength, &audio);
+    CheckFrames(audio);
+}
+
 template <class TPump>
 void FuzzDecoder(const uint8_t* data, size_t size)
 {
@@ -105,6 +175,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // The first byte chooses the target, so one corpus serves all.
     if (data[0] == 'H') {
         FuzzAnswer(data + 1, size - 1);
+    } else if (data[0] == 'L') {
+        FuzzHlsList(data + 1, size - 1);
+    } else if (data[0] == 'T') {
+        FuzzSegment(data + 1, size - 1);
+    } else if (data[0] == 'F') {
+        FuzzFmp4(data + 1, size - 1);
     } else if (data[0] == 'A') {
         ChooseStreamKind(true, data + 1, size - 1);
         FuzzDecoder<CAacDecoder>(data + 1, size - 1);

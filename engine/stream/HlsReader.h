@@ -1,0 +1,62 @@
+// An HLS station for the stream reader: its lists, keys and segments fetched in turn, their audio written to the ring as whole frames.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "engine/hls/Fmp4Demuxer.h"
+#include "engine/hls/HlsPlaylist.h"
+#include "engine/hls/HlsWindow.h"
+#include "engine/hls/PackedAudio.h"
+#include "engine/hls/SegmentCipher.h"
+#include "engine/hls/TsDemuxer.h"
+
+class CHttpStream;
+class CSocketClient;
+struct CFetchLimits;
+
+// Runs on the stream's reader thread, with its socket client (public-only rule and close event
+// already set), and ends with one of the reader's RUN_ outcomes (ReaderOutcome.h) for the reader
+// to tell.
+class CHlsReader
+{
+public:
+    CHlsReader(CHttpStream* stream, CSocketClient* socket);
+    CHlsReader(const CHlsReader&) = delete;
+    CHlsReader& operator=(const CHlsReader&) = delete;
+
+    // Plays the station whose list (master or media) text is, as it answered at address.
+    int Run(const std::string& text, const std::string& address);
+    // For RUN_FAILED: a status text, or NULL to end silently, and its level.
+    const char* FailText() const { return m_failText; }
+    int FailLevel() const { return m_failLevel; }
+
+private:
+    int Fail(const char* text, int level);
+    int Drain();
+    // RUN_GOES_ON with *body, RUN_FAILED (nothing to tell yet), RUN_CLOSED or RUN_FORBIDDEN;
+    // a failed fetch is tried once more.
+    int Fetch(const std::string& url, const CFetchLimits& limits, std::string* body);
+    int LoadList(const std::string& url, CHlsPlaylist* list);
+    int PlaySegment(const CHlsSegment& segment);
+    int Prepare(const CHlsSegment& segment);
+    void Demux(const std::string& bytes, std::string* audio, std::vector<std::string>* titles);
+    int Write(const std::string& audio);
+    void PostTitle(const std::string& title);
+    bool Closed() const;
+
+    CHttpStream* m_stream;
+    CSocketClient* m_socket;
+    CHlsWindow m_window;
+    CTsDemuxer m_ts;
+    CPackedAudio m_packed;
+    CFmp4Demuxer m_fmp4;
+    CSegmentCipher m_cipher;
+    std::string m_keyUri;  // the key the cipher holds
+    std::string m_mapUri;  // the init segment the fMP4 demuxer has read
+    std::string m_title;   // the last title posted
+    bool m_labelled;       // the stream's AAC label is set: the first audio has gone out
+    const char* m_failText;
+    int m_failLevel;
+};
