@@ -9,6 +9,7 @@
 #include <thread>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "ExpectedTexts.h"
 #include "LoopbackServer.h"
@@ -106,10 +107,11 @@ struct CRead
     std::string audio;
     bool aac = false;
     DWORD closeMs = 0;
+    std::vector<bool> passed; // PassedSplice at each probe offset, asked in turn once all is read
 };
 
 // Opens url as the worker would and reads until the stream ends or want bytes came; then closes.
-CRead ReadStation(CTestWindow& window, const std::string& url, size_t want)
+CRead ReadStation(CTestWindow& window, const std::string& url, size_t want, const std::vector<unsigned long long>& probes = {})
 {
     CRead read;
     window.RunServing([&] {
@@ -119,6 +121,8 @@ CRead ReadStation(CTestWindow& window, const std::string& url, size_t want)
         while (read.audio.size() < want && stream.Read(chunk, 1, sizeof(chunk)) != 0)
             read.audio.append(chunk, sizeof(chunk));
         read.aac = stream.IsLabelledAac();
+        for (unsigned long long offset : probes)
+            read.passed.push_back(stream.PassedSplice(offset));
         DWORD start = GetTickCount();
         stream.Close();
         read.closeMs = GetTickCount() - start;
@@ -211,6 +215,23 @@ TEST(HlsReader, TheEndListEndsTheStreamOnceAfterItsLastSegment)
     EXPECT_EQ(1, site.Asked("/show.m3u8")) << "an ended list is not reloaded";
     EXPECT_EQ(1, window.CountMessages(EXPECT_CONNECTION_ENDED, 1));
     EXPECT_EQ(1u, window.Of(WM_PLAYER_MESSAGE).size());
+}
+
+// The decoders start afresh where a discontinuity or a gap begins, as at a reconnect's splice.
+TEST(HlsReader, ADiscontinuityAndAPassedOverSegmentAreSplicesForTheDecoders)
+{
+    CHlsSite site;
+    MediaList(site, 1, 3, true);
+    site.Set("/live/index.m3u8",
+             "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\nseg1.aac\n#EXT-X-DISCONTINUITY\n#EXTINF:1,\nseg2.aac\n"
+             "#EXTINF:1,\ngone.aac\n#EXTINF:1,\nseg3.aac\n#EXT-X-ENDLIST\n",
+             "audio/mpegurl");
+    unsigned long long one = SegmentAudio(1).size();
+    CTestWindow window;
+    CRead read = ReadStation(window, site.Url("/live/index.m3u8"), 1 << 20, {0, one - 1, one, 2 * one - 1, 2 * one, 3 * one});
+    EXPECT_EQ(Summary(SegmentAudio(1) + SegmentAudio(2) + SegmentAudio(3)), Summary(read.audio));
+    EXPECT_EQ((std::vector<bool>{false, false, true, false, true, false}), read.passed)
+        << "a splice where segment 2 follows the discontinuity and where segment 3 follows the gap, none elsewhere";
 }
 
 TEST(HlsReader, TheMasterChoosesTheAudioVariantAndNamesTheStation)

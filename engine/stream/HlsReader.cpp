@@ -50,7 +50,8 @@ bool IsMp4(const std::string& bytes)
 } // namespace
 
 CHlsReader::CHlsReader(CHttpStream* stream, CSocketClient* socket)
-    : m_stream(stream), m_socket(socket), m_labelled(false), m_failText(NULL), m_failLevel(0)
+    : m_stream(stream), m_socket(socket), m_labelled(false), m_bSplicePending(false), m_written(0), m_failText(NULL),
+      m_failLevel(0)
 {
 }
 
@@ -199,6 +200,7 @@ int CHlsReader::PlaySegment(const CHlsSegment& segment)
     if (segment.discontinuity) {
         m_ts.Reset();
         m_packed.Reset();
+        m_bSplicePending = true;
     }
     // Fetching far ahead of the player gains nothing and wastes segments a Stop throws away.
     CRingBuffer* ring = m_stream->m_pRing;
@@ -223,6 +225,7 @@ int CHlsReader::PlaySegment(const CHlsSegment& segment)
     }
     if (outcome == RUN_FAILED && m_failText == NULL) {
         ReportStatusText(m_stream->m_hNotifyWnd, TEXT_HLS_SEGMENT_SKIPPED, 1);
+        m_bSplicePending = true;
         return RUN_GOES_ON;
     }
     if (outcome != RUN_GOES_ON)
@@ -261,6 +264,10 @@ int CHlsReader::Write(const std::string& audio)
         InterlockedExchange(&m_stream->m_bLabelledAac, kind == FRAMES_ADTS ? 1 : 0);
         m_labelled = true;
     }
+    // Known to the owner before it can read the first byte behind it.
+    if (m_bSplicePending && m_written > 0)
+        m_stream->AddSplice(m_written);
+    m_bSplicePending = false;
     CRingBuffer* ring = m_stream->m_pRing;
     for (size_t at = 0; at < audio.size();) {
         if (Closed())
@@ -272,6 +279,7 @@ int CHlsReader::Write(const std::string& audio)
         }
         m_stream->Deliver(audio.data() + at, n);
         at += n;
+        m_written += n;
     }
     return RUN_GOES_ON;
 }

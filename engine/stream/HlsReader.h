@@ -57,6 +57,10 @@ private:
     std::string m_mapUri;  // the init segment the fMP4 demuxer has read
     std::string m_title;   // the last title posted
     bool m_labelled;       // the stream's AAC label is set: the first audio has gone out
+    // The next audio follows a discontinuity or a segment passed over: the decoders must not
+    // carry a bit reservoir or overlap across it, so it is marked as a reconnect's splice is.
+    bool m_bSplicePending;
+    unsigned long long m_written; // bytes written to the ring
     const char* m_failText;
     int m_failLevel;
 };
