@@ -34,7 +34,7 @@ std::string Marks(const std::string& out)
     const unsigned char* p = reinterpret_cast<const unsigned char*>(out.data());
     for (size_t at = 0; at < out.size();) {
         int kind = FRAMES_UNKNOWN;
-        size_t length = at + 6 <= out.size() ? AudioFrameLength(p + at, &kind) : 0;
+        size_t length = at + 7 <= out.size() ? AudioFrameLength(p + at, &kind) : 0;
         size_t header = kind == FRAMES_ADTS ? 7 : 4;
         if (length == 0 || at + length > out.size()) {
             ADD_FAILURE() << "no whole frame at " << at;

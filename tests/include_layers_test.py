@@ -5,7 +5,7 @@ import re
 import sys
 
 # Lowest first; a file may include its own layer and any earlier one.
-LAYERS = ["engine/report", "engine/net", "engine/playlist", "engine/hls", "engine/stream", "engine/decode", "audio",
+LAYERS = ["engine/report", "engine/net", "engine/playlist", "engine/frame", "engine/hls", "engine/stream", "engine/decode", "audio",
           "engine/worker"]
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 

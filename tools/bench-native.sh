@@ -33,5 +33,5 @@ g++ -std=c++17 $OPT -Wall -Wextra -Werror -Wno-unused-parameter -DKEL_MEDIA_DIR=
   -I"$TOP/tests/fuzz/shim" -I"$TOP" -I"$TOP/tests" -I"$MAD_INC" -I"$FAAD_SRC/include" \
   "$TOP/tests/DecoderBench.cpp" "$TOP/tests/MemoryStream.cpp" "$TOP/tests/PlainDecode.cpp" "$TOP/tests/fuzz/shim/NoWindow.cpp" \
   "$TOP/engine/decode/Mp3Decoder.cpp" "$TOP/engine/decode/DitherConversion.cpp" \
-  "$TOP/engine/decode/AacDecoder.cpp" "$TOP/engine/decode/StreamKind.cpp" "$TOP/engine/stream/FrameHeader.cpp" "${objs[@]}" -lm -o "$OUT/decoder_bench"
+  "$TOP/engine/decode/AacDecoder.cpp" "$TOP/engine/decode/StreamKind.cpp" "$TOP/engine/frame/FrameHeader.cpp" "${objs[@]}" -lm -o "$OUT/decoder_bench"
 exec "$OUT/decoder_bench" "$@"

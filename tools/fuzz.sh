@@ -34,7 +34,7 @@ SOURCES=("$TOP/tests/fuzz/FuzzTarget.cpp" "$TOP/tests/fuzz/shim/NoWindow.cpp" "$
          "$TOP/engine/decode/AacDecoder.cpp" "$TOP/engine/decode/StreamKind.cpp"
          "$TOP/engine/hls/HlsPlaylist.cpp" "$TOP/engine/hls/HlsWindow.cpp" "$TOP/engine/hls/TsDemuxer.cpp"
          "$TOP/engine/hls/PackedAudio.cpp" "$TOP/engine/hls/Fmp4Demuxer.cpp" "$TOP/engine/hls/FrameSplitter.cpp"
-         "$TOP/engine/hls/Id3Tag.cpp" "$TOP/engine/stream/FrameHeader.cpp")
+         "$TOP/engine/hls/Id3Tag.cpp" "$TOP/engine/frame/FrameHeader.cpp")
 mapfile -t FAAD_MODULES < "$TOP/cmake/faad2-modules.txt"
 stale=0
 [ -x "$FUZZER" ] || stale=1

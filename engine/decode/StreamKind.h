@@ -1,7 +1,7 @@
 // What a stream's first bytes are: ADTS frames (AAC) or MPEG audio frames (MP3), found by headers that repeat at their frame length.
 #pragma once
 
-#include "engine/stream/FrameHeader.h"
+#include "engine/frame/FrameHeader.h"
 
 enum EStreamKind
 {

@@ -11,7 +11,7 @@ enum EFrameKind
     FRAMES_MPEG  // MPEG-1, -2 or 2.5 audio, layers I to III
 };
 
-// The length of the frame whose header starts at p (at least 6 bytes), or 0 when none starts
+// The length of the frame whose header starts at p (at least 7 bytes), or 0 when none starts
 // there; *kind gets which kind it is. Free-format MPEG frames, whose length no header tells, are none.
 size_t AudioFrameLength(const unsigned char* p, int* kind);
 

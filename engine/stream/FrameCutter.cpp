@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "engine/stream/FrameHeader.h"
+#include "engine/frame/FrameHeader.h"
 
 namespace
 {

@@ -259,7 +259,7 @@ int CHlsReader::Write(const std::string& audio)
     // Before the first audio reaches the ring, so that whoever reads it sees the label.
     if (!m_labelled) {
         int kind = FRAMES_UNKNOWN;
-        if (audio.size() >= 6)
+        if (audio.size() >= 7)
             AudioFrameLength(reinterpret_cast<const unsigned char*>(audio.data()), &kind);
         InterlockedExchange(&m_stream->m_bLabelledAac, kind == FRAMES_ADTS ? 1 : 0);
         m_labelled = true;

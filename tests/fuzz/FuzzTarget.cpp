@@ -93,7 +93,7 @@ void CheckFrames(const std::string& audio)
     const unsigned char* p = reinterpret_cast<const unsigned char*>(audio.data());
     for (size_t at = 0; at < audio.size();) {
         int kind = FRAMES_UNKNOWN;
-        size_t length = at + 6 <= audio.size() ? AudioFrameLength(p + at, &kind) : 0;
+        size_t length = at + 7 <= audio.size() ? AudioFrameLength(p + at, &kind) : 0;
         if (length == 0 || length > audio.size() - at)
             __builtin_trap();
         at += length;

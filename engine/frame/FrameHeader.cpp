@@ -1,5 +1,5 @@
 // Reading ADTS and MPEG audio frame headers.
-#include "engine/stream/FrameHeader.h"
+#include "engine/frame/FrameHeader.h"
 
 namespace
 {
