@@ -118,18 +118,24 @@ STDMETHODIMP CWindowAccessible::get_accName(VARIANT child, BSTR* name)
     return Text(item.name, name);
 }
 
-STDMETHODIMP CWindowAccessible::get_accValue(VARIANT child, BSTR* value)
+// One of a child's texts as a new string; the window itself has none.
+HRESULT CWindowAccessible::ChildText(VARIANT child, std::wstring CAccessibleItem::*field, BSTR* text)
 {
-    if (value == NULL)
+    if (text == NULL)
         return E_POINTER;
-    *value = NULL;
+    *text = NULL;
     LONG id = ChildOf(child);
     if (id < 0)
         return E_INVALIDARG;
     CAccessibleItem item;
     if (id == CHILDID_SELF || !Describe(id, &item))
         return id == CHILDID_SELF ? S_FALSE : RPC_E_DISCONNECTED;
-    return Text(item.value, value);
+    return Text(item.*field, text);
+}
+
+STDMETHODIMP CWindowAccessible::get_accValue(VARIANT child, BSTR* value)
+{
+    return ChildText(child, &CAccessibleItem::value, value);
 }
 
 STDMETHODIMP CWindowAccessible::get_accDescription(VARIANT, BSTR* text)
@@ -228,16 +234,7 @@ STDMETHODIMP CWindowAccessible::get_accSelection(VARIANT* children)
 
 STDMETHODIMP CWindowAccessible::get_accDefaultAction(VARIANT child, BSTR* action)
 {
-    if (action == NULL)
-        return E_POINTER;
-    *action = NULL;
-    LONG id = ChildOf(child);
-    if (id < 0)
-        return E_INVALIDARG;
-    CAccessibleItem item;
-    if (id == CHILDID_SELF || !Describe(id, &item))
-        return id == CHILDID_SELF ? S_FALSE : RPC_E_DISCONNECTED;
-    return Text(item.action, action);
+    return ChildText(child, &CAccessibleItem::action, action);
 }
 
 STDMETHODIMP CWindowAccessible::accSelect(LONG, VARIANT) { return DISP_E_MEMBERNOTFOUND; }

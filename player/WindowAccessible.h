@@ -90,6 +90,7 @@ private:
     // Describes a child (not the window itself); false when the window is gone.
     bool Describe(LONG child, CAccessibleItem* item) const;
     static HRESULT Text(const std::wstring& text, BSTR* out);
+    HRESULT ChildText(VARIANT child, std::wstring CAccessibleItem::*field, BSTR* text);
 
     LONG m_nRefs;
     HWND m_hWnd; // NULL once disconnected
