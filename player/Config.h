@@ -18,13 +18,6 @@
 
 #define TRAY_TIP "Pellora"
 #define WINDOW_CAPTION "Pellora Player v2"
-// The tray icon's menu.
-#define MENU_PLAY L"재생(&P)"
-#define MENU_STOP L"정지(&S)"
-#define MENU_SHOW L"창 보이기(&W)"
-#define MENU_RECORD L"녹음(&R)"
-#define MENU_RECORD_END L"녹음 끝내기(&R)"
-#define MENU_EXIT L"끝내기(&X)"
 #define STARTUP_VOLUME 100
 #define TICK_INTERVAL 500
 #define TITLE_INTERVAL 10000

@@ -5,7 +5,6 @@
 
 #include "Config.h"
 #include "Dispids.h"
-#include "TrayTip.h"
 #include "resource.h"
 
 namespace
@@ -112,7 +111,7 @@ bool CMainWindow::Create(HINSTANCE instance)
                      work.top + (work.bottom - work.top - size.cy) / 2, size.cx, size.cy,
                      SWP_NOZORDER | SWP_NOACTIVATE);
     }
-    m_tray.reset(new CTrayIcon(m_hWnd, TRAY_CALLBACK, MakeTrayTip(TRAY_TIP, std::wstring(), TRAY_TIP_BYTES)));
+    m_tray.reset(new CTrayIcon(m_hWnd, TRAY_CALLBACK, TRAY_TIP));
     m_titleFetch.reset(new CPageFetch(m_hWnd, WM_PELRADIO_TITLE));
     m_player.Create(m_hWnd, CONTROL_PLACE);
     m_recorder.Attach(m_hWnd);
@@ -227,7 +226,6 @@ void CMainWindow::OnTitlePage()
         title.resize(LABEL_MAX_CHARS);
     bool changed = title != m_skin.Label();
     m_skin.SetLabel(title);
-    m_tray->SetTip(MakeTrayTip(TRAY_TIP, title, TRAY_TIP_BYTES));
     if (changed)
         NotifyChanged(EVENT_OBJECT_NAMECHANGE, ACCESSIBLE_TITLE);
 }
@@ -353,50 +351,6 @@ void CMainWindow::NotifyChanged(DWORD event, LONG child) const
 {
     if (m_hWnd != NULL)
         NotifyWinEvent(event, m_hWnd, OBJID_CLIENT, child);
-}
-
-// The tray icon's menu, at the pointer; its items have mnemonics, and arrows and Enter work too.
-void CMainWindow::ShowTrayMenu()
-{
-    enum
-    {
-        ITEM_PLAY = 1,
-        ITEM_SHOW,
-        ITEM_RECORD,
-        ITEM_EXIT
-    };
-    HMENU menu = CreatePopupMenu();
-    if (menu == NULL)
-        return;
-    AppendMenuW(menu, MF_STRING, ITEM_PLAY, m_bPlaying ? MENU_STOP : MENU_PLAY);
-    AppendMenuW(menu, MF_STRING, ITEM_SHOW, MENU_SHOW);
-    AppendMenuW(menu, MF_STRING, ITEM_RECORD, m_recorder.IsRecording() ? MENU_RECORD_END : MENU_RECORD);
-    AppendMenuW(menu, MF_SEPARATOR, 0, NULL);
-    AppendMenuW(menu, MF_STRING, ITEM_EXIT, MENU_EXIT);
-    POINT at;
-    GetCursorPos(&at);
-    // The menu closes when the listener clicks elsewhere only if its owner is in front.
-    SetForegroundWindow(m_hWnd);
-    int item = static_cast<int>(
-        TrackPopupMenu(menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, at.x, at.y, 0, m_hWnd, NULL));
-    PostMessageA(m_hWnd, WM_NULL, 0, 0);
-    DestroyMenu(menu);
-    switch (item) {
-    case ITEM_PLAY:
-        TogglePlay();
-        break;
-    case ITEM_SHOW:
-        Show();
-        break;
-    case ITEM_RECORD:
-        m_recorder.Toggle();
-        break;
-    case ITEM_EXIT:
-        Exit();
-        break;
-    default:
-        break;
-    }
 }
 
 // A key held down repeats only the volume's steps.
@@ -551,8 +505,6 @@ void CMainWindow::OnMove(ERegion region, WPARAM buttons, POINT point, LPARAM lPa
         m_skin.SetBoxPressed(REGION_MINIMISE, false);
         if (lParam == WM_LBUTTONDBLCLK)
             Show();
-        else if (lParam == WM_RBUTTONUP)
-            ShowTrayMenu();
         break;
     default:
         break;

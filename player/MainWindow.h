@@ -65,7 +65,6 @@ private:
     // A media command from the shell or a hot key; true when it was one of ours.
     bool OnMediaCommand(int command);
     void RegisterMediaKeys();
-    void ShowTrayMenu();
     // What a screen reader learns of a child of the window, and its default action.
     void DescribeChild(LONG child, CAccessibleItem* item);
     void ActOnChild(LONG child);

@@ -6,8 +6,8 @@
 
 #include <cstring>
 
-CTrayIcon::CTrayIcon(HWND window, UINT callbackMessage, const std::string& tip)
-    : m_hWnd(window), m_uCallbackMessage(callbackMessage), m_tip(tip), m_bFinished(false),
+CTrayIcon::CTrayIcon(HWND window, UINT callbackMessage, const char* tip)
+    : m_hWnd(window), m_uCallbackMessage(callbackMessage), m_pszTip(tip), m_bFinished(false),
       m_hWake(CreateEventA(NULL, FALSE, FALSE, NULL))
 {
     InitializeCriticalSection(&m_lock);
@@ -33,7 +33,7 @@ void CTrayIcon::Delete(HICON icon)
 
 void CTrayIcon::Queue(DWORD action, HICON icon)
 {
-    CShellCall call = {action, icon, m_tip};
+    CShellCall call = {action, icon};
     if (m_hThread.Get() == NULL) {
         if (!m_bFinished)
             Carry(call);
@@ -88,8 +88,8 @@ unsigned __stdcall CTrayIcon::ThreadProc(void* arg)
 // A change the shell refuses means it has no such icon: it never took it, or it forgot it.
 void CTrayIcon::Carry(const CShellCall& call)
 {
-    if (!Send(call.action, call) && call.action == NIM_MODIFY)
-        Send(NIM_ADD, call);
+    if (!Send(call.action, call.icon) && call.action == NIM_MODIFY)
+        Send(NIM_ADD, call.icon);
 }
 
 // The shell reads the record by its declared size: a first form of another size on 32-bit
@@ -98,7 +98,7 @@ void CTrayIcon::Carry(const CShellCall& call)
 static_assert(NOTIFYICONDATAA_V1_SIZE == 88, "the first form of the tray record is 88 bytes on 32-bit Windows");
 #endif
 
-BOOL CTrayIcon::Send(DWORD action, const CShellCall& call)
+BOOL CTrayIcon::Send(DWORD action, HICON icon)
 {
     NOTIFYICONDATAA data;
     memset(&data, 0, sizeof(data));
@@ -109,13 +109,13 @@ BOOL CTrayIcon::Send(DWORD action, const CShellCall& call)
     data.uID = 1;
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data.uCallbackMessage = m_uCallbackMessage;
-    data.hIcon = call.icon;
+    data.hIcon = icon;
     // The tip, its NUL, then spaces to the end of the 64-byte field.
     memset(data.szTip, ' ', 64);
-    size_t length = call.tip.size();
+    size_t length = strlen(m_pszTip);
     if (length > 63)
         length = 63;
-    memcpy(data.szTip, call.tip.data(), length);
+    memcpy(data.szTip, m_pszTip, length);
     data.szTip[length] = '\0';
     return Shell_NotifyIconA(action, &data);
 }

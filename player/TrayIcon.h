@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <deque>
-#include <string>
 
 #include "Handle.h"
 
@@ -14,7 +13,7 @@
 class CTrayIcon
 {
 public:
-    CTrayIcon(HWND window, UINT callbackMessage, const std::string& tip);
+    CTrayIcon(HWND window, UINT callbackMessage, const char* tip);
     // Lets the calls already made finish.
     ~CTrayIcon();
     CTrayIcon(const CTrayIcon&) = delete;
@@ -27,26 +26,23 @@ public:
     void Modify(HICON icon);
     // The icon's last call: returns once the shell has dealt with it and with every call before it.
     void Delete(HICON icon);
-    // The tip of every later call (code page 949 bytes, at most 63).
-    void SetTip(const std::string& tip) { m_tip = tip; }
 
 private:
     struct CShellCall
     {
         DWORD action;
         HICON icon;
-        std::string tip;
     };
 
     static unsigned __stdcall ThreadProc(void* arg);
     void Queue(DWORD action, HICON icon);
     void Finish();
     void Carry(const CShellCall& call);
-    BOOL Send(DWORD action, const CShellCall& call);
+    BOOL Send(DWORD action, HICON icon);
 
     HWND m_hWnd;
     UINT m_uCallbackMessage;
-    std::string m_tip; // the window's thread only: each call carries its own copy
+    const char* m_pszTip;
     CRITICAL_SECTION m_lock;
     std::deque<CShellCall> m_calls; // the window's thread adds, the icon's thread takes; under m_lock
     bool m_bFinished;               // set by the window's thread (read by the icon's under m_lock): no more calls
