@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -732,6 +733,46 @@ TEST_F(ControlNames, APublicPageCannotTellAPrivateNameFromNone)
     EXPECT_EQ(told[0], told[1]);
     EXPECT_EQ(told[1], std::vector<std::string>({"two", EXPECT_BAD_STATION, EXPECT_BAD_STATION}));
     EXPECT_EQ(station.Connections(), 0);
+}
+
+// An HLS station on a public host is fetched piece by piece, each piece by the page's rule: a
+// master, a media list, a key or an init segment that names a private address reaches nothing there.
+TEST_F(ControlNames, AnHlsStationOnAPublicHostReachesNoPrivateAddress)
+{
+    CLoopbackServer inside(Answer("nothing to see"), 0, 30000);
+    const std::string hidden = inside.Url("/secret");
+    const std::string segment = "#EXTINF:2,\nseg.aac\n";
+    const std::string head = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n";
+    const std::map<std::string, std::string> lists = {
+        {"/master.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=64000,CODECS=\"mp4a.40.2\"\n" + hidden + ".m3u8\n"},
+        {"/segments.m3u8", head + "#EXTINF:2,\n" + hidden + ".aac\n#EXTINF:2,\n" + hidden + "2.aac\n"},
+        {"/key.m3u8", head + "#EXT-X-KEY:METHOD=AES-128,URI=\"" + hidden + ".key\"\n" + segment},
+        {"/map.m3u8", head + "#EXT-X-MAP:URI=\"" + hidden + ".mp4\"\n" + segment}};
+    CLoopbackServer outside(
+        [&lists](CLoopbackServer& s, SOCKET client, const std::string& request) {
+            size_t start = request.find(' ') + 1;
+            auto found = lists.find(request.substr(start, request.find(' ', start) - start));
+            std::string body = found != lists.end() ? found->second : std::string(2000, '\0');
+            s.SendAll(client, "HTTP/1.0 200 OK\r\nContent-Type: application/vnd.apple.mpegurl\r\nContent-Length: " +
+                                  std::to_string(body.size()) + "\r\n\r\n" + body);
+        },
+        0, 60000, false, "203.0.113.9");
+    ASSERT_TRUE(outside.Listening()) << "the namespace's public address is missing";
+    const std::string page = outside.Url("/index.html");
+    for (const auto& list : lists) {
+        Host(new CPageSite(page.c_str()));
+        CDispatchCaller c(control);
+        size_t asked = outside.Requests().size();
+        c.PutString(L"url", outside.Url(list.first));
+        c.Call0(L"Play");
+        EXPECT_TRUE(Within([&] { return !shown.empty(); }, 8000)) << list.first << " tells why it does not play";
+        c.Call0(L"Stop");
+        EXPECT_GT(outside.Requests().size(), asked) << list.first << " was fetched from the public host: "
+                                                    << (shown.empty() ? "" : shown.back());
+        Unhost();
+    }
+    PumpUntil(nullptr, 300);
+    EXPECT_EQ(inside.Connections(), 0) << "no piece of the station reached the private address";
 }
 
 // Play and Stop give a lookup up but cannot end it: a page that plays and stops a name that

@@ -3,7 +3,8 @@
 # and mount namespaces of their own, where the stub answers "radio.test" with 127.0.0.1, never
 # answers "silent.test" and says NXDOMAIN for every other name; no name is ever looked up outside.
 # Two names have an IPv6 address too: "both.test" ::1, "dual.test" 2001:db8::5, where nothing
-# ever answers; both have 127.0.0.1 as their IPv4 address.
+# ever answers; both have 127.0.0.1 as their IPv4 address. The namespace's loopback also holds
+# 203.0.113.9, a public host for the cases that need one.
 import os
 import re
 import subprocess

@@ -47,6 +47,9 @@ class Result(collections.namedtuple("Result", "returncode stdout stderr queries"
     timings = {}
 
 
+# A public address that only the namespace has, on its loopback: servers listen there as a public host.
+PUBLIC_HOST = "203.0.113.9"
+
 def run_in_name_namespace(cmd, names=None, silent=(), timeout=120, env=None, resolv_options="", slow=None,
                           names6=None, blackhole6=()):
     """Runs cmd (a list) in the namespaces; returns Result(returncode, stdout, stderr, queries).
@@ -179,6 +182,8 @@ def inner(config, log_fd, cmd):
     # glibc's AI_ADDRCONFIG counts every IPv4 address but 127.0.0.1: without a second one,
     # getaddrinfo(AF_INET, AI_ADDRCONFIG) fails at once and asks no server. Still loopback only.
     subprocess.run([ip, "addr", "add", "127.0.1.1/8", "dev", "lo"], check=True)
+    # A documentation address on this namespace's own loopback stands for a public host.
+    subprocess.run([ip, "addr", "add", PUBLIC_HOST + "/32", "dev", "lo"], check=True)
     if config["blackhole6"]:
         # A veth pair whose far end takes no frame meant for another address: what is sent there
         # is never answered. The global address on it counts for AI_ADDRCONFIG as a route would.
