@@ -4,15 +4,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/hls/FrameSplitter.h"
 #include "engine/net/HttpFetch.h"
 #include "engine/net/SocketClient.h"
-#include "engine/report/PlayerMessages.h"
-#include "engine/report/ReportGate.h"
 #include "engine/report/StatusText.h"
-#include "engine/stream/HttpStream.h"
+#include "engine/stream/FrameSink.h"
 #include "engine/stream/ReaderOutcome.h"
-#include "engine/stream/RingBuffer.h"
 
 namespace
 {
@@ -27,10 +23,6 @@ const size_t SEGMENT_MAX = 0x800000;
 // A segment must have come within two target durations (or this, for short ones): one that takes
 // longer leaves the live window behind, and its retry as well.
 const DWORD SEGMENT_READ_MIN_MS = 4000;
-const unsigned CHUNK = 4096;
-const DWORD POLL_MS = 100;
-// A decoder takes from the ring at least this often while it plays.
-const DWORD DRAIN_POLL_MS = 500;
 
 bool IsTransportStream(const std::string& bytes)
 {
@@ -49,9 +41,8 @@ bool IsMp4(const std::string& bytes)
 }
 } // namespace
 
-CHlsReader::CHlsReader(CHttpStream* stream, CSocketClient* socket)
-    : m_stream(stream), m_socket(socket), m_labelled(false), m_bSplicePending(false), m_written(0), m_failText(NULL),
-      m_failLevel(0)
+CHlsReader::CHlsReader(CFrameSink* sink, CSocketClient* socket)
+    : m_sink(sink), m_socket(socket), m_bSplicePending(false), m_failText(NULL), m_failLevel(0)
 {
 }
 
@@ -60,11 +51,6 @@ int CHlsReader::Fail(const char* text, int level)
     m_failText = text;
     m_failLevel = level;
     return RUN_FAILED;
-}
-
-bool CHlsReader::Closed() const
-{
-    return m_stream->m_bEnded != 0;
 }
 
 int CHlsReader::Run(const std::string& text, const std::string& address)
@@ -99,10 +85,11 @@ int CHlsReader::Run(const std::string& text, const std::string& address)
         // Both end as a server's close does: told once, by the reader's exit. The end of a
         // finished list is told once its last segment has been played out.
         if (m_window.HasEnded())
-            return Drain();
+            return m_sink->Drain();
         if (m_window.HasStalled(GetTickCount()))
             return RUN_SERVER_ENDED;
-        if (WaitForSingleObject(m_stream->m_hCloseEvent, m_window.ReloadDelayMs(GetTickCount())) == WAIT_OBJECT_0 || Closed())
+        DWORD delay = m_window.ReloadDelayMs(GetTickCount());
+        if (WaitForSingleObject(m_sink->CloseEvent(), delay) == WAIT_OBJECT_0 || m_sink->IsClosed())
             return RUN_CLOSED;
         int outcome = LoadList(media, &list);
         if (outcome == RUN_FAILED)
@@ -114,27 +101,11 @@ int CHlsReader::Run(const std::string& text, const std::string& address)
     }
 }
 
-// Waits while the ring drains: until it is empty, or no longer taken from (what is left is less
-// than the decoder asks for), or the stream is closed.
-int CHlsReader::Drain()
-{
-    CRingBuffer* ring = m_stream->m_pRing;
-    for (unsigned left = ring->GetFilled(); left > 0;) {
-        if (WaitForSingleObject(m_stream->m_hCloseEvent, DRAIN_POLL_MS) == WAIT_OBJECT_0 || Closed())
-            return RUN_CLOSED;
-        unsigned now = ring->GetFilled();
-        if (now == left)
-            break;
-        left = now;
-    }
-    return RUN_SERVER_ENDED;
-}
-
 int CHlsReader::Fetch(const std::string& url, const CFetchLimits& limits, std::string* body)
 {
     int result = FETCH_FAILED;
     for (int attempt = 0; attempt < 2 && result == FETCH_FAILED; ++attempt) {
-        if (Closed())
+        if (m_sink->IsClosed())
             return RUN_CLOSED;
         result = FetchHttpBytes(m_socket, NULL, url.c_str(), limits, nullptr, NULL, body);
     }
@@ -146,14 +117,14 @@ int CHlsReader::Fetch(const std::string& url, const CFetchLimits& limits, std::s
     case FETCH_WOKEN:
         return RUN_CLOSED;
     default:
-        return Closed() ? RUN_CLOSED : RUN_FAILED;
+        return m_sink->IsClosed() ? RUN_CLOSED : RUN_FAILED;
     }
 }
 
 // A list that does not parse is no list: RUN_FAILED, as a fetch that failed.
 int CHlsReader::LoadList(const std::string& url, CHlsPlaylist* list)
 {
-    CFetchLimits limits = {HLS_LIST_MAX + 0x10000, CONNECT_MS, SMALL_ANSWER_MS, m_stream->m_hCloseEvent, true};
+    CFetchLimits limits = {HLS_LIST_MAX + 0x10000, CONNECT_MS, SMALL_ANSWER_MS, m_sink->CloseEvent(), true};
     std::string text;
     int outcome = Fetch(url, limits, &text);
     if (outcome != RUN_GOES_ON)
@@ -169,7 +140,7 @@ int CHlsReader::LoadList(const std::string& url, CHlsPlaylist* list)
 int CHlsReader::Prepare(const CHlsSegment& segment)
 {
     if (segment.key.method == HLS_KEY_AES128 && segment.key.uri != m_keyUri) {
-        CFetchLimits limits = {KEY_ANSWER_MAX, CONNECT_MS, SMALL_ANSWER_MS, m_stream->m_hCloseEvent, true};
+        CFetchLimits limits = {KEY_ANSWER_MAX, CONNECT_MS, SMALL_ANSWER_MS, m_sink->CloseEvent(), true};
         std::string key;
         int outcome = Fetch(segment.key.uri, limits, &key);
         if (outcome != RUN_GOES_ON)
@@ -179,7 +150,7 @@ int CHlsReader::Prepare(const CHlsSegment& segment)
         m_keyUri = segment.key.uri;
     }
     if (!segment.mapUri.empty() && segment.mapUri != m_mapUri) {
-        CFetchLimits limits = {INIT_MAX, CONNECT_MS, SMALL_ANSWER_MS, m_stream->m_hCloseEvent, true};
+        CFetchLimits limits = {INIT_MAX, CONNECT_MS, SMALL_ANSWER_MS, m_sink->CloseEvent(), true};
         std::string init;
         int outcome = Fetch(segment.mapUri, limits, &init);
         if (outcome != RUN_GOES_ON)
@@ -202,16 +173,14 @@ int CHlsReader::PlaySegment(const CHlsSegment& segment)
         m_packed.Reset();
         m_bSplicePending = true;
     }
-    // Fetching far ahead of the player gains nothing and wastes segments a Stop throws away.
-    CRingBuffer* ring = m_stream->m_pRing;
-    while (ring->GetFilled() > ring->GetCapacity() / 2)
-        if (WaitForSingleObject(m_stream->m_hCloseEvent, POLL_MS) == WAIT_OBJECT_0 || Closed())
-            return RUN_CLOSED;
-    int outcome = Prepare(segment);
+    int outcome = m_sink->WaitForRoom();
+    if (outcome != RUN_GOES_ON)
+        return outcome;
+    outcome = Prepare(segment);
     std::string bytes;
     if (outcome == RUN_GOES_ON) {
         DWORD readMs = std::max<DWORD>(2 * m_window.TargetMs(), SEGMENT_READ_MIN_MS);
-        CFetchLimits limits = {SEGMENT_MAX, CONNECT_MS, readMs, m_stream->m_hCloseEvent, true};
+        CFetchLimits limits = {SEGMENT_MAX, CONNECT_MS, readMs, m_sink->CloseEvent(), true};
         outcome = Fetch(segment.uri, limits, &bytes);
     }
     if (outcome == RUN_GOES_ON && segment.key.method == HLS_KEY_AES128) {
@@ -224,7 +193,7 @@ int CHlsReader::PlaySegment(const CHlsSegment& segment)
             outcome = RUN_FAILED;
     }
     if (outcome == RUN_FAILED && m_failText == NULL) {
-        ReportStatusText(m_stream->m_hNotifyWnd, TEXT_HLS_SEGMENT_SKIPPED, 1);
+        m_sink->Status(TEXT_HLS_SEGMENT_SKIPPED, 1);
         m_bSplicePending = true;
         return RUN_GOES_ON;
     }
@@ -238,7 +207,11 @@ int CHlsReader::PlaySegment(const CHlsSegment& segment)
         PostTitle(titles.back());
     else if (!segment.title.empty())
         PostTitle(segment.title);
-    return Write(audio);
+    if (audio.empty())
+        return RUN_GOES_ON;
+    outcome = m_sink->Take(audio, m_bSplicePending);
+    m_bSplicePending = false;
+    return outcome;
 }
 
 void CHlsReader::Demux(const std::string& bytes, std::string* audio, std::vector<std::string>* titles)
@@ -252,45 +225,11 @@ void CHlsReader::Demux(const std::string& bytes, std::string* audio, std::vector
         m_packed.Demux(data, bytes.size(), audio, titles);
 }
 
-int CHlsReader::Write(const std::string& audio)
-{
-    if (audio.empty())
-        return RUN_GOES_ON;
-    // Before the first audio reaches the ring, so that whoever reads it sees the label.
-    if (!m_labelled) {
-        int kind = FRAMES_UNKNOWN;
-        if (audio.size() >= 7)
-            AudioFrameLength(reinterpret_cast<const unsigned char*>(audio.data()), &kind);
-        InterlockedExchange(&m_stream->m_bLabelledAac, kind == FRAMES_ADTS ? 1 : 0);
-        m_labelled = true;
-    }
-    // Known to the owner before it can read the first byte behind it.
-    if (m_bSplicePending && m_written > 0)
-        m_stream->AddSplice(m_written);
-    m_bSplicePending = false;
-    CRingBuffer* ring = m_stream->m_pRing;
-    for (size_t at = 0; at < audio.size();) {
-        if (Closed())
-            return RUN_CLOSED;
-        unsigned n = static_cast<unsigned>(std::min<size_t>(CHUNK, audio.size() - at));
-        if (ring->GetFree() < n) {
-            WaitForSingleObject(m_stream->m_hCloseEvent, POLL_MS);
-            continue;
-        }
-        m_stream->Deliver(audio.data() + at, n);
-        at += n;
-        m_written += n;
-    }
-    return RUN_GOES_ON;
-}
-
 // The station's name first, then each title that differs from the one before.
 void CHlsReader::PostTitle(const std::string& title)
 {
     if (title == m_title)
         return;
     m_title = title;
-    char* copy = new char[title.size() + 1];
-    memcpy(copy, title.c_str(), title.size() + 1);
-    m_stream->m_pGate->Post(WM_PLAYER_METADATA, reinterpret_cast<WPARAM>(copy));
+    m_sink->Title(title);
 }

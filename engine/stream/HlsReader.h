@@ -1,4 +1,4 @@
-// An HLS station for the stream reader: its lists, keys and segments fetched in turn, their audio written to the ring as whole frames.
+// An HLS station's reader: its lists, keys and segments fetched in turn, their audio handed to a sink as whole frames.
 #pragma once
 
 #include <windows.h>
@@ -12,17 +12,17 @@
 #include "engine/hls/SegmentCipher.h"
 #include "engine/hls/TsDemuxer.h"
 
-class CHttpStream;
+class CFrameSink;
 class CSocketClient;
 struct CFetchLimits;
 
-// Runs on the stream's reader thread, with its socket client (public-only rule and close event
-// already set), and ends with one of the reader's RUN_ outcomes (ReaderOutcome.h) for the reader
-// to tell.
+// Runs on one thread (the stream's reader, or the recorder's), with its socket client (public-only
+// rule and the sink's close event already set), and ends with one of the reader's RUN_ outcomes
+// (ReaderOutcome.h) for its owner to tell.
 class CHlsReader
 {
 public:
-    CHlsReader(CHttpStream* stream, CSocketClient* socket);
+    CHlsReader(CFrameSink* sink, CSocketClient* socket);
     CHlsReader(const CHlsReader&) = delete;
     CHlsReader& operator=(const CHlsReader&) = delete;
 
@@ -34,7 +34,6 @@ public:
 
 private:
     int Fail(const char* text, int level);
-    int Drain();
     // RUN_GOES_ON with *body, RUN_FAILED (nothing to tell yet), RUN_CLOSED or RUN_FORBIDDEN;
     // a failed fetch is tried once more.
     int Fetch(const std::string& url, const CFetchLimits& limits, std::string* body);
@@ -42,11 +41,9 @@ private:
     int PlaySegment(const CHlsSegment& segment);
     int Prepare(const CHlsSegment& segment);
     void Demux(const std::string& bytes, std::string* audio, std::vector<std::string>* titles);
-    int Write(const std::string& audio);
     void PostTitle(const std::string& title);
-    bool Closed() const;
 
-    CHttpStream* m_stream;
+    CFrameSink* m_sink;
     CSocketClient* m_socket;
     CHlsWindow m_window;
     CTsDemuxer m_ts;
@@ -56,11 +53,9 @@ private:
     std::string m_keyUri;  // the key the cipher holds
     std::string m_mapUri;  // the init segment the fMP4 demuxer has read
     std::string m_title;   // the last title posted
-    bool m_labelled;       // the stream's AAC label is set: the first audio has gone out
     // The next audio follows a discontinuity or a segment passed over: the decoders must not
     // carry a bit reservoir or overlap across it, so it is marked as a reconnect's splice is.
     bool m_bSplicePending;
-    unsigned long long m_written; // bytes written to the ring
     const char* m_failText;
     int m_failLevel;
 };

@@ -19,6 +19,7 @@
 #include "engine/report/ReportGate.h"
 #include "engine/stream/FrameCutter.h"
 #include "engine/stream/HlsReader.h"
+#include "engine/stream/RingSink.h"
 #include "engine/stream/ReaderOutcome.h"
 #include "engine/stream/RingBuffer.h"
 #include "engine/net/SocketClient.h"
@@ -494,7 +495,8 @@ int CStreamReader::ReadPlaylist(int kind)
 
 int CStreamReader::ReadHls(const std::string& list)
 {
-    CHlsReader hls(m_stream, m_socket);
+    CRingSink sink(m_stream);
+    CHlsReader hls(&sink, m_socket);
     int outcome = hls.Run(list, m_stream->m_pszUrl);
     if (outcome == RUN_FAILED)
         return Fail(hls.FailText(), hls.FailLevel());

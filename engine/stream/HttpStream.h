@@ -47,7 +47,7 @@ private:
     // Writes audio that the ring has room for, wakes an owner waiting for it and reports the fill.
     void Deliver(const char* data, unsigned n);
     friend class CStreamReader;
-    friend class CHlsReader;
+    friend class CRingSink;
 
     CRingBuffer* m_pRing;
     unsigned m_nMetaInterval;
