@@ -671,6 +671,12 @@ LRESULT CMainWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_PELRADIO_LOOKUP:
         m_recorder.OnLookup(wParam, lParam);
         return 0;
+    case WM_PELRADIO_HLS_AUDIO:
+        m_recorder.OnHlsAudio(wParam, lParam);
+        return 0;
+    case WM_PELRADIO_HLS_ENDED:
+        m_recorder.OnHlsEnded(wParam);
+        return 0;
     case WM_SYSCOMMAND:
         // The system's own close command ends the program like the close box, icon first.
         if ((wParam & 0xFFF0) == SC_CLOSE) {

@@ -16,6 +16,8 @@
 #define WM_PELRADIO_TITLE (WM_APP + 1)  // the title fetch is done: its result waits in CPageFetch
 #define WM_PELRADIO_SOCKET (WM_APP + 2) // the recorder's socket events
 #define WM_PELRADIO_LOOKUP (WM_APP + 3) // the answer of the recorder's host lookup
+#define WM_PELRADIO_HLS_AUDIO (WM_APP + 4) // frames of the recorder's HLS source (CRecorderHls)
+#define WM_PELRADIO_HLS_ENDED (WM_APP + 5) // the recorder's HLS source has ended its run
 
 // The window's state; everything starts at zero.
 struct CWindowState

@@ -1,4 +1,4 @@
-// pelradio's stream recorder: records the station's raw stream over a connection of its own into an MP3 or AAC file.
+// pelradio's stream recorder: records the station's raw stream over a connection of its own (an HLS station's frames through the HLS reader) into an MP3 or AAC file.
 #include "Recorder.h"
 
 #include <shlobj.h>
@@ -10,6 +10,7 @@
 #include "MainWindow.h"
 #include "engine/decode/StreamDecoder.h"
 #include "engine/decode/StreamKind.h"
+#include "engine/hls/HlsPlaylist.h"
 
 namespace
 {
@@ -21,6 +22,8 @@ const wchar_t MP3_SUFFIX[] = L".mp3";
 const wchar_t AAC_SUFFIX[] = L".aac";
 // No Icy-MetaData header: the server then sends the audio without title blocks in it.
 const char STREAM_REQUEST[] = "GET / HTTP/1.0\r\n\r\n";
+// Where the request goes, against which an HLS station's list resolves its addresses.
+const char STREAM_PATH[] = "/";
 // Names tried after the first for one stamp: "-2" up to this.
 const int MAX_SUFFIX = 999;
 const size_t READ_PIECE = 16384;
@@ -59,7 +62,7 @@ bool ReadSeam(const wchar_t* name, std::wstring* value)
 CRecorder::CRecorder(std::function<void(int)> changed)
     : m_changed(changed), m_hWnd(NULL), m_bWinsock(false), m_bRecording(false), m_bPicking(false),
       m_socket(INVALID_SOCKET), m_hLookup(NULL), m_dwStarted(0), m_bNamed(false), m_bFlowed(false),
-      m_bReconnecting(false), m_dwLost(0), m_dwNextAttempt(0), m_bSeamFolder(false)
+      m_bReconnecting(false), m_dwLost(0), m_dwNextAttempt(0), m_hlsRun(0), m_bSeamFolder(false)
 {
     // The control starts Winsock for itself; the recorder's socket needs its own start.
     WSADATA data;
@@ -277,8 +280,8 @@ void CRecorder::OnTick()
     if (m_bReconnecting) {
         if (now - m_dwLost >= RECONNECT_LIMIT_MS)
             Finish(3);
-        else if (m_socket == INVALID_SOCKET && m_hLookup == NULL && static_cast<LONG>(now - m_dwNextAttempt) >= 0 &&
-                 !Attempt())
+        else if (m_socket == INVALID_SOCKET && m_hLookup == NULL && !m_hls &&
+                 static_cast<LONG>(now - m_dwNextAttempt) >= 0 && !Attempt())
             Reconnect();
         return;
     }
@@ -313,7 +316,9 @@ void CRecorder::OnSocketEvent(WPARAM wParam, LPARAM lParam)
             Finish(3);
             return;
         }
-        OnClosed();
+        // The block may have ended a list whose station now goes on through the HLS source.
+        if (m_socket != INVALID_SOCKET)
+            OnClosed();
         break;
     }
     default:
@@ -363,17 +368,51 @@ bool CRecorder::ReadAvailable(std::string* block)
 }
 
 // What follows the answer's header goes to the file as it came, from the header's end on, in
-// whole frames where it holds frames.
+// whole frames where it holds frames; a list's text is gathered until it is whole.
 bool CRecorder::OnBlock(const std::string& block)
 {
     std::string received;
     if (!m_answer.Take(block.data(), block.size(), &received))
         return false;
+    if (m_answer.IsList())
+        return !m_answer.IsListWhole() || OnList();
     if (received.empty())
         return true;
     m_bFlowed = true;
     std::string audio;
     m_cutter.Take(received.data(), received.size(), &audio);
+    return OnFrames(audio);
+}
+
+bool CRecorder::OnList()
+{
+    std::string address = std::string("http://") + STREAM_HOST + ":" + std::to_string(STREAM_PORT) + STREAM_PATH;
+    if (!CHlsPlaylist::IsHlsAnswer(true, address.c_str(), m_answer.List().c_str()))
+        return false;
+    CloseSocket();
+    m_hls.reset(new CRecorderHls(m_hWnd, WM_PELRADIO_HLS_AUDIO, WM_PELRADIO_HLS_ENDED, ++m_hlsRun));
+    return m_hls->Start(m_answer.List(), address);
+}
+
+void CRecorder::OnHlsAudio(WPARAM wParam, LPARAM lParam)
+{
+    std::unique_ptr<std::string> audio(reinterpret_cast<std::string*>(lParam));
+    // Frames of a source ended since then belong to no recording.
+    if (!m_hls || wParam != m_hlsRun)
+        return;
+    m_bFlowed = true;
+    if (!OnFrames(*audio))
+        Finish(3);
+}
+
+void CRecorder::OnHlsEnded(WPARAM wParam)
+{
+    if (m_hls && wParam == m_hlsRun)
+        OnLost();
+}
+
+bool CRecorder::OnFrames(const std::string& audio)
+{
     if (audio.empty())
         return true;
     m_bReconnecting = false;
@@ -430,9 +469,18 @@ bool CRecorder::Write(const std::string& audio)
     return true;
 }
 
-// The server closed: before any audio came that is a failure; afterwards the connection is made
-// again, and the recording goes on into the same file.
+// A list without a Content-Length has come whole with its connection's end.
 void CRecorder::OnClosed()
+{
+    if (!m_answer.IsList())
+        OnLost();
+    else if (!OnList())
+        Finish(3);
+}
+
+// Before any audio came that is a failure; afterwards the connection is made again, and the
+// recording goes on into the same file.
+void CRecorder::OnLost()
 {
     if (m_bFlowed || m_bReconnecting)
         Reconnect();
@@ -453,6 +501,7 @@ void CRecorder::Finish(int banner)
 
 void CRecorder::CloseSocket()
 {
+    m_hls.reset();
     if (m_hLookup != NULL) {
         WSACancelAsyncRequest(m_hLookup);
         m_hLookup = NULL;

@@ -1,19 +1,22 @@
-// pelradio's stream recorder: the record tab's folder picker, its own connection to the stream, the file (.mp3 or .aac).
+// pelradio's stream recorder: the record tab's folder picker, its own connection to the stream (or an HLS station's source), the file (.mp3 or .aac).
 #pragma once
 
 #include <winsock2.h>
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "Handle.h"
 #include "RecorderAnswer.h"
+#include "RecorderHls.h"
 #include "engine/net/ReconnectPacing.h"
 #include "engine/stream/FrameCutter.h"
 
-// Everything here runs on the user-interface thread: the tab's clicks and the socket's events
-// (WSAAsyncSelect) both arrive as the main window's messages, so no field is shared between threads.
+// Everything here runs on the user-interface thread: the tab's clicks, the socket's events
+// (WSAAsyncSelect) and the HLS source's frames all arrive as the main window's messages, so no
+// field is shared between threads.
 class CRecorder
 {
 public:
@@ -34,6 +37,10 @@ public:
     void OnSocketEvent(WPARAM wParam, LPARAM lParam);
     // WM_PELRADIO_LOOKUP: wParam the lookup, lParam its error and size.
     void OnLookup(WPARAM wParam, LPARAM lParam);
+    // WM_PELRADIO_HLS_AUDIO: wParam the HLS source's run, lParam its frames (a std::string, deleted here).
+    void OnHlsAudio(WPARAM wParam, LPARAM lParam);
+    // WM_PELRADIO_HLS_ENDED: wParam the HLS source's run.
+    void OnHlsEnded(WPARAM wParam);
     // The window's tick: a header that has not ended in time ends the recording; a reconnect's
     // next attempt starts, or, the station away too long, the recording ends.
     void OnTick();
@@ -64,6 +71,12 @@ private:
     bool ReadAvailable(std::string* block);
     // Handles one received block; false when the recording must end with an error.
     bool OnBlock(const std::string& block);
+    // The answer's list has come whole: an HLS station's starts the HLS source in place of the
+    // connection; false for any other list, which holds nothing to record.
+    bool OnList();
+    // Whole frames of this connection or of the HLS source; false when the recording must end
+    // with an error.
+    bool OnFrames(const std::string& audio);
     // Names the file by the audio kept back and writes it; false when that failed.
     bool WritePending();
     // Writes all that is kept back: the audio before the naming and the cutter's partial frame.
@@ -71,7 +84,12 @@ private:
     // Gives the file the suffix of the stream's kind, told by its first audio (or its label).
     bool Name(const std::string& audio);
     bool Write(const std::string& audio);
+    // The answer's connection closed.
     void OnClosed();
+    // The connection, or the HLS source's run, ended: made again after audio came, else the
+    // recording ends with an error.
+    void OnLost();
+    // Ends the connection and the HLS source, whichever runs.
     void CloseSocket();
     void Beep();
 
@@ -96,6 +114,8 @@ private:
     DWORD m_dwLost;        // when the connection was lost
     DWORD m_dwNextAttempt; // when the next attempt is due, while none runs
     CReconnectPacing m_pacing;
+    std::unique_ptr<CRecorderHls> m_hls; // an HLS station's source while one runs, in place of m_socket
+    unsigned m_hlsRun;     // the number of the last HLS source started
     // Test seams, read once at start: the picker's answer and a log of the beeps.
     bool m_bSeamFolder;
     std::wstring m_seamFolder;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "RecorderAnswer.h"
+#include "engine/hls/HlsPlaylist.h"
 
 namespace
 {
@@ -92,4 +93,51 @@ TEST(RecorderAnswer, TheLabelIsReadFromTheWholeHeaderOnceItHasEnded)
     std::string answer = "ICY 200 OK\r\ncontent-type:audio/mpeg\r\n\r\ncontent-type: audio/aac\r\n";
     EXPECT_TRUE(mp3.Take(answer.data(), answer.size(), &audio));
     EXPECT_FALSE(mp3.IsLabelledAac());
+}
+
+TEST(RecorderAnswer, AListsBodyIsGatheredAsTheListNeverAsAudio)
+{
+    const std::string list = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2,\nseg/1.ts\n";
+    const std::string header = "HTTP/1.0 200 OK\r\nContent-Type: application/vnd.apple.mpegurl\r\nContent-Length: " +
+                               std::to_string(list.size()) + "\r\n\r\n";
+    for (size_t size : {size_t(1), size_t(5), header.size() + 3, size_t(4096)}) {
+        CRecorderAnswer answer;
+        std::string audio;
+        std::string all = header + list;
+        for (size_t at = 0; at < all.size(); at += size) {
+            EXPECT_FALSE(answer.IsListWhole()) << "in blocks of " << size;
+            ASSERT_TRUE(answer.Take(all.data() + at, std::min(size, all.size() - at), &audio));
+        }
+        EXPECT_TRUE(answer.IsList());
+        EXPECT_TRUE(answer.IsListWhole()) << "in blocks of " << size;
+        EXPECT_EQ(list, answer.List());
+        EXPECT_EQ("", audio);
+    }
+
+    // Without a Content-Length only the connection's end tells that the list is whole.
+    CRecorderAnswer open;
+    std::string audio;
+    std::string answer = "HTTP/1.0 200 OK\r\nContent-Type: audio/mpegurl\r\n\r\n" + list;
+    EXPECT_TRUE(open.Take(answer.data(), answer.size(), &audio));
+    EXPECT_TRUE(open.IsList());
+    EXPECT_FALSE(open.IsListWhole());
+    EXPECT_EQ(list, open.List());
+
+    // An audio stream is no list.
+    CRecorderAnswer stream;
+    std::string icy = "ICY 200 OK\r\ncontent-type:audio/mpeg\r\n\r\n" + AUDIO;
+    EXPECT_TRUE(stream.Take(icy.data(), icy.size(), &audio));
+    EXPECT_FALSE(stream.IsList());
+    EXPECT_EQ(AUDIO, audio);
+}
+
+TEST(RecorderAnswer, AListPastTheHlsLimitIsRefused)
+{
+    CRecorderAnswer answer;
+    std::string audio;
+    std::string header = "HTTP/1.0 200 OK\r\nContent-Type: audio/x-mpegurl\r\n\r\n#EXTM3U\n";
+    std::string filler(HLS_LIST_MAX - 8, '#');
+    EXPECT_TRUE(answer.Take(header.data(), header.size(), &audio));
+    EXPECT_TRUE(answer.Take(filler.data(), filler.size(), &audio));
+    EXPECT_FALSE(answer.Take("#", 1, &audio));
 }
