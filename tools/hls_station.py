@@ -1,7 +1,8 @@
 """The bundled station's HLS mode: a live window sliding in real time over the build's segments
 (tools/hls_media.py), its master list, and the ways it can be told to misbehave.
 
-Addresses: /live.m3u8 the master list (a video-only variant first, then the audio one);
+Addresses: /live.m3u8 the master list (a video-only variant first, then the audio one), also
+at / for players with a fixed station address;
 /audio.m3u8 the media list; /video.m3u8 the video variant's list (no player of audio should ask
 for it); /seg/<sequence>.<ext> a segment by its media sequence number; /init.mp4 (fmp4);
 /key.bin (aes, aes-seq). Anything else is 404.
@@ -121,6 +122,10 @@ class HlsStation:
             sequence += 1
         return bytes(body)
 
+    def live_title(self):
+        """The title of the newest segment out: what the station's now-playing page shows."""
+        return title_of(FIRST_SEQUENCE + self.published() - 1)
+
     def master_list(self):
         codecs = "mp4a.40.34" if self.form == "ts-mp3" else "mp4a.40.2"
         variant = "live.m3u8" if self.hostile == "self" else "audio.m3u8"
@@ -180,7 +185,7 @@ class HlsStation:
 
     def answer(self, path):
         """(status, content type, body) for a request's path (its query left out)."""
-        if path == "/live.m3u8":
+        if path in ("/", "/live.m3u8"):
             return "200 OK", CONTENT_TYPES[".m3u8"], self.master_list()
         if path == "/audio.m3u8":
             return "200 OK", CONTENT_TYPES[".m3u8"], self.media_list()

@@ -7,7 +7,7 @@ StreamTitle blocks for clients that send "Icy-MetaData: 1") and can be told to m
 redirects, error answers, silence, dropped connections and oversized headers.
 With --pls it also hands out a PLS playlist whose entries point back at itself.
 With --hls FORM it is an HLS station instead (tools/hls_station.py): a live window of segments
-made at build time, a master list at /live.m3u8.
+made at build time, a master list at / and at /live.m3u8.
 A second socket, the site port, serves the station's small web site in code page 949: the
 now-playing page (/gasaview.html) with the title the stream carries at that moment, the
 song-request page, the home page and the makers' page.
@@ -140,6 +140,8 @@ class Station:
                 print(line, flush=True)
 
     def current_title(self):
+        if self.hls_mode is not None:
+            return self.hls_mode.live_title().encode(self.encoding)
         if not self.titles:
             return b""
         index = int((time.monotonic() - self.started) / self.args.title_seconds)
