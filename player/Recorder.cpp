@@ -62,7 +62,7 @@ bool ReadSeam(const wchar_t* name, std::wstring* value)
 CRecorder::CRecorder(std::function<void(int)> changed)
     : m_changed(changed), m_hWnd(NULL), m_bWinsock(false), m_bRecording(false), m_bPicking(false),
       m_socket(INVALID_SOCKET), m_hLookup(NULL), m_dwStarted(0), m_bNamed(false), m_bFlowed(false),
-      m_bReconnecting(false), m_dwLost(0), m_dwNextAttempt(0), m_hlsRun(0), m_bSeamFolder(false)
+      m_bReconnecting(false), m_dwLost(0), m_dwNextAttempt(0), m_hlsRun(0), m_dwFramesCame(0), m_bSeamFolder(false)
 {
     // The control starts Winsock for itself; the recorder's socket needs its own start.
     WSADATA data;
@@ -401,14 +401,21 @@ void CRecorder::OnHlsAudio(WPARAM wParam, LPARAM lParam)
     if (!m_hls || wParam != m_hlsRun)
         return;
     m_bFlowed = true;
+    m_dwFramesCame = GetTickCount();
     if (!OnFrames(*audio))
         Finish(3);
 }
 
 void CRecorder::OnHlsEnded(WPARAM wParam)
 {
-    if (m_hls && wParam == m_hlsRun)
-        OnLost();
+    if (!m_hls || wParam != m_hlsRun)
+        return;
+    bool flowing = m_bFlowed && !m_bReconnecting;
+    OnLost();
+    // A run ends only once its list has stopped changing for a while: the station has been away
+    // since its last frames came.
+    if (flowing && m_bReconnecting)
+        m_dwLost = m_dwFramesCame;
 }
 
 bool CRecorder::OnFrames(const std::string& audio)

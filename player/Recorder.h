@@ -116,6 +116,7 @@ private:
     CReconnectPacing m_pacing;
     std::unique_ptr<CRecorderHls> m_hls; // an HLS station's source while one runs, in place of m_socket
     unsigned m_hlsRun;     // the number of the last HLS source started
+    DWORD m_dwFramesCame;  // when the HLS source's frames last came
     // Test seams, read once at start: the picker's answer and a log of the beeps.
     bool m_bSeamFolder;
     std::wstring m_seamFolder;

@@ -1,7 +1,8 @@
 """pelradio with an HLS station at its stream address: the tone heard at pitch, the station page's
 changing titles in the label, and a recording made with the record tab that holds the station's
 frames alone (ADTS in an .aac file, MPEG audio in an .mp3 one), decoding to the tone for as long
-as it was recorded."""
+as it was recorded; a station that goes away mid-recording ends it with the error banner about
+10 s after its last segment, the file kept."""
 import os
 import subprocess
 import sys
@@ -101,9 +102,21 @@ def test(c, work):
         c.check(seconds > 8, "heard for %.1f s" % seconds)
         c.check(any(l.startswith("HLS /audio.m3u8") for l in station.lines), "the media list came through the master at /")
         player.close()
-    with TestStation("--hls", "ts-mp3", "--hls-media", HLS_MEDIA, lifetime=60):
+    with TestStation("--hls", "ts-mp3", "--hls-media", HLS_MEDIA, lifetime=60) as station:
         player = recorder(work, folder)
         record(c, player, folder, ".mp3", mpeg_frames)
+        # The station goes away for good in the middle of a recording.
+        before = set(recordings(folder))
+        player.tap(*RECORD_AT)
+        time.sleep(3)
+        station.proc.terminate()
+        station.proc.wait(timeout=10)
+        gone = time.monotonic()
+        c.check(wait_for(lambda: player.state() == ([3], False), 20), "away: the error banner: %r" % (player.state(),))
+        waited = time.monotonic() - gone
+        c.check(7 <= waited <= 14, "away: given up about 10 s after its last segment: %.1f s" % waited)
+        new = sorted(set(recordings(folder)) - before)
+        c.check(len(new) == 1 and mpeg_frames(open(new[0], "rb").read()) > 0, "away: the file kept, whole frames: %r" % new)
         player.close()
 
 
