@@ -1,4 +1,4 @@
-// pelradio's stream recorder: records the station's raw stream over a connection of its own (an HLS station's frames through the HLS reader) into an MP3 or AAC file.
+// pelradio's stream recorder: the raw stream (an HLS station's frames) over its own connection into an MP3 or AAC file.
 #include "Recorder.h"
 
 #include <shlobj.h>

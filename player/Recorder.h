@@ -1,4 +1,4 @@
-// pelradio's stream recorder: the record tab's folder picker, its own connection to the stream (or an HLS station's source), the file (.mp3 or .aac).
+// pelradio's stream recorder: the folder picker, its own connection or HLS source, the file (.mp3 or .aac).
 #pragma once
 
 #include <winsock2.h>
