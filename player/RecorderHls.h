@@ -38,6 +38,7 @@ public:
 private:
     static unsigned __stdcall ThreadProc(void* arg);
 
+    // Set by the constructor on the user-interface thread, read by the source's thread.
     HWND m_hWnd;
     UINT m_uAudioMessage;
     UINT m_uEndedMessage;
