@@ -121,6 +121,7 @@ void CRecorder::Start()
     m_bRecording = true;
     m_answer = CRecorderAnswer();
     m_cutter = CFrameCutter();
+    m_silencer = CSpliceSilencer();
     m_bFlowed = false;
     m_bReconnecting = false;
     m_base = FileBase(folder);
@@ -380,7 +381,9 @@ bool CRecorder::OnBlock(const std::string& block)
         return true;
     m_bFlowed = true;
     std::string audio;
-    m_cutter.Take(received.data(), received.size(), &audio);
+    if (m_cutter.Take(received.data(), received.size(), &audio))
+        m_silencer.Splice();
+    m_silencer.Pass(&audio);
     return OnFrames(audio);
 }
 

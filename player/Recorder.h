@@ -12,6 +12,7 @@
 #include "RecorderAnswer.h"
 #include "RecorderHls.h"
 #include "engine/net/ReconnectPacing.h"
+#include "engine/frame/SpliceSilencer.h"
 #include "engine/stream/FrameCutter.h"
 
 // Everything here runs on the user-interface thread: the tab's clicks, the socket's events
@@ -108,7 +109,8 @@ private:
     bool m_bNamed;       // the first audio has settled the file's suffix
     std::string m_pending; // the first audio, kept back until it tells the stream's kind
     CRecorderAnswer m_answer; // the current recording's answer, read as it arrives
-    CFrameCutter m_cutter; // the file gets whole frames: a cut connection's partial frame never
+    CFrameCutter m_cutter; // the file gets whole frames: a cut connection's partial frame never reaches it
+    CSpliceSilencer m_silencer; // frames after a reconnect's cut reach back to no other connection's
     bool m_bFlowed;        // this connection has handed audio over
     bool m_bReconnecting;  // the connection is being made again: no whole frame has come since it was lost
     DWORD m_dwLost;        // when the connection was lost

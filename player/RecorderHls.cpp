@@ -43,12 +43,14 @@ bool CRecorderHls::IsClosed() const { return WaitForSingleObject(m_hClose.Get(),
 
 int CRecorderHls::WaitForRoom() { return IsClosed() ? RUN_CLOSED : RUN_GOES_ON; }
 
-// A splice needs nothing in a file: its players find their way over it as over a reconnect's.
-int CRecorderHls::Take(const std::string& audio, bool)
+int CRecorderHls::Take(const std::string& audio, bool splice)
 {
     if (IsClosed())
         return RUN_CLOSED;
     std::string* copy = new std::string(audio);
+    if (splice)
+        m_silencer.Splice();
+    m_silencer.Pass(copy);
     if (!PostMessageA(m_hWnd, m_uAudioMessage, m_run, reinterpret_cast<LPARAM>(copy)))
         delete copy;
     return RUN_GOES_ON;

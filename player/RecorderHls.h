@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Handle.h"
+#include "engine/frame/SpliceSilencer.h"
 #include "engine/net/SocketClient.h"
 #include "engine/stream/FrameSink.h"
 
@@ -45,6 +46,7 @@ private:
     unsigned m_run;
     CHandle m_hClose;        // set by the user-interface thread, waited on by the source's thread
     CSocketClient m_socket;  // the source's thread's own
+    CSpliceSilencer m_silencer; // likewise: frames after a discontinuity reach back to none before it
     std::string m_text;      // written before the thread starts, then read by it alone
     std::string m_address;   // likewise
     CHandle m_hThread;
