@@ -8,10 +8,12 @@ import subprocess
 import sys
 import tempfile
 
-from harness import BUILD_DIR, SOURCE_DIR, Checks
+from harness import ARCH, BUILD_DIR, SOURCE_DIR, Checks
 from installer_test import TRACES, Prefix, read_registry, windows
 
-CAB = os.path.join(BUILD_DIR, "kelplayerx-x86_64.cab")
+CAB = os.path.join(BUILD_DIR, "kelplayerx-%s.cab" % ARCH)
+# The code download's name for the cabinet's processor.
+CPU = {"x86_64": "x64", "i686": "x86"}[ARCH]
 CONTROL = os.path.join(BUILD_DIR, "control", "kelplayerx.ocx")
 CLSID = "{A9606593-1333-4AA0-A417-D5699D38E28B}"
 INSTALLED = "drive_c/windows/system32/kelplayerx.ocx"
@@ -55,7 +57,7 @@ def test(c, work):
     c.check(inf_lines(inf, "Add.Code") == ["kelplayerx.ocx=kelplayerx.ocx"], "[Add.Code] names the control")
     version = open(os.path.join(BUILD_DIR, "Version.h")).read().split('KELPLAYERX_VERSION_TEXT "')[1].split('"')[0]
     entry = inf_lines(inf, "kelplayerx.ocx")
-    for line in ("file-win32-x64=thiscab", "clsid=" + CLSID, "FileVersion=" + version.replace(" ", ""),
+    for line in ("file-win32-%s=thiscab" % CPU, "clsid=" + CLSID, "FileVersion=" + version.replace(" ", ""),
                  "RegisterServer=yes", "DestDir=11"):
         c.check(line in entry, "the control's INF entry has %s" % line + ("" if line in entry else ": %r" % entry))
 

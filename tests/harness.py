@@ -9,6 +9,8 @@ import time
 SOURCE_DIR = os.environ["SOURCE_DIR"]
 BUILD_DIR = os.environ["BUILD_DIR"]
 WINE_RUN = os.environ["WINE_RUN"]
+# The build tree's target, x86_64 or i686: its programs run under that Wine loader.
+ARCH = os.environ.get("TARGET_ARCH", "x86_64")
 STATION_MP3 = os.path.join(BUILD_DIR, "media", "station.mp3")
 
 
