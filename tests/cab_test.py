@@ -16,7 +16,9 @@ CAB = os.path.join(BUILD_DIR, "kelplayerx-%s.cab" % ARCH)
 CPU = {"x86_64": "x64", "i686": "x86"}[ARCH]
 CONTROL = os.path.join(BUILD_DIR, "control", "kelplayerx.ocx")
 CLSID = "{A9606593-1333-4AA0-A417-D5699D38E28B}"
-INSTALLED = "drive_c/windows/system32/kelplayerx.ocx"
+# A 32-bit installer's system32 is the 64-bit system's syswow64, and its classes are the 32-bit view's.
+INSTALLED = "drive_c/windows/%s/kelplayerx.ocx" % {"x86_64": "system32", "i686": "syswow64"}[ARCH]
+CLASSES = {"x86_64": "hklm\\software\\classes\\", "i686": "hklm\\software\\classes\\wow6432node\\"}[ARCH]
 
 
 def inf_lines(inf, section):
@@ -72,7 +74,7 @@ def test(c, work):
     c.check(code == 0 and os.path.isfile(installed) and open(installed, "rb").read() == open(CONTROL, "rb").read(),
             "LaunchINFSection installs the control into the system folder: %r" % out[-200:])
     registry = read_registry(prefix.path)
-    server = registry.get("hklm\\software\\classes\\clsid\\%s\\inprocserver32" % CLSID.lower(), {}).get("@", "")
+    server = registry.get(CLASSES + "clsid\\%s\\inprocserver32" % CLSID.lower(), {}).get("@", "")
     c.check(server.lower() == r'"c:\windows\system32\kelplayerx.ocx"', "and registers it there: %s" % server)
     code, out = prefix.run("cscript", "//nologo", windows(os.path.join(SOURCE_DIR, "tests", "installer_play.vbs")),
                            "http://127.0.0.1:9/")
