@@ -109,6 +109,8 @@ inside() {
   fi
   ip link set lo up
   mount --make-rprivate /
+  # The root a mount of its own, so that namespaces made inside (the name tests') can make "/" private.
+  mount --bind "$ROOT" "$ROOT"
   mount -t proc proc "$ROOT/proc"
   mount --rbind /sys "$ROOT/sys"
   mount --rbind /dev "$ROOT/dev"
