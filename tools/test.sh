@@ -3,7 +3,9 @@
 set -uo pipefail
 TOP=$(cd "$(dirname "$0")/.." && pwd)
 mkdir -p "$TOP/build"
-# The 32-bit root downloads and unpacks while the compilers work; it is waited for before its suite.
+"$TOP/tools/setup-deps.sh" "$TOP/build/deps" || exit 1
+# The 32-bit root downloads and unpacks while the compilers work (apt is done with the host by then);
+# it is waited for before its suite.
 "$TOP/tools/i686-root.sh" prepare >"$TOP/build/i686-root.log" 2>&1 &
 root_job=$!
 "$TOP/tools/build.sh" all || exit 1
