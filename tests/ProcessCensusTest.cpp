@@ -4,6 +4,8 @@
 
 #include <process.h>
 
+#include <cstdio>
+
 #include "ProcessCensus.h"
 
 namespace
@@ -69,11 +71,13 @@ TEST(ProcessCensus, CountsWhatTheProcessMakesAndLetsGo)
 
     // A worker the system started meanwhile for its own ends goes after a few idle seconds.
     CProcessCensus after = Census();
-    for (DWORD start = GetTickCount(); (after.threads != before.threads || after.handles != before.handles) &&
-                                      GetTickCount() - start < 20000;) {
+    DWORD start = GetTickCount();
+    while ((after.threads != before.threads || after.handles != before.handles) &&
+           GetTickCount() - start < 20000) {
         Sleep(500);
         after = Census();
     }
+    printf("the system's worker went after %lu ms\n", static_cast<unsigned long>(GetTickCount() - start));
     EXPECT_EQ(after.handles, before.handles);
     EXPECT_EQ(after.threads, before.threads);
     EXPECT_EQ(after.stackBytes, before.stackBytes);

@@ -35,7 +35,7 @@ def play(c, what, tmp, station_args, left, right, url=None):
     c.check(abs(fl - left) < left / 100, "%s: left channel at %d Hz: %.1f" % (what, left, fl))
     c.check(abs(fr - right) < right / 100, "%s: right channel at %d Hz: %.1f" % (what, right, fr))
     gap = longest_gap(l, r, start, end, rate)
-    c.check(gap < 0.1, "%s: no gap beyond 100 ms: longest %.3f s" % (what, gap))
+    c.real_time(gap < 0.1, "%s: no gap beyond 100 ms: longest %.3f s" % (what, gap))
     heard = sounding_seconds(l, r, start, end, rate)
     c.check(heard >= 4.0, "%s: heard for most of the run: %.2f s" % (what, heard))
 

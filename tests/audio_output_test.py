@@ -26,7 +26,7 @@ def main():
         c.check(abs(fl - 1000) < 10, "left channel at 1000 Hz: %.1f" % fl)
         c.check(abs(fr - 1500) < 15, "right channel at 1500 Hz: %.1f" % fr)
         gap = longest_gap(left, right, start, end, rate)
-        c.check(gap < 0.1, "no gap beyond 100 ms: longest %.3f s" % gap)
+        c.real_time(gap < 0.1, "no gap beyond 100 ms: longest %.3f s" % gap)
 
         # The whole road: the bundled station (440 Hz left, 660 Hz right) decoded and played.
         path = os.path.join(tmp, "station.wav")
@@ -42,7 +42,7 @@ def main():
         c.check(abs(fl - 440) < 5, "decoded left channel at 440 Hz: %.1f" % fl)
         c.check(abs(fr - 660) < 7, "decoded right channel at 660 Hz: %.1f" % fr)
         gap = longest_gap(left, right, start, end, rate)
-        c.check(gap < 0.1, "no gap beyond 100 ms while playing: longest %.3f s" % gap)
+        c.real_time(gap < 0.1, "no gap beyond 100 ms while playing: longest %.3f s" % gap)
     return c.finish()
 
 

@@ -8,13 +8,17 @@ import subprocess
 import sys
 import tempfile
 
-from harness import BUILD_DIR, SOURCE_DIR, Checks
+from harness import ARCH, BUILD_DIR, SOURCE_DIR, Checks
 from installer_test import TRACES, Prefix, read_registry, windows
 
-CAB = os.path.join(BUILD_DIR, "kelplayerx-x86_64.cab")
+CAB = os.path.join(BUILD_DIR, "kelplayerx-%s.cab" % ARCH)
+# The code download's name for the cabinet's processor.
+CPU = {"x86_64": "x64", "i686": "x86"}[ARCH]
 CONTROL = os.path.join(BUILD_DIR, "control", "kelplayerx.ocx")
 CLSID = "{A9606593-1333-4AA0-A417-D5699D38E28B}"
-INSTALLED = "drive_c/windows/system32/kelplayerx.ocx"
+# A 32-bit installer's system32 is the 64-bit system's syswow64, and its classes are the 32-bit view's.
+INSTALLED = "drive_c/windows/%s/kelplayerx.ocx" % {"x86_64": "system32", "i686": "syswow64"}[ARCH]
+CLASSES = {"x86_64": "hklm\\software\\classes\\", "i686": "hklm\\software\\classes\\wow6432node\\"}[ARCH]
 
 
 def inf_lines(inf, section):
@@ -55,7 +59,7 @@ def test(c, work):
     c.check(inf_lines(inf, "Add.Code") == ["kelplayerx.ocx=kelplayerx.ocx"], "[Add.Code] names the control")
     version = open(os.path.join(BUILD_DIR, "Version.h")).read().split('KELPLAYERX_VERSION_TEXT "')[1].split('"')[0]
     entry = inf_lines(inf, "kelplayerx.ocx")
-    for line in ("file-win32-x64=thiscab", "clsid=" + CLSID, "FileVersion=" + version.replace(" ", ""),
+    for line in ("file-win32-%s=thiscab" % CPU, "clsid=" + CLSID, "FileVersion=" + version.replace(" ", ""),
                  "RegisterServer=yes", "DestDir=11"):
         c.check(line in entry, "the control's INF entry has %s" % line + ("" if line in entry else ": %r" % entry))
 
@@ -70,7 +74,7 @@ def test(c, work):
     c.check(code == 0 and os.path.isfile(installed) and open(installed, "rb").read() == open(CONTROL, "rb").read(),
             "LaunchINFSection installs the control into the system folder: %r" % out[-200:])
     registry = read_registry(prefix.path)
-    server = registry.get("hklm\\software\\classes\\clsid\\%s\\inprocserver32" % CLSID.lower(), {}).get("@", "")
+    server = registry.get(CLASSES + "clsid\\%s\\inprocserver32" % CLSID.lower(), {}).get("@", "")
     c.check(server.lower() == r'"c:\windows\system32\kelplayerx.ocx"', "and registers it there: %s" % server)
     code, out = prefix.run("cscript", "//nologo", windows(os.path.join(SOURCE_DIR, "tests", "installer_play.vbs")),
                            "http://127.0.0.1:9/")

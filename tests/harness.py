@@ -9,6 +9,10 @@ import time
 SOURCE_DIR = os.environ["SOURCE_DIR"]
 BUILD_DIR = os.environ["BUILD_DIR"]
 WINE_RUN = os.environ["WINE_RUN"]
+# The build tree's target, x86_64 or i686: its programs run under that Wine loader.
+ARCH = os.environ.get("TARGET_ARCH", "x86_64")
+# Set where the tree's programs run under an emulator (tools/i686-root.sh).
+EMULATED = os.environ.get("KELPLAYERX_EMULATED")
 STATION_MP3 = os.path.join(BUILD_DIR, "media", "station.mp3")
 
 
@@ -116,6 +120,14 @@ class Checks:
         print(("ok   " if ok else "FAIL ") + what, flush=True)
         if not ok:
             self.failures.append(what)
+
+    def real_time(self, ok, what):
+        """A check of real-time pacing (gaps in what is heard): under qemu-i386 every instruction of the 32-bit
+        programs is emulated, and on a shared machine their pacing shows the emulation, not the program."""
+        if EMULATED:
+            print("SKIP %s (%s)" % (what, "real-time pacing under emulation"), flush=True)
+        else:
+            self.check(ok, what)
 
     def finish(self):
         if self.failures:

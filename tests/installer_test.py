@@ -15,12 +15,14 @@ import sys
 import tempfile
 import threading
 
-from harness import BUILD_DIR, SOURCE_DIR, WINE_RUN, Checks, Station, wait_for
+from harness import ARCH, BUILD_DIR, SOURCE_DIR, WINE_RUN, Checks, Station, wait_for
 from pelradio import Player, TestStation
 
 VERSION = ".".join(open(os.path.join(BUILD_DIR, "Version.h")).read().split('KELPLAYERX_VERSION_TEXT "')[1].split('"')[0]
                    .split(", "))
-PACKAGE = os.path.join(BUILD_DIR, "pelradio-%s-x86_64.msi" % VERSION)
+# The tree's own package: in the i686 tree, the one for 32-bit Windows, which the x86_64 tree's run installs
+# only beside its own.
+PACKAGE = os.path.join(BUILD_DIR, "pelradio-%s-%s.msi" % (VERSION, ARCH))
 I686_DIR = os.path.join(BUILD_DIR, "..", "i686")
 PACKAGE_I686 = os.path.join(I686_DIR, "pelradio-%s-i686.msi" % VERSION)
 CONTROL32 = os.path.join(I686_DIR, "control", "kelplayerx.ocx")
@@ -202,7 +204,7 @@ def main():
     c = Checks()
     work = tempfile.mkdtemp(prefix="installer-")
     try:
-        test(c, work)
+        test(c, work) if ARCH == "x86_64" else test_i686(c, work)
     finally:
         for name in ("prefix", "registered"):
             if os.path.isdir(os.path.join(work, name)):
@@ -404,6 +406,57 @@ def test(c, work):
             "the listener's recording is untouched")
     categories = [k for k in after_registry if re.search(r"component categories\\\{7dd9580[12]-[-0-9a-f]+\}$", k)]
     c.check(len(categories) == 4, "the shared safe-for-scripting categories stay, in both views: %r" % categories)
+
+
+
+def test_i686(c, work):
+    """The i686 package alone, its programs run by the 32-bit loader: installed, registered in the 32-bit view as
+    the i686 DllRegisterServer registers, its pelradio and a 32-bit script playing, removed without a trace."""
+    prefix = Prefix(os.path.join(work, "prefix"))
+    prefix.run("wineboot", "-i", timeout=180)
+    prefix.settle()
+    registered = Prefix(os.path.join(work, "registered"))
+    shutil.copytree(prefix.path, registered.path, symlinks=True)
+    before_registry = read_registry(prefix.path)
+    before_files = files(prefix.path)
+
+    code, out = prefix.run("msiexec", "/i", windows(PACKAGE), "/qn")
+    prefix.settle()
+    registry = read_registry(prefix.path)
+    c.check(code == 0 and len(our_entries(registry)) == 1, "the i686 package installs silently, one entry: %r" % out[-200:])
+    for name, built in (("pelradio.exe", os.path.join(BUILD_DIR, "player", "pelradio.exe")), ("kelplayerx.ocx", CONTROL32)):
+        installed = os.path.join(prefix.path, INSTALLED32, name)
+        c.check(os.path.isfile(installed) and open(installed, "rb").read() == open(built, "rb").read(),
+                "%s is installed in the 32-bit Program Files, as built" % name)
+
+    os.makedirs(os.path.join(registered.path, INSTALLED32), exist_ok=True)
+    shutil.copy(CONTROL32, os.path.join(registered.path, INSTALLED32))
+    code, out = registered.run("regsvr32", "/s", "C:\\" + INSTALLED32.split("/", 1)[1].replace("/", "\\") + "\\kelplayerx.ocx")
+    registered.settle()
+    by_server = view32(classes(read_registry(registered.path)))
+    c.check(code == 0 and len(by_server) > 40, "the 32-bit regsvr32 registers the control: %d entries" % len(by_server))
+    by_package = view32(classes(registry))
+    c.check(by_package == by_server, "the 32-bit view's entries equal the i686 DllRegisterServer's: only the package %r, "
+            "only the server %r" % (sorted(by_package - by_server, key=repr)[:6], sorted(by_server - by_package, key=repr)[:6]))
+
+    with TestStation(lifetime=90) as station:
+        player = Player(exe=os.path.join(prefix.path, INSTALLED32, "pelradio.exe"), env={"TESTENV_WINEPREFIX": prefix.path})
+        c.check(player.window is not None, "the installed 32-bit pelradio shows its window")
+        c.check(wait_for(lambda: station.opened() >= 1, 20), "and plays the station: %d connections" % station.opened())
+        c.check(player.close(), "it ends by its close box")
+    with ScriptStation(lifetime=60) as station:
+        code, out = prefix.run("cscript", "//nologo", windows(os.path.join(SOURCE_DIR, "tests", "installer_play.vbs")),
+                               station.url)
+        c.check(code == 0 and out.rstrip().endswith("done"), "a 32-bit script creates the control: %r" % out[-200:])
+        c.check(station.opened() >= 1, "and it plays the station: %d connections" % station.opened())
+
+    product = [k.rsplit("\\", 1)[1] for k in our_entries(read_registry(prefix.path))]
+    code, out = prefix.run("msiexec", "/x", product[0] if product else "{}", "/qn")
+    prefix.settle()
+    after_registry = read_registry(prefix.path)
+    left = sorted(k for k in set(after_registry) - set(before_registry) if TRACES.search(k) and "component categories" not in k)
+    left += sorted(f for f in files(prefix.path) - before_files if TRACES.search(f))
+    c.check(code == 0 and left == [], "it is removed silently, leaving nothing of ours: %r" % left[:8])
 
 
 if __name__ == "__main__":

@@ -29,8 +29,8 @@ def test_environment():
 
 def main():
     exes = [os.path.join(BUILD_DIR, "tests", name + ".exe") for name in BINARIES]
-    # Each binary runs even when one before it fails, each behind a line naming it.
-    script = ('rc=0; for exe; do echo "== $exe"; /usr/lib/wine/wine64 "$exe" "--gtest_filter=*Names.*" || rc=1; '
+    # Each binary runs even when one before it fails, each behind a line naming it, under the tree's loader.
+    script = ('rc=0; for exe; do echo "== $exe"; "$TESTENV_WINE" "$exe" "--gtest_filter=*Names.*" || rc=1; '
               'done; exit $rc')
     rc, out, err, queries = run_in_name_namespace(
         ["sh", "-c", script, "-", *exes],

@@ -7,13 +7,14 @@ import subprocess
 import sys
 import tempfile
 
-from harness import BUILD_DIR, Checks, run_windows
+from harness import ARCH, BUILD_DIR, Checks, run_windows
 
 VERSION = ".".join(open(os.path.join(BUILD_DIR, "Version.h")).read().split('KELPLAYERX_VERSION_TEXT "')[1].split('"')[0]
                    .split(", "))
 SIGNING = os.path.join(BUILD_DIR, "..", "signing")
-SHIPPED = ["player/pelradio.exe", "control/kelplayerx.ocx", "../i686/control/kelplayerx.ocx",
-           "pelradio-%s-x86_64.msi" % VERSION, "kelplayerx-x86_64.cab"]
+# The x86_64 tree ships the i686 control too, in its package.
+SHIPPED = ["player/pelradio.exe", "control/kelplayerx.ocx", "pelradio-%s-%s.msi" % (VERSION, ARCH),
+           "kelplayerx-%s.cab" % ARCH] + (["../i686/control/kelplayerx.ocx"] if ARCH == "x86_64" else [])
 TRUST_E_BAD_DIGEST = "0x80096010"
 
 

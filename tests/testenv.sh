@@ -7,7 +7,9 @@ ROOT=${TESTENV_ROOT:?TESTENV_ROOT must name the test environment directory}
 # Each environment gets its own display number, so that several build trees can test at once.
 DISPLAY_NUM=${TESTENV_DISPLAY:-$(( $(printf '%s' "$ROOT" | cksum | cut -d' ' -f1) % 400 + 100 ))}
 HERE_TESTENV=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-WINE=/usr/lib/wine/wine64
+# The build tree names its programs' loader (the 32-bit one for i686); the prefix itself is 64-bit either way.
+WINE=$(cat "$ROOT/../wine-loader" 2>/dev/null || echo /usr/lib/wine/wine64)
+export TESTENV_WINE=$WINE
 WINESERVER=/usr/lib/wine/wineserver64
 NANUM=/usr/share/fonts/truetype/nanum/NanumGothic.ttf
 
@@ -33,14 +35,14 @@ up() {
   mkdir -p "$ROOT/home" "$ROOT/runtime"
   chmod 700 "$ROOT/runtime"
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    "$WINE" wineboot -i </dev/null >/dev/null 2>&1
+    /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1
     "$WINESERVER" -w
   fi
   # Under the Korean locale every glyph draws as a box without a Korean font in the prefix.
   if [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/NanumGothic.ttf" ] && [ -f "$NANUM" ]; then
     cp "$NANUM" "$WINEPREFIX/drive_c/windows/Fonts/"
     for face in Gulim Dotum Batang System "MS Shell Dlg" Tahoma 굴림 돋움; do
-      "$WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ /d NanumGothic /f </dev/null >/dev/null 2>&1
+      /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ /d NanumGothic /f </dev/null >/dev/null 2>&1
     done
     "$WINESERVER" -w
   fi

@@ -19,6 +19,10 @@ const SIZE_T TEB_DEALLOCATION_STACK = 0x1478;
 const SIZE_T PEB_GDI_TABLE = 0x94;
 const SIZE_T TEB_STACK_BASE = 0x04;
 const SIZE_T TEB_DEALLOCATION_STACK = 0xE0C;
+// Where a 32-bit TEB's GdiBatchCount is, a 64-bit TEB's PEB and a 64-bit PEB's GDI table.
+const SIZE_T TEB_GDI_BATCH_COUNT = 0xF70;
+const SIZE_T TEB64_PEB = 0x60;
+const SIZE_T PEB64_GDI_TABLE = 0xF8;
 #endif
 // A table entry: object pointer, owner, unique, type byte (0 when free), flags, user pointer.
 const SIZE_T GDI_ENTRY_SIZE = 24;
@@ -43,11 +47,12 @@ bool ReadRemote(HANDLE process, const void* at, T* value)
     return ReadProcessMemory(process, at, value, sizeof(T), &read) && read == sizeof(T);
 }
 
-// Where the process's thread stacks were allocated, and the thread count.
-std::vector<const void*> ThreadStacks(HANDLE process, DWORD processId, unsigned* threads)
+// Where the process's thread stacks were allocated, the thread count and one thread's TEB.
+std::vector<const void*> ThreadStacks(HANDLE process, DWORD processId, unsigned* threads, const void** teb)
 {
     std::vector<const void*> stacks;
     *threads = 0;
+    *teb = NULL;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     if (snapshot == INVALID_HANDLE_VALUE)
         return stacks;
@@ -66,6 +71,7 @@ std::vector<const void*> ThreadStacks(HANDLE process, DWORD processId, unsigned*
         if (NtQueryInformationThread(thread, THREAD_BASIC_INFORMATION_CLASS, &basics, sizeof(basics), NULL) >= 0 &&
             ReadRemote(process, static_cast<const char*>(basics.teb) + TEB_DEALLOCATION_STACK, &base) &&
             ReadRemote(process, static_cast<const char*>(basics.teb) + TEB_STACK_BASE, &top) && base != NULL) {
+            *teb = basics.teb;
             // Wine allocates a region of its own (1 MiB, its stack for system calls) right above.
             stacks.push_back(base);
             stacks.push_back(top);
@@ -76,13 +82,35 @@ std::vector<const void*> ThreadStacks(HANDLE process, DWORD processId, unsigned*
     return stacks;
 }
 
-unsigned GdiObjects(HANDLE process)
+// The process's GDI handle table, as its PEB names it. Wine's 32-bit processes in a 64-bit prefix name it
+// only in their 64-bit PEB, which a thread's 32-bit TEB leads to: Wine keeps the 64-bit TEB's address
+// in the 32-bit TEB's GdiBatchCount.
+const char* GdiTable(HANDLE process, [[maybe_unused]] const void* teb)
 {
     PROCESS_BASIC_INFORMATION basics = {};
     const char* table = NULL;
-    if (NtQueryInformationProcess(process, ProcessBasicInformation, &basics, sizeof(basics), NULL) < 0 ||
-        !ReadRemote(process, reinterpret_cast<const char*>(basics.PebBaseAddress) + PEB_GDI_TABLE, &table) ||
-        table == NULL)
+    if (NtQueryInformationProcess(process, ProcessBasicInformation, &basics, sizeof(basics), NULL) >= 0 &&
+        ReadRemote(process, reinterpret_cast<const char*>(basics.PebBaseAddress) + PEB_GDI_TABLE, &table) &&
+        table != NULL)
+        return table;
+#ifndef _WIN64
+    DWORD teb64 = 0;
+    DWORD64 peb64 = 0;
+    DWORD64 table64 = 0;
+    if (teb != NULL && ReadRemote(process, static_cast<const char*>(teb) + TEB_GDI_BATCH_COUNT, &teb64) &&
+        teb64 != 0 && ReadRemote(process, reinterpret_cast<const char*>(teb64) + TEB64_PEB, &peb64) &&
+        peb64 != 0 && peb64 <= MAXDWORD &&
+        ReadRemote(process, reinterpret_cast<const char*>(static_cast<ULONG_PTR>(peb64)) + PEB64_GDI_TABLE, &table64) &&
+        table64 <= MAXDWORD)
+        table = reinterpret_cast<const char*>(static_cast<ULONG_PTR>(table64));
+#endif
+    return table;
+}
+
+unsigned GdiObjects(HANDLE process, const void* teb)
+{
+    const char* table = GdiTable(process, teb);
+    if (table == NULL)
         return 0;
     std::vector<unsigned char> entries(GDI_ENTRIES * GDI_ENTRY_SIZE);
     SIZE_T read = 0;
@@ -132,7 +160,8 @@ BOOL CALLBACK CountMessageOnly(HWND window, LPARAM lParam)
 CProcessCensus TakeProcessCensus(HANDLE process, DWORD processId)
 {
     CProcessCensus census = {};
-    std::vector<const void*> stacks = ThreadStacks(process, processId, &census.threads);
+    const void* teb = NULL;
+    std::vector<const void*> stacks = ThreadStacks(process, processId, &census.threads, &teb);
     MEMORY_BASIC_INFORMATION region;
     for (const char* at = NULL; VirtualQueryEx(process, at, &region, sizeof(region)) == sizeof(region);
          at = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
@@ -163,7 +192,7 @@ CProcessCensus TakeProcessCensus(HANDLE process, DWORD processId)
     EnumWindows(CountTopLevel, reinterpret_cast<LPARAM>(&windows));
     EnumChildWindows(HWND_MESSAGE, CountMessageOnly, reinterpret_cast<LPARAM>(&windows));
     census.windows = windows.windows;
-    census.gdiObjects = GdiObjects(process);
+    census.gdiObjects = GdiObjects(process, teb);
     return census;
 }
 

@@ -17,8 +17,8 @@ build() {
 
 case "${1:-all}" in
   # The x86_64 package carries the i686 control too: that tree's control is built first.
-  x86_64) build i686 OFF --target kelplayerx; build x86_64 ON ;;
-  i686) build i686 OFF ;;
-  all) build i686 OFF; build x86_64 ON ;;
+  x86_64) build i686 ON --target kelplayerx; build x86_64 ON ;;
+  i686) build i686 ON ;;
+  all) build i686 ON; build x86_64 ON ;;
   *) echo "usage: tools/build.sh [x86_64|i686|all]" >&2; exit 2 ;;
 esac

@@ -4,12 +4,20 @@
 # on that display and runs until its close box is clicked; without one, it runs on a virtual
 # display for a while, and a screenshot of it is saved and its path printed. On a machine with a
 # sound server it is heard; otherwise it plays into a private null sink.
-# Usage: tools/demo.sh [seconds on a virtual display, default 20]
+# --i686 plays the 32-bit build instead, through tools/i686-root.sh (always on a virtual display
+# and into the null sink there, the emulation having its own namespaces).
+# Usage: tools/demo.sh [--i686] [seconds on a virtual display, default 20]
 set -euo pipefail
 TOP=$(cd "$(dirname "$0")/.." && pwd)
+if [ "${1:-}" = "--i686" ]; then
+  shift
+  "$TOP/tools/build.sh" i686 >/dev/null
+  exec "$TOP/tools/i686-root.sh" run env KELPLAYERX_DEMO_TREE=i686 "$TOP/tools/demo.sh" "$@"
+fi
 SECONDS_TO_RUN=${1:-20}
-B="$TOP/build/x86_64"
-"$TOP/tools/build.sh" x86_64 >/dev/null
+# KELPLAYERX_DEMO_TREE: set by the --i686 run above for its second half, inside the emulation.
+B="$TOP/build/${KELPLAYERX_DEMO_TREE:-x86_64}"
+[ -n "${KELPLAYERX_DEMO_TREE:-}" ] || "$TOP/tools/build.sh" x86_64 >/dev/null
 
 export TESTENV_ROOT="$B/testenv"
 if command -v pactl >/dev/null && pactl info >/dev/null 2>&1; then

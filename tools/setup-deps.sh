@@ -8,7 +8,7 @@ PACKAGES=(
   wine64 libwine googletest
   pulseaudio pulseaudio-utils sox lame ffmpeg icecast2 xvfb
   xdotool imagemagick fonts-nanum x11-utils clang libclang-rt-14-dev iproute2 util-linux mount openssl
-  msitools wixl gcab osslsigncode
+  msitools wixl gcab osslsigncode debootstrap
 )
 
 missing=()
