@@ -6,7 +6,7 @@ import sys
 import tempfile
 import time
 
-from harness import run_windows, wait_for
+from harness import ARCH, run_windows, wait_for
 from pelradio import CAPTION, RAMP, BrowserStandIn, Screenshot, TestStation, skin_picture, tray_window, xdo
 from recorder_support import recorder, recordings, run
 
@@ -31,7 +31,10 @@ def key(*names):
 
 
 def tips():
-    code, lines = run_windows(TRAY_TIP_PROBE)
+    # The probe lays tooltip records out in the shell's own process, a 64-bit one whichever tree the
+    # player comes from: the 64-bit tree's probe reads them for both.
+    probe = TRAY_TIP_PROBE if ARCH == "x86_64" else os.path.join("..", "x86_64", TRAY_TIP_PROBE)
+    code, lines = run_windows(probe, loader="/usr/lib/wine/wine64")
     return [l[4:] for l in lines if l.startswith("TIP ")]
 
 
