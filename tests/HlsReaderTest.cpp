@@ -5,6 +5,8 @@
 #include <wincrypt.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <thread>
 #include <mutex>
@@ -322,6 +324,52 @@ TEST(HlsReader, Aes128SegmentsAreDecryptedWithTheSequenceAsIv)
     CRead read = ReadStation(window, site.Url("/live/index.m3u8"), 2 * SegmentAudio(0).size());
     EXPECT_EQ(Summary(SegmentAudio(5) + SegmentAudio(6)), Summary(read.audio));
     EXPECT_EQ(1, site.Asked("/keys/k1")) << "fetched once for both";
+}
+
+namespace
+{
+std::string MediaFile(const std::string& name)
+{
+    std::ifstream in(std::string(KEL_MEDIA_DIR) + "hls/fmp4/" + name, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The build's fMP4 station, two segments long and ended, encrypted (init segment too) with key
+// under the key line's IV, or plain when key is empty.
+std::string Fmp4List(CHlsSite& site, const std::string& key)
+{
+    unsigned char iv[16] = {};
+    iv[15] = 7;
+    std::string list = "#EXTM3U\n#EXT-X-VERSION:7\n#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:0\n";
+    if (!key.empty())
+        list += "#EXT-X-KEY:METHOD=AES-128,URI=\"/keys/k1\",IV=0x00000000000000000000000000000007\n";
+    list += "#EXT-X-MAP:URI=\"init.mp4\"\n";
+    for (const char* name : {"init.mp4", "seg0.m4s", "seg1.m4s"}) {
+        std::string plain = MediaFile(name);
+        EXPECT_FALSE(plain.empty()) << name;
+        site.Set(std::string("/fmp4/") + name, key.empty() ? plain : Encrypt(key, iv, plain));
+        if (std::string(name) != "init.mp4")
+            list += std::string("#EXTINF:1.997,\n") + name + "\n";
+    }
+    return list + "#EXT-X-ENDLIST\n";
+}
+} // namespace
+
+TEST(HlsReader, AnEncryptedInitSegmentIsDecryptedWithTheKeyInForceAtItsTag)
+{
+    CHlsSite plainSite;
+    plainSite.Set("/fmp4/index.m3u8", Fmp4List(plainSite, ""), "audio/mpegurl");
+    CHlsSite site;
+    const std::string key = "fedcba9876543210";
+    site.Set("/keys/k1", key);
+    site.Set("/fmp4/index.m3u8", Fmp4List(site, key), "audio/mpegurl");
+    CTestWindow plainWindow, window;
+    CRead plain = ReadStation(plainWindow, plainSite.Url("/fmp4/index.m3u8"), 1 << 20);
+    CRead read = ReadStation(window, site.Url("/fmp4/index.m3u8"), 1 << 20);
+    ASSERT_GT(plain.audio.size(), 8000u) << "the plain station's two segments play";
+    EXPECT_EQ(plain.audio, read.audio) << "the same ADTS frames";
+    EXPECT_EQ(0, window.CountMessages(EXPECT_HLS_NO_AUDIO, 3));
+    EXPECT_EQ(1, site.Asked("/keys/k1"));
 }
 
 TEST(HlsReader, SampleAesIsToldAndNothingIsFetched)

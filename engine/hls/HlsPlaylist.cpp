@@ -238,6 +238,7 @@ bool CHlsPlaylist::Parse(const std::string& text, const char* address)
             segment.key = key;
         } else if (StartsWith(text, "#EXT-X-MAP:")) {
             segment.mapUri = Attribute(attributes, "URI", &value) ? ResolveAddress(address, value.c_str()) : std::string();
+            segment.mapKey = segment.key;
         } else if (text == "#EXT-X-ENDLIST") {
             m_ended = true;
         }

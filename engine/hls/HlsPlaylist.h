@@ -38,6 +38,7 @@ struct CHlsSegment
     bool discontinuity; // the segment starts another stream
     CHlsKey key;
     std::string mapUri; // the fMP4 init segment (resolved), or empty
+    CHlsKey mapKey;     // the key in force at the map's tag: the init segment's own encryption
 };
 
 class CHlsPlaylist

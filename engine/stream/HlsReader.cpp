@@ -136,30 +136,46 @@ int CHlsReader::LoadList(const std::string& url, CHlsPlaylist* list)
     return RUN_GOES_ON;
 }
 
-// The key and the init segment the segment needs, fetched when they change.
+// Gives the cipher the key named, fetched when it changes.
+int CHlsReader::UseKey(const CHlsKey& key)
+{
+    if (key.uri == m_keyUri)
+        return RUN_GOES_ON;
+    CFetchLimits limits = {KEY_ANSWER_MAX, CONNECT_MS, SMALL_ANSWER_MS, m_sink->CloseEvent(), true};
+    std::string bytes;
+    int outcome = Fetch(key.uri, limits, &bytes);
+    if (outcome != RUN_GOES_ON)
+        return outcome;
+    if (!m_cipher.SetKey(bytes))
+        return RUN_FAILED;
+    m_keyUri = key.uri;
+    return RUN_GOES_ON;
+}
+
+// The init segment and the key the segment needs, fetched when they change.
 int CHlsReader::Prepare(const CHlsSegment& segment)
 {
-    if (segment.key.method == HLS_KEY_AES128 && segment.key.uri != m_keyUri) {
-        CFetchLimits limits = {KEY_ANSWER_MAX, CONNECT_MS, SMALL_ANSWER_MS, m_sink->CloseEvent(), true};
-        std::string key;
-        int outcome = Fetch(segment.key.uri, limits, &key);
-        if (outcome != RUN_GOES_ON)
-            return outcome;
-        if (!m_cipher.SetKey(key))
-            return RUN_FAILED;
-        m_keyUri = segment.key.uri;
-    }
     if (!segment.mapUri.empty() && segment.mapUri != m_mapUri) {
         CFetchLimits limits = {INIT_MAX, CONNECT_MS, SMALL_ANSWER_MS, m_sink->CloseEvent(), true};
         std::string init;
         int outcome = Fetch(segment.mapUri, limits, &init);
         if (outcome != RUN_GOES_ON)
             return outcome;
+        if (segment.mapKey.method == HLS_KEY_AES128) {
+            // An init segment has no sequence number to stand in for a missing IV.
+            if (!segment.mapKey.hasIv)
+                return Fail(TEXT_HLS_ENCRYPTED, 3);
+            outcome = UseKey(segment.mapKey);
+            if (outcome != RUN_GOES_ON)
+                return outcome;
+            if (!m_cipher.Decrypt(segment.mapKey.iv, &init))
+                return RUN_FAILED;
+        }
         if (!m_fmp4.Init(reinterpret_cast<const unsigned char*>(init.data()), init.size()))
             return Fail(TEXT_HLS_NO_AUDIO, 3);
         m_mapUri = segment.mapUri;
     }
-    return RUN_GOES_ON;
+    return segment.key.method == HLS_KEY_AES128 ? UseKey(segment.key) : RUN_GOES_ON;
 }
 
 // A segment that cannot be had (or its key, or its init segment) is passed over with a text;

@@ -40,6 +40,7 @@ private:
     int LoadList(const std::string& url, CHlsPlaylist* list);
     int PlaySegment(const CHlsSegment& segment);
     int Prepare(const CHlsSegment& segment);
+    int UseKey(const CHlsKey& key);
     void Demux(const std::string& bytes, std::string* audio, std::vector<std::string>* titles);
     void PostTitle(const std::string& title);
 
