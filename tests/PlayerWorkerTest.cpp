@@ -310,10 +310,12 @@ TEST_F(PlayerWorker, StalledServerDoesNotHoldStopOrQuit)
     std::ifstream file(KEL_MEDIA_DIR "station.mp3", std::ios::binary);
     std::string mp3((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     ASSERT_GT(mp3.size(), 60000u);
-    // About three seconds of audio, then the server goes quiet with the connection open.
+    // About three seconds of audio, then a byte a second: the connection never counts as lost (it
+    // would be made again behind the ring), yet the audio runs out and the refill waits on it.
     CLoopbackServer server([&](CLoopbackServer& s, SOCKET c, const std::string&) {
         s.SendAll(c, "ICY 200 OK\r\nicy-name:Stalling\r\n\r\n" + mp3.substr(0, 48000));
-        s.Stall(c);
+        for (size_t at = 48000; at < mp3.size() && !s.Stopping() && !s.WaitPeerClosed(c, 1000); ++at)
+            s.SendAll(c, mp3.substr(at, 1));
     });
     DWORD quitTook = 0;
     {
