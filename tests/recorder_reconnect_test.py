@@ -7,11 +7,10 @@ ends the recording with the error banner once it has stayed away for 10 s, keepi
 import os
 import subprocess
 import sys
-import time
 
 from harness import wait_for
 from pelradio import TestStation
-from recorder_support import RECORD_AT, read, recorder, recorder_connections, recordings, run
+from recorder_support import RECORD_AT, read, recorder, recorder_connections, recordings, run, station_goes_away
 
 BITRATES = [0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0]
 RATES = [44100, 48000, 32000, 0]
@@ -112,16 +111,7 @@ def test(c, work):
 
     # The station goes away for good in the middle of a recording.
     with TestStation(lifetime=60) as station:
-        before = set(recordings(folder))
-        player.tap(*RECORD_AT)
-        time.sleep(3)
-        station.proc.terminate()
-        station.proc.wait(timeout=10)
-        gone = time.monotonic()
-        c.check(wait_for(lambda: player.state() == ([3], False), 20), "away: the error banner: %r" % (player.state(),))
-        waited = time.monotonic() - gone
-        c.check(9 <= waited <= 14, "away: given up after about 10 s: %.1f s" % waited)
-        new = sorted(set(recordings(folder)) - before)
+        new = station_goes_away(c, player, station, folder, 9)
         c.check(len(new) == 1 and len(read(new[0])) > 30000, "away: the file kept: %r" % new)
     c.check(player.close(), "the program ends")
 

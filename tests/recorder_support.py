@@ -8,6 +8,7 @@ import shutil
 import socket
 import subprocess
 import tempfile
+import time
 
 from harness import Checks, wait_for
 from pelradio import PELRADIO, RECORD_TAB, SITE_PORT, STREAM_PORT, Player, center, windows_path
@@ -86,6 +87,21 @@ def tail_offset(recorded, audio):
     if not recorded:
         return -1
     return audio.find(recorded)
+
+
+def station_goes_away(c, player, station, folder, earliest):
+    """Records from station, which goes away for good 3 s in: the error banner is checked to come
+    between earliest and 14 s later. Returns the recordings this made."""
+    before = set(recordings(folder))
+    player.tap(*RECORD_AT)
+    time.sleep(3)
+    station.proc.terminate()
+    station.proc.wait(timeout=10)
+    gone = time.monotonic()
+    c.check(wait_for(lambda: player.state() == ([3], False), 20), "away: the error banner: %r" % (player.state(),))
+    waited = time.monotonic() - gone
+    c.check(earliest <= waited <= 14, "away: given up %.0f to 14 s after: %.1f s" % (earliest, waited))
+    return sorted(set(recordings(folder)) - before)
 
 
 def decodes(path):
