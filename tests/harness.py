@@ -45,7 +45,7 @@ def run_windows(exe, *args, timeout=60, loader=None):
     """Runs a built Windows program under Wine (under loader, when given, instead of the tree's own);
     returns (exit code, stdout lines)."""
     path = os.path.join(BUILD_DIR, exe)
-    env = dict(os.environ, TESTENV_WINE=loader) if loader else None
+    env = dict(os.environ, TESTENV_LOADER=loader) if loader else None
     done = subprocess.run([WINE_RUN, path, *args], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                           timeout=timeout, env=env)
     lines = done.stdout.decode("utf-8", "replace").replace("\r", "").splitlines()

@@ -8,8 +8,9 @@ ROOT=${TESTENV_ROOT:?TESTENV_ROOT must name the test environment directory}
 DISPLAY_NUM=${TESTENV_DISPLAY:-$(( $(printf '%s' "$ROOT" | cksum | cut -d' ' -f1) % 400 + 100 ))}
 HERE_TESTENV=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # The build tree names its programs' loader (the 32-bit one for i686); the prefix itself is 64-bit
-# either way. TESTENV_WINE set by the caller chooses another (a 64-bit probe of a 64-bit process).
-WINE=${TESTENV_WINE:-$(cat "$ROOT/../wine-loader" 2>/dev/null || echo /usr/lib/wine/wine64)}
+# either way. TESTENV_LOADER, set by the caller for one command, chooses another (a 64-bit probe of a
+# 64-bit process); it is not exported from here, so another tree's environment never inherits it.
+WINE=${TESTENV_LOADER:-$(cat "$ROOT/../wine-loader" 2>/dev/null || echo /usr/lib/wine/wine64)}
 export TESTENV_WINE=$WINE
 WINESERVER=/usr/lib/wine/wineserver64
 NANUM=/usr/share/fonts/truetype/nanum/NanumGothic.ttf

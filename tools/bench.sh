@@ -11,7 +11,7 @@ TOP=$(cd "$(dirname "$0")/.." && pwd)
 SECONDS_TO_PLAY=${1:-30}
 RUNS=${BENCH_RUNS:-5}
 FLOOR_ROUNDS=${BENCH_FLOOR_ROUNDS:-5}
-"$TOP/tools/build.sh" x86_64 >/dev/null
+"$TOP/tools/build.sh" all >/dev/null
 B="$TOP/build/x86_64"
 export TESTENV_ROOT="$B/testenv"
 "$TOP/tests/testenv.sh" up
@@ -23,13 +23,8 @@ fi
 OUT="$TESTENV_ROOT/bench"
 mkdir -p "$OUT"
 PIDS=()
-FLOOR_PREFIX="$TESTENV_ROOT/floor-prefix"
 cleanup() {
   for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
-  if [ -d "$FLOOR_PREFIX" ]; then
-    WINEPREFIX="$FLOOR_PREFIX" /usr/lib/wine/wineserver64 -k 2>/dev/null || true
-    rm -rf "$FLOOR_PREFIX"
-  fi
   "$TOP/tests/testenv.sh" down
 }
 trap cleanup EXIT
@@ -74,15 +69,7 @@ HLS="http://127.0.0.1:$(port_of "$OUT/hls.port")/live.m3u8"
 # over the same stretch (it starts after connecting and 5 s of playing).
 echo "--- CPU while playing the bundled station for $SECONDS_TO_PLAY s"
 /usr/lib/wine/wineserver64 -p60 </dev/null >/dev/null 2>&1 || true
-# A prefix's wineserver works in the prefix or in a directory named after its device and inode.
-wineserver_of() {
-  local dir pid
-  dir=$(printf 'server-%x-%x' "$(stat -c %d "$1")" "$(stat -c %i "$1")")
-  for pid in $(pgrep wineserver); do
-    case "$(readlink "/proc/$pid/cwd")" in */"$dir" | "$1") echo "$pid" ;; esac
-  done
-}
-WINESERVER_PID=$(wineserver_of "$WINEPREFIX")
+WINESERVER_PID=$(python3 "$PROBE" server "$WINEPREFIX" || true)
 "$TOP/tests/wine-run.sh" "$B/tests/pipeline_bench.exe" "$BURST" "$SECONDS_TO_PLAY" 2>"$OUT/pipeline.err" | tr -d '\r' >"$OUT/pipeline.txt" &
 BENCH=$!
 sleep 7
@@ -108,34 +95,9 @@ kill $MPG; wait $MPG 2>/dev/null || true
 echo "mpg123: $(awk '$2 == "total" {print $3}' "$OUT/mpg123-cpu.txt")% of one core"
 
 # The platform's floor: a bare wave-out loop under Wine beside kelplay playing the station, over the
-# same stretch, each with a wineserver of its own (the floor in a copy of the prefix): the machine's
-# drift, a point of a core either way between runs, then falls on both alike. The median of the
-# rounds' ratios is the figure.
+# same stretch; the median of the rounds' ratios is the figure.
 echo "--- the platform's floor beside kelplay, $FLOOR_ROUNDS rounds of $SECONDS_TO_PLAY s"
-rm -rf "$FLOOR_PREFIX"
-cp -a "$WINEPREFIX" "$FLOOR_PREFIX"
-WINEPREFIX="$FLOOR_PREFIX" /usr/lib/wine/wineserver64 -p60 </dev/null >/dev/null 2>&1 || true
-WINEPREFIX="$FLOOR_PREFIX" /usr/lib/wine/wine64 cmd /c exit >/dev/null 2>&1
-FLOOR_SERVER_PID=$(wineserver_of "$FLOOR_PREFIX")
-: >"$OUT/floor-rounds.txt"
-for round in $(seq "$FLOOR_ROUNDS"); do
-  WINEPREFIX="$FLOOR_PREFIX" /usr/lib/wine/wine64 "$B/tests/floor_bench.exe" $((SECONDS_TO_PLAY + 10)) >/dev/null 2>&1 &
-  FLOOR_RUN=$!
-  "$TOP/tests/wine-run.sh" "$B/tools/kelplay.exe" "$BURST" --seconds $((SECONDS_TO_PLAY + 10)) >/dev/null 2>&1 &
-  KELPLAY_RUN=$!
-  sleep 6
-  FLOOR_PID=$(python3 "$PROBE" find floor_bench.exe)
-  KELPLAY_PID=$(python3 "$PROBE" find kelplay.exe)
-  python3 "$PROBE" cpu "$SECONDS_TO_PLAY" "$FLOOR_PID" "$FLOOR_SERVER_PID" "$KELPLAY_PID" "$WINESERVER_PID" |
-    awk '$1 == "CPU" && $2 != "total" {v[++n] = $3}
-         END {f = v[1] + v[2]; k = v[3] + v[4];
-              printf "floor %.2f + %.2f = %.2f, kelplay %.2f + %.2f = %.2f, ratio %.3f\n", v[1], v[2], f, v[3], v[4], k, k / f}' |
-    tee -a "$OUT/floor-rounds.txt"
-  wait $FLOOR_RUN $KELPLAY_RUN || true
-done
-WINEPREFIX="$FLOOR_PREFIX" /usr/lib/wine/wineserver64 -k 2>/dev/null || true
-rm -rf "$FLOOR_PREFIX"
-echo "RESULT floor_ratio $(awk '{print $NF}' "$OUT/floor-rounds.txt" | sort -n | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}')" |
+"$TOP/tools/bench-floor.sh" "$B" /usr/lib/wine/wine64 "$BURST" "$SECONDS_TO_PLAY" "$FLOOR_ROUNDS" "$OUT" |
   tee "$OUT/floor.txt"
 
 echo "--- latencies and memory, $RUNS runs each"
@@ -184,6 +146,13 @@ wait $ONSETS 2>/dev/null || true
 python3 "$PROBE" join "$OUT/plays.txt" "$OUT/onsets.txt" burst paced mpg123_burst mpg123_paced \
   floor_launch kelplay_launch pelradio_launch | tee "$OUT/sound.txt"
 
+# The 32-bit build, where its programs run: under qemu-i386 on a machine that runs no 32-bit code,
+# so its figures are the emulation's as much as the build's; a regression of that build alone (its
+# scalar dither, its stdcall exports, its tray record) still moves them against the x86_64 ones.
+echo "--- the i686 build where 32-bit programs run: the decoders, and kelplay beside the floor, $FLOOR_ROUNDS rounds of $SECONDS_TO_PLAY s"
+"$TOP/tools/i686-root.sh" run "$TOP/tools/bench-emulated.sh" "$SECONDS_TO_PLAY" "$FLOOR_ROUNDS" 2>&1 |
+  sed 's/^RESULT /RESULT i686_/' | tee "$OUT/i686.txt" || true
+
 result() { grep -h "^RESULT $1 " "$OUT"/*.txt | head -1 | awk '{print $3}'; }
 # A figure that a run may lack.
 result_or_na() {
@@ -209,6 +178,8 @@ for station in burst paced; do
 done
 echo "takeover: second play to first device closed, ms: $(result takeover_ms)"
 echo "kelplay playing / the bare wave-out floor, CPU with wineservers: $(result floor_ratio)  [at most 1.10]"
+echo "i686 ($(sed -n "s/^loader: .*, \(emulated\).*/\1/p" "$OUT/i686.txt" | head -1)): pump / bare libmad, median pass: $(sed -n "s/.*CPU, \([0-9.]*\) median pass.*/\1/p" "$OUT/i686.txt" | head -1)"
+echo "i686: kelplay / the floor, CPU with wineservers: $(result_or_na i686_floor_ratio)"
 for program in floor kelplay pelradio; do
   echo "$program: launch to first sound, ms:        $(result ${program}_launch_first_sound_ms)  $([ $program != floor ] && echo '[at most 150 behind the floor]')"
 done

@@ -7,6 +7,7 @@
                                            first onset after it: prints the median delay per label
   bench_probe.py cpu SECONDS PID...        CPU share of each process over SECONDS, and their sum
   bench_probe.py find NAME                 the newest process whose command line holds NAME
+  bench_probe.py server PREFIX             the wineserver serving the Wine prefix PREFIX
   bench_probe.py tap NAME                  copies stdin to stdout; at each "MEMORY <when> <heap KiB>" line
                                            adds the private (resident anonymous) memory of the process
                                            running NAME
@@ -107,6 +108,25 @@ def find_process(name):
     return best[0] if best else None
 
 
+def wineserver_of(prefix):
+    """A prefix's wineserver works in the prefix or in a directory named after its device and inode."""
+    st = os.stat(prefix)
+    named = "server-%x-%x" % (st.st_dev, st.st_ino)
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/comm" % entry) as f:
+                if not f.read().startswith("wineserver"):
+                    continue
+            cwd = os.readlink("/proc/%s/cwd" % entry)
+        except OSError:
+            continue
+        if cwd == prefix or os.path.basename(cwd) == named:
+            return int(entry)
+    return None
+
+
 def private_kib(pid):
     with open("/proc/%d/status" % pid) as f:
         for line in f:
@@ -142,8 +162,8 @@ def main(argv):
         join(argv[1], argv[2], argv[3:])
     elif len(argv) == 2 and argv[0] == "tap":
         tap(argv[1])
-    elif len(argv) == 2 and argv[0] == "find":
-        pid = find_process(argv[1])
+    elif len(argv) == 2 and argv[0] in ("find", "server"):
+        pid = find_process(argv[1]) if argv[0] == "find" else wineserver_of(argv[1])
         if pid is None:
             return 1
         print(pid)
