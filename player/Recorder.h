@@ -11,8 +11,8 @@
 #include "Handle.h"
 #include "RecorderAnswer.h"
 #include "RecorderHls.h"
-#include "engine/net/ReconnectPacing.h"
 #include "engine/frame/SpliceSilencer.h"
+#include "engine/net/ReconnectPacing.h"
 #include "engine/stream/FrameCutter.h"
 
 // Everything here runs on the user-interface thread: the tab's clicks, the socket's events

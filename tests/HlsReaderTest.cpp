@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ExpectedTexts.h"
+#include "HlsSamples.h"
 #include "LoopbackServer.h"
 #include "TestWindow.h"
 #include "engine/report/PlayerMessages.h"
@@ -21,27 +22,12 @@
 
 namespace
 {
-// An ADTS frame of 400 bytes whose payload is all mark.
-std::string Adts(char mark)
-{
-    const size_t length = 400;
-    std::string frame = {'\xFF', '\xF1', '\x50', static_cast<char>(0x80 | (length >> 11)), static_cast<char>((length >> 3) & 0xFF),
-                         static_cast<char>(((length & 7) << 5) | 0x1F), '\xFC'};
-    return frame + std::string(length - 7, mark);
-}
-
-std::string Id3Title(const std::string& title)
-{
-    std::string frame = "TIT2" + std::string(3, '\0') + static_cast<char>(title.size() + 1) + std::string(2, '\0') + '\x03' + title;
-    return std::string("ID3\x04\0\0\0\0\0", 9) + static_cast<char>(frame.size()) + frame;
-}
-
 // The audio of segment n: 50 frames marked by n, so that two segments outgrow the pre-buffer.
 std::string SegmentAudio(int n)
 {
     std::string audio;
     for (int i = 0; i < 50; ++i)
-        audio += Adts(static_cast<char>('A' + n % 26));
+        audio += MarkedAdts(static_cast<char>('A' + n % 26));
     return audio;
 }
 
@@ -140,7 +126,7 @@ std::string Summary(const std::string& audio)
     char last = 0;
     int count = 0;
     for (size_t at = 0; at < audio.size(); at += 400) {
-        char mark = audio.compare(at, 6, Adts('x'), 0, 6) == 0 && at + 400 <= audio.size() ? audio[at + 7] : '?';
+        char mark = audio.compare(at, 6, MarkedAdts('x'), 0, 6) == 0 && at + 400 <= audio.size() ? audio[at + 7] : '?';
         if (mark != last && count > 0) {
             summary += last + std::to_string(count);
             count = 0;

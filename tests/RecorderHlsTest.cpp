@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "HlsSamples.h"
 #include "LoopbackServer.h"
 #include "RecorderHls.h"
 
@@ -15,29 +16,18 @@ const UINT AUDIO_MESSAGE = WM_APP + 40;
 const UINT ENDED_MESSAGE = WM_APP + 41;
 const unsigned RUN = 7;
 
-// An ADTS frame of 400 bytes whose payload is all mark.
-std::string Adts(char mark)
-{
-    const size_t length = 400;
-    std::string frame = {'\xFF', '\xF1', '\x50', static_cast<char>(0x80 | (length >> 11)), static_cast<char>((length >> 3) & 0xFF),
-                         static_cast<char>(((length & 7) << 5) | 0x1F), '\xFC'};
-    return frame + std::string(length - 7, mark);
-}
-
 std::string Frames(int n)
 {
     std::string audio;
     for (int i = 0; i < 20; ++i)
-        audio += Adts(static_cast<char>('A' + n));
+        audio += MarkedAdts(static_cast<char>('A' + n));
     return audio;
 }
 
 // A packed-audio segment: its title in an ID3 tag before the frames.
 std::string Segment(int n)
 {
-    std::string title = "Song " + std::to_string(n);
-    std::string frame = "TIT2" + std::string(3, '\0') + static_cast<char>(title.size() + 1) + std::string(2, '\0') + '\x03' + title;
-    return std::string("ID3\x04\0\0\0\0\0", 9) + static_cast<char>(frame.size()) + frame + Frames(n);
+    return Id3Title("Song " + std::to_string(n)) + Frames(n);
 }
 
 std::string List(bool ended)
