@@ -78,15 +78,18 @@ TEST(HlsWindow, AListThatStopsChangingForThreeTargetDurationsHasStalled)
     window.Update(List(1, 4, 2), 100000);
     window.Update(List(1, 4, 2), 101000);
     window.Unchanged(103000);
-    EXPECT_FALSE(window.HasStalled(105999));
-    EXPECT_TRUE(window.HasStalled(106000));
-    window.Update(List(2, 4, 2), 106000);
-    EXPECT_FALSE(window.HasStalled(106000));
+    window.Update(List(1, 4, 2), 105999);
+    EXPECT_FALSE(window.HasStalled());
+    window.Unchanged(106000);
+    EXPECT_TRUE(window.HasStalled()) << "a failed reload counts as an unchanged one";
+    window.Update(List(2, 4, 2), 107000);
+    EXPECT_FALSE(window.HasStalled());
     // An empty first load counts from when it came.
     CHlsWindow empty;
     empty.Update(List(1, 0, 2), 200000);
-    EXPECT_FALSE(empty.HasStalled(200000));
-    EXPECT_TRUE(empty.HasStalled(206000));
+    EXPECT_FALSE(empty.HasStalled());
+    empty.Update(List(1, 0, 2), 206000);
+    EXPECT_TRUE(empty.HasStalled());
 }
 
 TEST(HlsWindow, TheEndListEndsAfterItsLastSegment)
@@ -98,7 +101,8 @@ TEST(HlsWindow, TheEndListEndsAfterItsLastSegment)
     EXPECT_FALSE(window.HasEnded());
     EXPECT_EQ((std::vector<unsigned long long>{6}), Taken(window));
     EXPECT_TRUE(window.HasEnded());
-    EXPECT_FALSE(window.HasStalled(600000)) << "an ended list does not stall";
+    window.Update(List(2, 5, 6, true), 600000);
+    EXPECT_FALSE(window.HasStalled()) << "an ended list does not stall";
     // A list that has ended already is played from its start.
     CHlsWindow finished;
     finished.Update(List(1, 5, 6, true), 0);

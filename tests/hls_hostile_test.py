@@ -49,7 +49,10 @@ class Run:
 
     def _sample(self):
         while self.proc.poll() is None:
-            code, lines = run_windows(os.path.join("tools", "census.exe"), self.name, timeout=20)
+            try:
+                code, lines = run_windows(os.path.join("tools", "census.exe"), self.name, timeout=20)
+            except subprocess.TimeoutExpired:  # a machine too busy for this sample; the next one counts
+                continue
             found = [CENSUS.match(l) for l in lines]
             self.samples += [int(m.group(1)) for m in found if m]
             time.sleep(1)
@@ -106,11 +109,15 @@ def main():
             r = run(mode)
             c.check("STARTED" in r.lines and "ENDED" not in r.lines, "%s: played on: %r" % (mode, r.lines[:3]))
 
-        # Every third segment trickles for ever: it is given up and later ones are fetched.
-        r = run("slow", seconds=14)
+        # Every third segment trickles for ever: it is given up and later ones are fetched. One of the first
+        # three is slow and holds the reader for 8 s (its read limit, then its retry's); a busy machine's
+        # start-up under emulation takes seconds more.
+        r = run("slow", seconds=20)
         slow = [s for s in r.segments if s % 3 == 1]
         c.check(bool(slow) and any(s > slow[0] and s % 3 != 1 for s in r.segments),
                 "slow: segments after a slow one fetched: %s" % r.segments)
+        # The time it held the reader, with no reload, is no stall of the list.
+        c.check("STARTED" in r.lines and "ENDED" not in r.lines, "slow: played on: %r" % messages(r))
     return c.finish()
 
 

@@ -63,7 +63,7 @@ unsigned CHlsWindow::ReloadDelayMs(unsigned nowMs) const
     return since >= interval ? 0 : interval - since;
 }
 
-bool CHlsWindow::HasStalled(unsigned nowMs) const
+bool CHlsWindow::HasStalled() const
 {
-    return !m_ended && nowMs - m_changedAt >= HLS_STALL_TARGETS * m_targetMs;
+    return !m_ended && m_loadedAt - m_changedAt >= HLS_STALL_TARGETS * m_targetMs;
 }

@@ -33,8 +33,9 @@ public:
     unsigned ReloadDelayMs(unsigned nowMs) const;
     // The list has ended and every segment of it has been handed out.
     bool HasEnded() const { return m_ended && m_queue.empty(); }
-    // Nothing new for HLS_STALL_TARGETS target durations.
-    bool HasStalled(unsigned nowMs) const;
+    // Loads have brought nothing new for HLS_STALL_TARGETS target durations. Only loads tell: time
+    // spent on a slow segment, with no reload, says nothing of the list.
+    bool HasStalled() const;
     unsigned TargetMs() const { return m_targetMs; }
 
 private:

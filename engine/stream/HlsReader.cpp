@@ -86,7 +86,7 @@ int CHlsReader::Run(const std::string& text, const std::string& address)
         // finished list is told once its last segment has been played out.
         if (m_window.HasEnded())
             return m_sink->Drain();
-        if (m_window.HasStalled(GetTickCount()))
+        if (m_window.HasStalled())
             return RUN_SERVER_ENDED;
         DWORD delay = m_window.ReloadDelayMs(GetTickCount());
         if (WaitForSingleObject(m_sink->CloseEvent(), delay) == WAIT_OBJECT_0 || m_sink->IsClosed())

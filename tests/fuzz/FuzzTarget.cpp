@@ -116,7 +116,7 @@ void FuzzHlsList(const uint8_t* data, size_t size)
     while (window.Next(&segment))
         if (segment.uri.empty())
             __builtin_trap();
-    volatile unsigned delay = window.ReloadDelayMs(6000) + window.HasStalled(90000);
+    volatile unsigned delay = window.ReloadDelayMs(6000) + window.HasStalled();
     (void)delay;
 }
 
