@@ -40,6 +40,15 @@ std::string ReadFile(const std::string& path)
     return data;
 }
 
+// A limit on how soon the container answers, in ms. The 32-bit suite runs under qemu-i386 at the
+// lowest priority beside the 64-bit one: there the probe waited up to 354 ms where 14 to 27 ms is
+// usual (native or emulated on a quiet machine), so its limits get ten times the room. A queue of
+// reports behind the probe still takes seconds.
+DWORD ResponseLimitMs(DWORD ms)
+{
+    return GetEnvironmentVariableA("KELPLAYERX_EMULATED", NULL, 0) != 0 ? 10 * ms : ms;
+}
+
 // The longest wait of a flood probe's message, in ms: written by the test thread's window, read by it after the flood.
 std::atomic<DWORD> g_slowestProbe(0);
 
@@ -422,7 +431,7 @@ TEST_F(ControlPlay, AFloodOfTitlesLeavesTheContainerResponsive)
         0, 30000);
 
     // Another thread keeps posting to a window of the container's thread, as input and timers
-    // come: each must be handled within 200 ms, not behind a queue of reports.
+    // come: each must be handled within 200 ms (see ResponseLimitMs), not behind a queue of reports.
     g_slowestProbe = 0;
     WNDCLASSA wc = {};
     wc.lpfnWndProc = FloodProbeProc;
@@ -456,7 +465,8 @@ TEST_F(ControlPlay, AFloodOfTitlesLeavesTheContainerResponsive)
         floodEnd = floodEndTick;
     }
     DWORD sinceEnd = GetTickCount() - floodEnd;
-    bool caughtUp = PumpUntil([&] { return c.GetString(L"metadata") == last; }, sinceEnd < 1000 ? 1000 - sinceEnd : 0);
+    const DWORD catchUpMs = ResponseLimitMs(1000);
+    bool caughtUp = PumpUntil([&] { return c.GetString(L"metadata") == last; }, sinceEnd < catchUpMs ? catchUpMs - sinceEnd : 0);
     DWORD caughtUpAfter = GetTickCount() - floodEnd;
     probing = false;
     prober.join();
@@ -467,8 +477,8 @@ TEST_F(ControlPlay, AFloodOfTitlesLeavesTheContainerResponsive)
     printf("titles sent %d, events %zu, slowest answer %lu ms, last title after %lu ms\n", sent, texts.size(),
            static_cast<unsigned long>(g_slowestProbe.load()), static_cast<unsigned long>(caughtUpAfter));
     EXPECT_GT(sent, 2000) << "the station flooded";
-    EXPECT_TRUE(caughtUp && caughtUpAfter <= 1000) << "metadata " << c.GetString(L"metadata") << ", the station's last title " << last;
-    EXPECT_LE(g_slowestProbe.load(), 200u);
+    EXPECT_TRUE(caughtUp && caughtUpAfter <= catchUpMs) << "metadata " << c.GetString(L"metadata") << ", the station's last title " << last;
+    EXPECT_LE(g_slowestProbe.load(), ResponseLimitMs(200));
 }
 
 // An ordinary station, a block every 8 KiB at 128 kbit/s: one event for every title.

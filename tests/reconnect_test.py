@@ -89,7 +89,8 @@ def main(codec):
             if "STARTED" in played else []
         # The stop's own report (0, as the stream closes) is the last one.
         fills = fills[:-1] if fills[-1:] == [0] else fills
-        c.check(fills and min(fills) > 0, "%s: the fill never fell to 0: lowest %s" % (codec, min(fills, default=None)))
+        others = "" if fills else "; the reports but fills: %r" % [l for l in lines if not l.startswith("BUFFER ")]
+        c.check(fills and min(fills) > 0, "%s: the fill never fell to 0: lowest %s%s" % (codec, min(fills, default=None), others))
         metadata = [line for line in played if line.startswith("METADATA")]
         repeats = [a for a, b in zip(metadata, metadata[1:]) if a == b]
         c.check(metadata.count("METADATA Pellora Local") == 1 and not repeats,
