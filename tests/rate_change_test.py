@@ -88,13 +88,13 @@ def play(c, what, tmp, station_args, body):
                 % (what, index + 1, PART_SECONDS, seconds))
         # The pitch is read from the tone's longest run, which a device running dry may have broken up;
         # its end windows are left out where the run is long enough to spare them.
-        index, a, b = max((r for r in tones if r[0] == index), key=lambda r: r[2] - r[1])
-        trim = size if b - a >= 5 * size else 0
-        fl = frequency(left, a + trim, b - trim, rate)
-        fr = frequency(right, a + trim, b - trim, rate)
+        _, la, lb = max((r for r in tones if r[0] == index), key=lambda r: r[2] - r[1])
+        trim = size if lb - la >= 5 * size else 0
+        fl = frequency(left, la + trim, lb - trim, rate)
+        fr = frequency(right, la + trim, lb - trim, rate)
         c.check(abs(fl - tone[0]) < tone[0] / 100 and abs(fr - tone[1]) < tone[1] / 100,
                 "%s: tone %d at %d/%d Hz over %.2f s: %.1f/%.1f"
-                % (what, index + 1, tone[0], tone[1], (b - a - 2 * trim) / rate, fl, fr))
+                % (what, index + 1, tone[0], tone[1], (lb - la - 2 * trim) / rate, fl, fr))
 
 
 def main():
