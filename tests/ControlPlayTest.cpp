@@ -16,6 +16,7 @@
 #include "ComTestSupport.h"
 #include "ExpectedTexts.h"
 #include "LoopbackServer.h"
+#include "ResponseLimit.h"
 
 namespace
 {
@@ -38,15 +39,6 @@ std::string ReadFile(const std::string& path)
         data.append(chunk, got);
     fclose(f);
     return data;
-}
-
-// A limit on how soon the container answers, in ms. The 32-bit suite runs under qemu-i386 at the
-// lowest priority beside the 64-bit one: there the probe waited up to 354 ms where 14 to 27 ms is
-// usual (native or emulated on a quiet machine), so its limits get ten times the room. A queue of
-// reports behind the probe still takes seconds.
-DWORD ResponseLimitMs(DWORD ms)
-{
-    return GetEnvironmentVariableA("KELPLAYERX_EMULATED", NULL, 0) != 0 ? 10 * ms : ms;
 }
 
 // The longest wait of a flood probe's message, in ms: written by the test thread's window, read by it after the flood.
