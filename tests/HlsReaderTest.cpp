@@ -5,6 +5,7 @@
 #include <wincrypt.h>
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -17,6 +18,7 @@
 #include "HlsSamples.h"
 #include "LoopbackServer.h"
 #include "TestWindow.h"
+#include "engine/decode/StreamDecoder.h"
 #include "engine/report/PlayerMessages.h"
 #include "engine/stream/HttpStream.h"
 
@@ -314,9 +316,10 @@ TEST(HlsReader, Aes128SegmentsAreDecryptedWithTheSequenceAsIv)
 
 namespace
 {
-std::string MediaFile(const std::string& name)
+// A file of the build's HLS station: path below its media folder, such as "fmp4/init.mp4".
+std::string MediaFile(const std::string& path)
 {
-    std::ifstream in(std::string(KEL_MEDIA_DIR) + "hls/fmp4/" + name, std::ios::binary);
+    std::ifstream in(std::string(KEL_MEDIA_DIR) + "hls/" + path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
@@ -331,7 +334,7 @@ std::string Fmp4List(CHlsSite& site, const std::string& key)
         list += "#EXT-X-KEY:METHOD=AES-128,URI=\"/keys/k1\",IV=0x00000000000000000000000000000007\n";
     list += "#EXT-X-MAP:URI=\"init.mp4\"\n";
     for (const char* name : {"init.mp4", "seg0.m4s", "seg1.m4s"}) {
-        std::string plain = MediaFile(name);
+        std::string plain = MediaFile(std::string("fmp4/") + name);
         EXPECT_FALSE(plain.empty()) << name;
         site.Set(std::string("/fmp4/") + name, key.empty() ? plain : Encrypt(key, iv, plain));
         if (std::string(name) != "init.mp4")
@@ -385,4 +388,53 @@ TEST(HlsReader, CloseEndsAReloadWaitAtOnce)
     CRead read = ReadStation(window, site.Url("/live/index.m3u8"), 3 * SegmentAudio(0).size());
     EXPECT_EQ(3 * SegmentAudio(0).size(), read.audio.size());
     EXPECT_LT(read.closeMs, 2000u);
+}
+
+// The build's station in both codecs, changing at discontinuities as a station that puts MP3 between
+// AAC does: each part plays through a decoder of its kind, and the stream ends only at its end.
+TEST(HlsReader, AChangeOfCodecAtADiscontinuityPlaysOnInTheOtherDecoder)
+{
+    CHlsSite site;
+    std::string list = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:0\n";
+    const char* parts[] = {"ts-aac/seg0.ts", "ts-aac/seg1.ts", "ts-mp3/seg2.ts", "ts-mp3/seg3.ts", "ts-aac/seg4.ts"};
+    for (int i = 0; i < 5; ++i) {
+        std::string body = MediaFile(parts[i]);
+        ASSERT_FALSE(body.empty()) << parts[i];
+        site.Set("/switch/" + std::to_string(i) + ".ts", body, "video/mp2t");
+        if (i == 2 || i == 4)
+            list += "#EXT-X-DISCONTINUITY\n";
+        list += "#EXTINF:1.997,\n" + std::to_string(i) + ".ts\n";
+    }
+    site.Set("/switch/index.m3u8", list + "#EXT-X-ENDLIST\n", "application/vnd.apple.mpegurl");
+    CTestWindow window;
+    unsigned rate = 0;
+    std::vector<double> levels; // the RMS level of each half second of what was decoded
+    window.RunServing([&] {
+        CStreamDecoder decoder;
+        if (decoder.Open(window.Handle(), site.Url("/switch/index.m3u8").c_str()) != OPEN_OK)
+            return;
+        rate = decoder.m_nSampleRate;
+        std::vector<short> pcm(4096);
+        double sum = 0;
+        unsigned frames = 0;
+        for (;;) {
+            unsigned length = static_cast<unsigned>(pcm.size() * sizeof(short));
+            EReadResult result = decoder.Read(pcm.data(), &length);
+            for (unsigned i = 0; i < length / 4; ++i) {
+                sum += static_cast<double>(pcm[2 * i]) * pcm[2 * i];
+                if (++frames == rate / 2) {
+                    levels.push_back(std::sqrt(sum / frames));
+                    sum = 0;
+                    frames = 0;
+                }
+            }
+            if (result != READ_FILLED)
+                break;
+        }
+        decoder.Close();
+    });
+    EXPECT_EQ(44100u, rate);
+    EXPECT_GE(levels.size(), 18u) << "about ten seconds of audio";
+    for (size_t i = 0; i < levels.size(); ++i)
+        EXPECT_GT(levels[i], 1000.0) << "the half second at " << i * 0.5 << " s sounds";
 }

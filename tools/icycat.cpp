@@ -148,9 +148,13 @@ unsigned __stdcall PullThreadProc(void* arg)
     CHttpStream stream;
     stream.Open(job->window, job->url);
     char chunk[4096];
-    while (stream.Read(chunk, 1, sizeof(chunk)) != 0) {
+    // The frames as they came, across a change of codec too.
+    for (;;) {
+        unsigned got = stream.Read(chunk, 1, sizeof(chunk));
+        if (got == 0 && !stream.TakeKindChange())
+            break;
         if (out != NULL)
-            fwrite(chunk, 1, sizeof(chunk), out);
+            fwrite(chunk, 1, got, out);
     }
     if (stream.IsEnded())
         PostPlayerMessage(job->window, WM_ICYCAT_END, 0, 0);

@@ -23,6 +23,13 @@ public:
     // first frame for the sample rate (twice the core rate for HE-AAC) and the channels; 1 when open.
     int Open(HWND window, CInputStream* stream);
     void Close() override;
+    // Gives the stream back, no longer owned: Close leaves it open for a decoder of another kind.
+    CInputStream* DetachStream()
+    {
+        CInputStream* stream = m_pStream;
+        m_pStream = NULL;
+        return stream;
+    }
     // Stops before the first frame of another sample rate (READ_FORMAT_CHANGED, the rate set
     // anew); that frame is played by the next Read.
     EReadResult Read(void* buffer, unsigned* length) override;

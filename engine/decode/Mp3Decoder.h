@@ -21,6 +21,13 @@ public:
     // first frames for the sample rate; 1 when open.
     int Open(HWND window, CInputStream* stream);
     void Close() override;
+    // Gives the stream back, no longer owned: Close leaves it open for a decoder of another kind.
+    CInputStream* DetachStream()
+    {
+        CInputStream* stream = m_pStream;
+        m_pStream = NULL;
+        return stream;
+    }
     // Stops before a frame whose sample rate differs from m_nSampleRate (READ_FORMAT_CHANGED,
     // the rate set anew); the frame is played by the next Read.
     EReadResult Read(void* buffer, unsigned* length) override;

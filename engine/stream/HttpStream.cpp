@@ -658,7 +658,8 @@ bool IsNewerCommandWaiting()
 
 CHttpStream::CHttpStream()
     : m_pRing(NULL), m_nMetaInterval(0), m_bEnded(0), m_bEndExplained(0), m_hReaderThread(NULL), m_hDataEvent(NULL),
-      m_nWanted(0), m_hCloseEvent(NULL), m_bReconnecting(0), m_bPlaying(0), m_nSplices(0), m_pGate(NULL)
+      m_nWanted(0), m_hCloseEvent(NULL), m_bReconnecting(0), m_bPlaying(0), m_nSplices(0),
+      m_nKindChanges(0), m_nRead(0), m_nDecoderBase(0), m_pGate(NULL)
 {
     InitializeCriticalSection(&m_spliceLock);
 }
@@ -737,6 +738,10 @@ void CHttpStream::Close()
     m_nMetaInterval = 0;
     m_splices.clear();
     m_nSplices = 0;
+    m_kindChanges.clear();
+    m_nKindChanges = 0;
+    m_nRead = 0;
+    m_nDecoderBase = 0;
     delete m_pRing;
     m_pRing = NULL;
     delete[] m_pszUrl;
@@ -761,12 +766,26 @@ unsigned CHttpStream::WaitFilled(unsigned need, unsigned size, bool partial)
     return m_bEnded ? 0 : need;
 }
 
+unsigned CHttpStream::KindChangeLimit(unsigned want, unsigned size)
+{
+    if (InterlockedCompareExchange(&m_nKindChanges, 0, 0) == 0)
+        return want;
+    EnterCriticalSection(&m_spliceLock);
+    unsigned long long change = m_kindChanges.front();
+    LeaveCriticalSection(&m_spliceLock);
+    return change - m_nRead < want ? static_cast<unsigned>(change - m_nRead) / size * size : want;
+}
+
 unsigned CHttpStream::Read(void* buf, unsigned size, unsigned count)
 {
-    unsigned have = WaitFilled(size * count, size, true);
+    // The bytes up to a change are in the ring already: it is added before the frames behind it
+    // are written. One added while the read waited is seen after the wait.
+    unsigned want = KindChangeLimit(size * count, size);
+    unsigned have = want == 0 ? 0 : KindChangeLimit(WaitFilled(want, size, true), size);
     if (have == 0)
         return 0;
     m_pRing->Read(static_cast<char*>(buf), have);
+    m_nRead += have;
     if (!m_bPlaying)
         InterlockedExchange(&m_bPlaying, 1);
     return have / size;
@@ -788,19 +807,48 @@ void CHttpStream::AddSplice(unsigned long long offset)
     LeaveCriticalSection(&m_spliceLock);
 }
 
+void CHttpStream::AddKindChange(unsigned long long offset)
+{
+    EnterCriticalSection(&m_spliceLock);
+    m_kindChanges.push_back(offset);
+    InterlockedIncrement(&m_nKindChanges);
+    LeaveCriticalSection(&m_spliceLock);
+}
+
 bool CHttpStream::PassedSplice(unsigned long long offset)
 {
     if (InterlockedCompareExchange(&m_nSplices, 0, 0) == 0)
         return false;
     bool passed = false;
     EnterCriticalSection(&m_spliceLock);
-    while (!m_splices.empty() && m_splices.front() <= offset) {
+    while (!m_splices.empty() && m_splices.front() <= m_nDecoderBase + offset) {
         m_splices.pop_front();
         InterlockedDecrement(&m_nSplices);
         passed = true;
     }
     LeaveCriticalSection(&m_spliceLock);
     return passed;
+}
+
+bool CHttpStream::TakeKindChange()
+{
+    if (InterlockedCompareExchange(&m_nKindChanges, 0, 0) == 0)
+        return false;
+    bool taken = false;
+    EnterCriticalSection(&m_spliceLock);
+    if (m_kindChanges.front() == m_nRead) {
+        m_kindChanges.pop_front();
+        InterlockedDecrement(&m_nKindChanges);
+        // The new decoder starts afresh: the splices up to here are nothing to it.
+        while (!m_splices.empty() && m_splices.front() <= m_nRead) {
+            m_splices.pop_front();
+            InterlockedDecrement(&m_nSplices);
+        }
+        m_nDecoderBase = m_nRead;
+        taken = true;
+    }
+    LeaveCriticalSection(&m_spliceLock);
+    return taken;
 }
 
 int CHttpStream::Seek(int offset, int origin)

@@ -31,6 +31,7 @@ public:
     // Waits as Read does and copies the bytes, leaving them in the ring.
     unsigned Peek(void* buf, unsigned count) override;
     bool PassedSplice(unsigned long long offset) override;
+    bool TakeKindChange() override;
 
     void MarkEnded();
     int IsEnded() const { return m_bEnded; }
@@ -42,8 +43,12 @@ private:
     // way, the whole items of size bytes it holds (when partial); 0 when the stream has ended or
     // a newer command waits.
     unsigned WaitFilled(unsigned need, unsigned size, bool partial);
+    // want, cut back to whole items of size bytes that end where frames of the other kind begin.
+    unsigned KindChangeLimit(unsigned want, unsigned size);
     // Called by the reader before the first byte of a reconnected connection goes into the ring.
     void AddSplice(unsigned long long offset);
+    // Called by the reader before the first frame of the other kind goes into the ring.
+    void AddKindChange(unsigned long long offset);
     // Writes audio that the ring has room for, wakes an owner waiting for it and reports the fill.
     void Deliver(const char* data, unsigned n);
     friend class CStreamReader;
@@ -82,7 +87,14 @@ private:
     // m_spliceLock; m_nSplices lets the owner look without the lock.
     std::deque<unsigned long long> m_splices;
     volatile LONG m_nSplices;
+    // Ring offsets where frames of the other kind begin, kept as the splices are.
+    std::deque<unsigned long long> m_kindChanges;
+    volatile LONG m_nKindChanges;
     CRITICAL_SECTION m_spliceLock;
+    // Owner's thread only: the bytes Read has taken, and the offset of the last kind change
+    // taken, from which the decoder after it counts.
+    unsigned long long m_nRead;
+    unsigned long long m_nDecoderBase;
     // Fill and title reports pass through it (reader thread, and MarkEnded on either side);
     // created by Open, released by Close after the reader has ended.
     CReportGate* m_pGate;

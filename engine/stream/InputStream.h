@@ -55,14 +55,19 @@ public:
         return 0;
     }
 
-    // True, once, when a decoder about to decode from offset (the bytes of the stream before
-    // it) has reached the start of a new connection's audio (a reconnect spliced behind the last
-    // whole frame of the old one): what it carries over from before belongs to another connection.
+    // True, once, when a decoder about to decode from offset (the bytes of the stream it has read
+    // before it) has reached the start of a new connection's audio (a reconnect spliced behind the
+    // last whole frame of the old one): what it carries over from before belongs to another connection.
     virtual bool PassedSplice(unsigned long long offset)
     {
         (void)offset;
         return false;
     }
+    // Reads stop (give 0) where frames of the other kind begin (AAC after MPEG audio, or the
+    // reverse: an HLS discontinuity into another codec), for they need another decoder. True,
+    // once, when the reads have stopped there: they go on with the new frames, and a decoder
+    // made for them counts its offsets (see PassedSplice) from there.
+    virtual bool TakeKindChange() { return false; }
 
     // Set by the owner before Open: connect to public addresses only.
     void SetPublicOnly(bool publicOnly) { m_bPublicOnly = publicOnly; }

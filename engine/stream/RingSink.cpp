@@ -20,7 +20,7 @@ const DWORD POLL_MS = 100;
 const DWORD DRAIN_POLL_MS = 500;
 } // namespace
 
-CRingSink::CRingSink(CHttpStream* stream) : m_stream(stream), m_labelled(false), m_written(0) {}
+CRingSink::CRingSink(CHttpStream* stream) : m_stream(stream), m_kind(FRAMES_UNKNOWN), m_written(0) {}
 
 HANDLE CRingSink::CloseEvent() const { return m_stream->m_hCloseEvent; }
 
@@ -38,17 +38,20 @@ int CRingSink::WaitForRoom()
 
 int CRingSink::Take(const std::string& audio, bool splice)
 {
+    int kind = FRAMES_UNKNOWN;
+    if (audio.size() >= 7)
+        AudioFrameLength(reinterpret_cast<const unsigned char*>(audio.data()), &kind);
     // Before the first audio reaches the ring, so that whoever reads it sees the label.
-    if (!m_labelled) {
-        int kind = FRAMES_UNKNOWN;
-        if (audio.size() >= 7)
-            AudioFrameLength(reinterpret_cast<const unsigned char*>(audio.data()), &kind);
+    if (m_written == 0)
         InterlockedExchange(&m_stream->m_bLabelledAac, kind == FRAMES_ADTS ? 1 : 0);
-        m_labelled = true;
-    }
-    // Known to the owner before it can read the first byte behind it.
-    if (splice && m_written > 0)
+    // Each known to the owner before it can read the first byte behind it. Another kind needs
+    // another decoder, which starts afresh anyway.
+    if (m_written > 0 && kind != FRAMES_UNKNOWN && m_kind != FRAMES_UNKNOWN && kind != m_kind)
+        m_stream->AddKindChange(m_written);
+    else if (splice && m_written > 0)
         m_stream->AddSplice(m_written);
+    if (kind != FRAMES_UNKNOWN)
+        m_kind = kind;
     CRingBuffer* ring = m_stream->m_pRing;
     for (size_t at = 0; at < audio.size();) {
         if (IsClosed())

@@ -1,4 +1,4 @@
-// The HLS reader's frames into the player's ring: the stream's label, splices, and the ring's pace.
+// The HLS reader's frames into the player's ring: the stream's label, splices, changes of codec, and the ring's pace.
 #pragma once
 
 #include "engine/stream/FrameSink.h"
@@ -21,6 +21,6 @@ public:
 
 private:
     CHttpStream* m_stream;
-    bool m_labelled;              // the stream's AAC label is set: the first audio has gone out
+    int m_kind;                   // EFrameKind of the frames last written
     unsigned long long m_written; // bytes written to the ring
 };
