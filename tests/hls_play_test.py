@@ -2,7 +2,8 @@
 master list into the null sink (the tones at pitch, heard throughout, titles in order, the loop's
 discontinuity crossed) while a second icycat pulls the same form's elementary stream, which
 ffmpeg decodes without a gap across segments and reloads; the video-only variant is never asked
-for; a finished list's end is told once."""
+for; a finished list's end is told once; a station that changes codec at its discontinuities
+plays on across each change."""
 import os
 import re
 import subprocess
@@ -138,12 +139,45 @@ def finished(c, tmp):
         c.real_time(longest_gap(l, r, start, end, rate) < 0.05, "finished list: no gap")
 
 
+def switching(c, tmp):
+    """AAC, then MP3 after a discontinuity, then AAC again as the loop starts over: each change is
+    played on by a decoder of the new kind, with no end, no text and nothing unheard."""
+    seconds = 20
+    path = os.path.join(tmp, "ts-switch.wav")
+    with HlsStation("ts-switch", lifetime=seconds + 30) as station, Capture(path):
+        code, lines = run_windows(ICYCAT, "--play", station.master, "--seconds", str(seconds), timeout=seconds + 30)
+        sequence = station.segments()
+    c.check(code == 0 and "STARTED" in lines and "END" not in lines, "ts-switch: played, no end: %r" % lines[-3:])
+    messages = [l for l in lines if l.startswith("MESSAGE ")]
+    c.check(not messages, "ts-switch: no status text: %r" % messages)
+    # The loop (8 segments, 16 s) is AAC from its start, MP3 from its middle: the first seven
+    # segments after the first one played cross a change each way.
+    first = sequence[0] if sequence else 0
+    to_aac = [s for s in LOOP_RESTARTS if first < s <= first + 7]
+    to_mp3 = [s + 4 for s in LOOP_RESTARTS if first < s + 4 <= first + 7]
+    c.check(bool(sequence) and all(s in sequence for s in to_aac + to_mp3),
+            "ts-switch: segments %s cross to AAC at %s and to MP3 at %s" % (sequence, to_aac, to_mp3))
+    rate, l, r = read_channels(path)
+    start, end = active_span(l, r)
+    if end - start < rate:
+        c.check(False, "ts-switch: heard for under a second")
+        return
+    fl, fr = frequency(l, start, end, rate), frequency(r, start, end, rate)
+    c.check(abs(fl - LEFT_HZ) < LEFT_HZ / 100 and abs(fr - RIGHT_HZ) < RIGHT_HZ / 100,
+            "ts-switch: heard at %.1f Hz left, %.1f Hz right" % (fl, fr))
+    gap = longest_gap(l, r, start, end, rate)
+    c.real_time(gap < 0.1, "ts-switch: no gap heard beyond the capture's own: %.3f s" % gap)
+    heard = sounding_seconds(l, r, start, end, rate)
+    c.check(heard >= seconds - 6, "ts-switch: heard for most of the run: %.1f s" % heard)
+
+
 def main():
     c = Checks()
     with tempfile.TemporaryDirectory() as tmp:
         for form in FORMS:
             play(c, form, tmp)
         finished(c, tmp)
+        switching(c, tmp)
     return c.finish()
 
 

@@ -12,6 +12,8 @@ Each form gets a folder under OUT_DIR with its segments and a list, segments.txt
               start carries its title (TIT2, TPE1)
   fmp4        fragmented MP4, AAC LC: init.mp4 and .m4s segments
   aes         the ts-aac segments, AES-128-CBC with PKCS7 padding under key.bin, each with its own IV
+  ts-switch   the first half of the ts-aac segments, then the second half of the ts-mp3 ones: a
+              station that changes codec (the station marks the change as a discontinuity)
 The encoders' first segment (their start-up delay, near-silence) and the short tail are left
 out, so the segments loop into each other with the tone sounding throughout.
 """
@@ -169,6 +171,14 @@ def encrypt(openssl, source, folder, segments):
     return out
 
 
+def switching(folder, segments):
+    """Copies of the ts-aac segments, the second half of them the ts-mp3 ones instead."""
+    for index, (name, _) in enumerate(segments):
+        source = "ts-aac" if index < len(segments) // 2 else "ts-mp3"
+        shutil.copyfile(os.path.join(folder, "..", source, name), os.path.join(folder, name))
+    return segments
+
+
 def main(argv):
     if len(argv) != 4:
         print(__doc__, file=sys.stderr)
@@ -194,9 +204,12 @@ def main(argv):
             made[form] = cut(ffmpeg, wav, folder, codec, segment_type, extension)
             write_list(folder, made[form])
     source = os.path.join(work, "ts-aac")
+    half = len(made["ts-aac"]) // 2
+    switched = made["ts-aac"][:half] + made["ts-mp3"][half:]
     for form, make in (("packed-aac", lambda f: packed(ffmpeg, source, f, made["ts-aac"])),
                        ("aes", lambda f: encrypt(openssl, source, f, made["ts-aac"])),
-                       ("ts-id3", lambda f: timed(source, f, made["ts-aac"]))):
+                       ("ts-id3", lambda f: timed(source, f, made["ts-aac"])),
+                       ("ts-switch", lambda f: switching(f, switched))):
         folder = os.path.join(work, form)
         os.makedirs(folder)
         write_list(folder, make(folder))

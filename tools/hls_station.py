@@ -13,7 +13,7 @@ import subprocess
 import threading
 import time
 
-FORMS = ("ts-aac", "ts-mp3", "packed-aac", "ts-id3", "fmp4", "aes", "aes-seq")
+FORMS = ("ts-aac", "ts-mp3", "packed-aac", "ts-id3", "fmp4", "aes", "aes-seq", "ts-switch")
 HOSTILE = ("self", "endless", "ts-cc", "ts-pes-length", "ts-garbage", "slow", "huge", "bad-key")
 FIRST_SEQUENCE = 1000  # a station that has been on the air for a while
 WINDOW = 6  # segments in each live list
@@ -99,7 +99,7 @@ class HlsStation:
         for index in range(first, count):
             sequence = FIRST_SEQUENCE + index
             name, seconds, iv = self.segment_of(sequence)
-            if self.loop_index(sequence) == 0 and index != first:
+            if self.is_discontinuity(sequence) and index != first:
                 lines.append("#EXT-X-DISCONTINUITY")
             if self.form == "aes":
                 lines.append('#EXT-X-KEY:METHOD=AES-128,URI="key.bin",IV=0x%s' % iv)
@@ -110,6 +110,11 @@ class HlsStation:
         if self.endlist:
             lines.append("#EXT-X-ENDLIST")
         return ("\n".join(lines) + "\n").encode()
+
+    def is_discontinuity(self, sequence):
+        """Where the loop starts over, and in ts-switch where its codec changes, half way through."""
+        index = self.loop_index(sequence)
+        return index == 0 or (self.form == "ts-switch" and index == len(self.segments) // 2)
 
     def huge_list(self):
         head = ("#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:%d\n#EXT-X-MEDIA-SEQUENCE:%d\n"
