@@ -18,8 +18,11 @@ started=$SECONDS
 x86_64_job=$!
 i686_job=
 if wait "$root_job"; then
+  # Starved beside the other suite, an emulated test now and then overruns a limit or stalls
+  # (one in a run of 79, a different one each time): such a test runs once more, and the log
+  # keeps both attempts.
   nice -n 19 "$TOP/tools/i686-root.sh" run ctest --test-dir "$TOP/build/i686" --output-on-failure --timeout 600 \
-    >"$TOP/build/i686-suite.log" 2>&1 &
+    --repeat until-pass:2 >"$TOP/build/i686-suite.log" 2>&1 &
   i686_job=$!
 else
   { cat "$TOP/build/i686-root.log"; echo "i686 suite: its root could not be made"; } >"$TOP/build/i686-suite.log"
